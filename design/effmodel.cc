@@ -1,0 +1,125 @@
+// design/effmodel.cc: Gibbs sampling of the hierarchical Beta efficacy model
+// together with the toxicity model, and the phase II stopping rules.
+#include "design/effmodel.h"
+
+#include <cmath>
+#include <limits>
+
+#include "design/toxmodel.h"
+#include "numerics/arms.h"
+#include "numerics/gamma.h"
+
+namespace {
+
+constexpr double kSmallest = std::numeric_limits<double>::denorm_min();
+constexpr double kBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
+
+}  // namespace
+
+double logdenseff(double x, TrialState& s) {
+  s.betaeff[s.effpar] = x;
+  const double a = s.betaeff[0];
+  const double b = s.betaeff[1];
+  double lik = 0;
+  if (s.effpar == 0) {
+    const double prior = -0.99 * std::log(a) - 0.01 * a;
+    for (int j = 0; j < s.nadm; ++j) {
+      const double p = s.peff[j];
+      const double term =
+          (loggamma(a + b) - loggamma(a)) + (a - 1) * std::log(p);
+      lik = lik + term;
+    }
+    return prior + lik;
+  }
+  const double prior = -0.99 * std::log(b) - 0.01 * b;
+  for (int j = 0; j < s.nadm; ++j) {
+    const double p = s.peff[j];
+    const double term =
+        (loggamma(a + b) - loggamma(b)) + (b - 1) * std::log(1 - p);
+    lik = lik + term;
+  }
+  return prior + lik;
+}
+
+double logdenseffcallback(double x, void* userdata) {
+  return logdenseff(x, *static_cast<TrialState*>(userdata));
+}
+
+double betadraw(double a, double b, int n, int r) {
+  const double x = gammadraw(a + r);
+  const double y = gammadraw((n + b) - r);
+  double p = x / (x + y);
+  // An exact 0 or 1 would make ln p or ln(1 - p) infinite in logdenseff.
+  if (p == 0) p = kSmallest;
+  if (p == 1) p = kBelowOne;
+  return p;
+}
+
+DrawStatus phase2update(TrialState& s, int* allclosed) {
+  // Step 1: restart every chain. The sampler's previous value of b starts at
+  // 1 although b itself starts at 2.
+  s.betatox[0] = 1;
+  s.betatox[1] = 1;
+  s.betatox[2] = 1;
+  s.betaeff[0] = 1;
+  s.betaeff[1] = 2;
+  double prevtox[3] = {1, 1, 1};
+  double preveff[2] = {1, 1};
+
+  // Step 2: clear the summaries.
+  for (int j = 0; j < s.nadm; ++j) {
+    s.admprsafe[j] = 0;
+    s.admpreff[j] = 0;
+    s.meaneff[j] = 0;
+  }
+
+  // Step 3: Gibbs iterations.
+  for (int iter = 0; iter < kNumIter; ++iter) {
+    // 3.1 toxicity parameters alpha, beta, gamma.
+    const DrawStatus toxstatus = drawtoxparams(s, prevtox);
+    if (!toxstatus.ok()) return toxstatus;
+
+    // 3.2 response probability of every admissible entry, open or closed.
+    for (int j = 0; j < s.nadm; ++j) {
+      const int n = s.npat[s.adm1[j]][s.adm2[j]];
+      const int r = s.nresp[s.adm1[j]][s.adm2[j]];
+      s.peff[j] = betadraw(s.betaeff[0], s.betaeff[1], n, r);
+    }
+
+    // 3.3 hyper-parameters a, b.
+    for (int k = 0; k < s.neffpar; ++k) {
+      s.effpar = k;
+      double draw = 0;
+      const int code = armsdraw(kEffLower, kEffUpper, logdenseffcallback, &s,
+                                preveff[k], &draw);
+      if (code != 0) return DrawStatus{code, k, true};
+      s.betaeff[k] = draw;
+      preveff[k] = draw;
+    }
+
+    // 3.4 summaries of the retained iterations.
+    if (iter < kBurnIn) continue;
+    const int t = iter - kBurnIn;
+    for (int j = 0; j < s.nadm; ++j) {
+      const double pi = probtox(s, s.adm1[j], s.adm2[j]);
+      if (pi < settings.targettox) s.admprsafe[j] += 1.0 / kNumDraws;
+      s.effdraws[j][t] = s.peff[j];
+      if (s.peff[j] > settings.mineff) s.admpreff[j] += 1.0 / kNumDraws;
+      s.meaneff[j] += s.peff[j] / kNumDraws;
+    }
+  }
+
+  // Step 4: stopping rules, for open entries with more than 6 patients.
+  for (int j = 0; j < s.nadm; ++j) {
+    if (s.admopen[j] != 1) continue;
+    const int n = s.npat[s.adm1[j]][s.adm2[j]];
+    if (s.admpreff[j] < kFutility && n > kMinPatientsToClose) s.admopen[j] = 0;
+    if (s.admprsafe[j] < kSafety && n > kMinPatientsToClose) s.admopen[j] = 0;
+  }
+
+  // Step 5: is anything still open?
+  int open = 0;
+  for (int j = 0; j < s.nadm; ++j) open += s.admopen[j];
+  *allclosed = open == 0 ? 1 : 0;
+  return DrawStatus{};
+}

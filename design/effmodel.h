@@ -1,0 +1,38 @@
+// design/effmodel.h: the phase II efficacy model and stopping rules.
+//
+// For admissible entry j with n_j patients and r_j responses, r_j is binomial
+// (n_j, p_j), the p_j are Beta(a, b), and a, b = betaeff have Gamma(0.01, 0.01)
+// priors on [0.1, 100]. The toxicity model is refitted alongside.
+#ifndef COMBOSIM_DESIGN_EFFMODEL_H_
+#define COMBOSIM_DESIGN_EFFMODEL_H_
+
+#include "design/drawstatus.h"
+#include "driver/trialstate.h"
+
+constexpr double kEffLower = 0.1;     // sampling interval of a and b
+constexpr double kEffUpper = 100;
+constexpr double kFutility = 0.15;    // close when pr(p > mineff) < 0.15
+constexpr double kSafety = 0.4;       // close when pr(tox < target) < 0.4
+constexpr int kMinPatientsToClose = 6;  // only entries with more may close
+
+// Log full conditional of betaeff[effpar] at x, up to a constant, given the
+// current peff of every admissible entry. Leaves x in betaeff[effpar].
+double logdenseff(double x, TrialState& s);
+
+// The sampler callback form of logdenseff; userdata is the TrialState.
+double logdenseffcallback(double x, void* userdata);
+
+// Returns a Beta(a + r, b + n - r) draw X / (X + Y) from two gamma variates,
+// X first, held inside (0, 1): 0 becomes the smallest positive double and 1
+// the largest double below 1. Consumes numbers from uniform01().
+double betadraw(double a, double b, int n, int r);
+
+// Refits both posteriors from all of the trial's patients by 2100 Gibbs
+// iterations (100 burn-in), fills admprsafe, admpreff, meaneff and the 2000
+// effdraws of every admissible entry, and closes open entries with more than 6
+// patients that are futile or unsafe. *allclosed is set to 1 when no entry is
+// open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
+// if any; nothing else is then valid. Advances both random streams.
+DrawStatus phase2update(TrialState& s, int* allclosed);
+
+#endif  // COMBOSIM_DESIGN_EFFMODEL_H_

@@ -1,0 +1,98 @@
+// design/phase1rule.cc: escalate, de-escalate, stay or stop.
+//
+// A move goes to a neighbour: one level up or down in one drug, or up in one
+// drug and down in the other (a diagonal). Among the eligible neighbours the
+// one whose posterior mean toxicity is closest to the target wins; drug 1
+// comes before drug 2 on ties.
+#include "design/phase1rule.h"
+
+#include <cmath>
+
+namespace {
+
+struct Candidate {
+  int d1;
+  int d2;
+  bool diagonal;  // trades one drug against the other
+};
+
+bool insidegrid(int d1, int d2) {
+  return d1 >= 0 && d1 < settings.ndose1 && d2 >= 0 && d2 < settings.ndose2;
+}
+
+double dist(const TrialState& s, int d1, int d2) {
+  return std::fabs(s.meantox[d1][d2] - settings.targettox);
+}
+
+// Picks among the candidates inside the grid, in order: the first is the
+// initial choice; a later one replaces the choice when it is eligible and
+// strictly closer to the target. Returns false when no candidate is inside.
+// `eligible` holds the move-specific conditions of a later candidate.
+template <class Eligible>
+bool choose(const TrialState& s, const Candidate (&cands)[4], Eligible eligible,
+            Candidate* choice) {
+  bool have = false;
+  for (const Candidate& x : cands) {
+    if (!insidegrid(x.d1, x.d2)) continue;
+    if (!have) {
+      *choice = x;
+      have = true;
+      continue;
+    }
+    if (eligible(x) &&
+        dist(s, x.d1, x.d2) < dist(s, choice->d1, choice->d2)) {
+      *choice = x;
+    }
+  }
+  return have;
+}
+
+}  // namespace
+
+int phase1rule(TrialState& s) {
+  const int c1 = s.cur1;
+  const int c2 = s.cur2;
+  const double m = s.meantox[c1][c2];
+  int next1 = c1;
+  int next2 = c2;
+
+  if (s.prsafe[c1][c2] > kEscalate) {
+    // Escalation: a diagonal counts only when its mean toxicity is higher.
+    const Candidate cands[4] = {{c1 + 1, c2, false},
+                                {c1, c2 + 1, false},
+                                {c1 - 1, c2 + 1, true},
+                                {c1 + 1, c2 - 1, true}};
+    Candidate choice{};
+    const bool have = choose(s, cands, [&](const Candidate& x) {
+      return (!x.diagonal || s.meantox[x.d1][x.d2] > m) &&
+             s.ndeesc[x.d1][x.d2] < kCountLimit;
+    }, &choice);
+    if (have && !(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
+      next1 = choice.d1;
+      next2 = choice.d2;
+    }
+  } else if (s.prsafe[c1][c2] < kDeescalate) {
+    s.ndeesc[c1][c2] += 1;
+    // De-escalation: a diagonal counts only when its mean toxicity is lower.
+    const Candidate cands[4] = {{c1 - 1, c2, false},
+                                {c1, c2 - 1, false},
+                                {c1 - 1, c2 + 1, true},
+                                {c1 + 1, c2 - 1, true}};
+    Candidate choice{};
+    const bool have = choose(s, cands, [&](const Candidate& x) {
+      return !x.diagonal || s.meantox[x.d1][x.d2] < m;
+    }, &choice);
+    if (!have) {
+      // At the lowest combination: stop once enough patients say it is too
+      // toxic, otherwise treat the next cohort there again.
+      if (s.ntotal > kStopPatients) return 1;
+    } else if (!(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
+      next1 = choice.d1;
+      next2 = choice.d2;
+    }
+  }
+
+  s.cur1 = next1;
+  s.cur2 = next2;
+  return 0;
+}

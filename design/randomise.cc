@@ -1,0 +1,107 @@
+// design/randomise.cc: staged elimination of candidates by their posterior
+// draws, then one uniform number to pick the cohort's combination.
+//
+// In each stage every remaining candidate scores the number of iterations in
+// which its draw lies above the candidates' average; the remaining mass
+// 1 - F is shared in proportion to the scores; the candidate with the
+// smallest share keeps it (never less than the share fixed the stage before)
+// and leaves. The last candidate receives what is left.
+#include "design/randomise.h"
+
+#include "numerics/uniform.h"
+
+int randomisationprobs(const TrialState& s, double r[]) {
+  // Step 1.
+  bool fixed[kMaxAdm] = {};
+  double count[kMaxAdm] = {};
+  for (int j = 0; j < s.nadm; ++j) r[j] = 0;
+  double f = 0;     // F: sum of the shares fixed so far
+  double prev = 0;  // P: share fixed in the previous stage
+  int last = -1;    // last candidate of the most recent count
+
+  // Step 2: at most nadm stages.
+  for (int stage = 0; stage < s.nadm; ++stage) {
+    // 2.1 count the candidates.
+    int m = 0;
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] == 1 && !fixed[j]) {
+        ++m;
+        last = j;
+      }
+    }
+    if (m == 0) break;
+    // 2.2 the last candidate takes what is left.
+    if (m == 1) {
+      r[last] = 1 - f;
+      break;
+    }
+    // 2.3 and 2.4: scores against the candidates' averages.
+    double total = 0;
+    for (int j = 0; j < s.nadm; ++j) count[j] = 0;
+    for (int t = 0; t < kNumDraws; ++t) {
+      double mean = 0;
+      for (int j = 0; j < s.nadm; ++j) {
+        if (s.admopen[j] == 1 && !fixed[j]) mean = mean + s.effdraws[j][t] / m;
+      }
+      for (int j = 0; j < s.nadm; ++j) {
+        if (s.admopen[j] == 1 && !fixed[j] && s.effdraws[j][t] > mean) {
+          count[j] += 1;
+        }
+      }
+    }
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] == 1 && !fixed[j]) total += count[j];
+    }
+    // 2.5 shares of the remaining mass; with no candidate ever above the
+    // average, equal shares.
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] != 1 || fixed[j]) continue;
+      r[j] = total > 0 ? ((1 - f) * count[j]) / total : (1 - f) / m;
+    }
+    // 2.6 the smallest share, lowest j on ties.
+    int pick = -1;
+    double smallest = 1;
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] != 1 || fixed[j]) continue;
+      if (r[j] < smallest) {
+        smallest = r[j];
+        pick = j;
+      }
+    }
+    if (pick < 0) {
+      // Every share equals 1 (cannot happen with two or more candidates, as
+      // the shares add up to at most 1); fix the first candidate.
+      for (int j = 0; j < s.nadm && pick < 0; ++j) {
+        if (s.admopen[j] == 1 && !fixed[j]) pick = j;
+      }
+    }
+    // 2.7 never below the previous stage's share.
+    if (prev > r[pick]) r[pick] = prev;
+    f = f + r[pick];
+    prev = r[pick];
+    fixed[pick] = true;
+  }
+  return last;
+}
+
+int walkprobs(const double r[], int nadm, double u, int fallback) {
+  double sum = 0;
+  for (int j = 0; j < nadm; ++j) {
+    sum = sum + r[j];
+    // Only an entry with a share can be chosen: a draw of exactly 0 would
+    // otherwise give the cohort to the first entry whatever its share.
+    if (r[j] > 0 && u <= sum) return j;
+  }
+  return fallback;
+}
+
+void phase2randomise(TrialState& s) {
+  double r[kMaxAdm];
+  const int last = randomisationprobs(s, r);
+  // Step 3: one uniform number, after every share is fixed.
+  const double u = uniform01();
+  // Steps 4 and 5.
+  const int j = walkprobs(r, s.nadm, u, last);
+  s.cur1 = s.adm1[j];
+  s.cur2 = s.adm2[j];
+}

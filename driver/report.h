@@ -1,0 +1,57 @@
+// driver/report.h: the operating-characteristics report.
+#ifndef COMBOSIM_DRIVER_REPORT_H_
+#define COMBOSIM_DRIVER_REPORT_H_
+
+#include <ctime>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "driver/trialstate.h"
+
+// What one copy of the report prints, computed once for both copies.
+struct ReportData {
+  std::string calendar;   // calendar time text, ending with its newline
+  double cpuhours = 0;    // processor time of the trials, in hours
+  double inconclusive = 0;  // percentage of trials without a selection
+};
+
+// Returns the path of the report file: outdir followed by "results.txt".
+std::string reportpath();
+
+// Returns true when the report file can be opened for appending (it is
+// created if absent, and left as it was otherwise).
+bool reportwritable();
+
+// Prints the two lines that say the report file cannot be written.
+void reportfilefailure(std::ostream& out);
+
+// Returns 100 minus the sum of the selection percentages (nselect / ntrial)
+// * 100, added in print order: drug-2 levels from the highest down, drug-1
+// levels ascending.
+double inconclusivepercent(const Accumulators& acc);
+
+// Returns the processor time between two clock readings, in hours.
+double cpuhoursbetween(std::clock_t start, std::clock_t end);
+
+// Writes one copy of the report. `triallabel` precedes the number of trials
+// on the time line: the file and console copies differ only there.
+void writereportcopy(std::ostream& os, const ScenarioInput& scenario,
+                     const Accumulators& acc, const ReportData& data,
+                     const char* triallabel);
+
+// Label of the trial count in the file copy and in the console copy.
+extern const char kFileTrialLabel[];
+extern const char kConsoleTrialLabel[];
+
+// Appends the file copy to the report file, then writes the console copy to
+// `console`. Returns 0, or 1 after printing the failure lines when the file
+// could not be opened or written (the console copy is shown first then, so
+// the results are never lost).
+int writereport(std::ostream& console, const ScenarioInput& scenario,
+                const Accumulators& acc, const ReportData& data);
+
+// Shows the closing prompt and waits for one word (or the end of input).
+void closingprompt(std::istream& in, std::ostream& console);
+
+#endif  // COMBOSIM_DRIVER_REPORT_H_

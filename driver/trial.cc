@@ -1,0 +1,160 @@
+// driver/trial.cc: one simulated trial after another.
+#include "driver/trial.h"
+
+#include <iostream>
+
+#include "design/effmodel.h"
+#include "design/phase1rule.h"
+#include "design/randomise.h"
+#include "design/toxmodel.h"
+#include "driver/exitcodes.h"
+#include "numerics/uniform.h"
+
+std::clock_t preparetrials(const ScenarioInput& scenario, TrialState& s,
+                           Accumulators& acc) {
+  const int J = settings.ndose1;
+  const int K = settings.ndose2;
+  for (int d1 = 0; d1 < J; ++d1) {
+    for (int d2 = 0; d2 < K; ++d2) {
+      s.truetox[d1][d2] = scenario.scentox[d1][d2];
+      s.trueeff[d1][d2] = scenario.sceneff[d1][d2];
+    }
+  }
+  for (int d1 = 0; d1 < J; ++d1) s.priortox1[d1] = scenario.scenprior1[d1];
+  for (int d2 = 0; d2 < K; ++d2) s.priortox2[d2] = scenario.scenprior2[d2];
+  s.ntoxpar = 3;
+  s.neffpar = 2;
+  for (int d1 = 0; d1 < J; ++d1) {
+    for (int d2 = 0; d2 < K; ++d2) {
+      acc.sumpat[d1][d2] = 0;
+      acc.sumtox[d1][d2] = 0;
+      acc.sumresp[d1][d2] = 0;
+      acc.nselect[d1][d2] = 0;
+    }
+  }
+  return std::clock();
+}
+
+void gencohort(TrialState& s) {
+  const int n = s.phase1 ? settings.cohortsize1 : settings.cohortsize2;
+  const int c1 = s.cur1;
+  const int c2 = s.cur2;
+  const double p = s.truetox[c1][c2];
+  const double q = s.trueeff[c1][c2];
+  int x = 0;  // toxicities
+  for (int i = 0; i < n; ++i) {
+    if (uniform01() < p) ++x;
+  }
+  int y = 0;  // responses, drawn after every toxicity
+  for (int i = 0; i < n; ++i) {
+    if (uniform01() < q) ++y;
+  }
+  s.npat[c1][c2] += n;
+  s.ntotal += n;
+  s.ntox[c1][c2] += x;
+  s.nresp[c1][c2] += y;
+}
+
+void selectbest(const TrialState& s, Accumulators& acc) {
+  int best = -1;
+  double top = 0.0;
+  for (int k = 0; k < s.nadm; ++k) {
+    if (s.meaneff[k] > top && s.admopen[k] != 0) {
+      best = k;
+      top = s.meaneff[k];
+    }
+  }
+  if (best >= 0) acc.nselect[s.adm1[best]][s.adm2[best]] += 1;
+}
+
+DrawStatus runphase2(TrialState& s, Accumulators& acc) {
+  // Step 1: start of phase II.
+  s.phase1 = false;
+  for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
+
+  // Step 2: first refit on the phase I data.
+  int allclosed = 0;
+  DrawStatus status = phase2update(s, &allclosed);
+  if (!status.ok() || allclosed) return status;
+
+  // Step 3: the phase II cohorts.
+  for (int cohort = 0; cohort < settings.ncohort2; ++cohort) {
+    phase2randomise(s);
+    gencohort(s);
+    status = phase2update(s, &allclosed);
+    if (!status.ok() || allclosed) return status;
+  }
+
+  // Step 4.
+  selectbest(s, acc);
+  return DrawStatus{};
+}
+
+DrawStatus runtrial(TrialState& s, Accumulators& acc) {
+  const int J = settings.ndose1;
+  const int K = settings.ndose2;
+
+  // Step 1: reset.
+  for (int d1 = 0; d1 < J; ++d1) {
+    for (int d2 = 0; d2 < K; ++d2) {
+      s.npat[d1][d2] = 0;
+      s.ntox[d1][d2] = 0;
+      s.nresp[d1][d2] = 0;
+      s.ndeesc[d1][d2] = 0.0;
+    }
+  }
+  for (int k = 0; k < kMaxAdm; ++k) s.admopen[k] = 0;
+  s.phase1 = true;
+  s.cur1 = 0;
+  s.cur2 = 0;
+  s.ntotal = 0;
+  s.nadm = 0;
+
+  // Step 2: phase I.
+  bool stopped = false;
+  for (int cohort = 0; cohort < settings.ncohort1 && !stopped; ++cohort) {
+    gencohort(s);
+    const DrawStatus status = updatetox(s);
+    if (!status.ok()) return status;
+    stopped = phase1rule(s) != 0;
+  }
+
+  if (!stopped) {
+    // Step 3: the admissible list, in grid order, from the last update.
+    for (int d1 = 0; d1 < J; ++d1) {
+      for (int d2 = 0; d2 < K; ++d2) {
+        if (s.prsafe[d1][d2] > kAdmissible) {
+          s.adm1[s.nadm] = d1;
+          s.adm2[s.nadm] = d2;
+          s.nadm = s.nadm + 1;
+        }
+      }
+    }
+    // Step 4: phase II.
+    const DrawStatus status = runphase2(s, acc);
+    if (!status.ok()) return status;
+  }
+
+  // Step 5: end of trial, on every path.
+  for (int d1 = 0; d1 < J; ++d1) {
+    for (int d2 = 0; d2 < K; ++d2) {
+      acc.sumtox[d1][d2] += s.ntox[d1][d2];
+      acc.sumresp[d1][d2] += s.nresp[d1][d2];
+      acc.sumpat[d1][d2] += s.npat[d1][d2];
+    }
+  }
+  return DrawStatus{};
+}
+
+int samplerfailure(std::ostream& out, const DrawStatus& status) {
+  if (status.code < 0) {
+    // An internal guard of the sampler: its own status, no console message.
+    std::cerr << "combosim: sampler consistency guard " << -status.code
+              << " ended the run" << std::endl;
+    return -status.code;
+  }
+  out << (status.efficacy ? "error code for drawing betaeff["
+                          : "error code for drawing betatox[")
+      << status.param << "]:" << status.code << std::endl;
+  return kExitFatal;
+}
