@@ -55,6 +55,20 @@ double betadraw(double a, double b, int n, int r) {
   return p;
 }
 
+int applystoppingrules(TrialState& s) {
+  // Futility and safety, for open entries with more than 6 patients.
+  for (int j = 0; j < s.nadm; ++j) {
+    if (s.admopen[j] != 1) continue;
+    const int n = s.npat[s.adm1[j]][s.adm2[j]];
+    if (s.admpreff[j] < kFutility && n > kMinPatientsToClose) s.admopen[j] = 0;
+    if (s.admprsafe[j] < kSafety && n > kMinPatientsToClose) s.admopen[j] = 0;
+  }
+  // Is anything still open?
+  int open = 0;
+  for (int j = 0; j < s.nadm; ++j) open += s.admopen[j];
+  return open == 0 ? 1 : 0;
+}
+
 DrawStatus phase2update(TrialState& s, int* allclosed) {
   // Step 1: restart every chain. The sampler's previous value of b starts at
   // 1 although b itself starts at 2.
@@ -109,17 +123,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
     }
   }
 
-  // Step 4: stopping rules, for open entries with more than 6 patients.
-  for (int j = 0; j < s.nadm; ++j) {
-    if (s.admopen[j] != 1) continue;
-    const int n = s.npat[s.adm1[j]][s.adm2[j]];
-    if (s.admpreff[j] < kFutility && n > kMinPatientsToClose) s.admopen[j] = 0;
-    if (s.admprsafe[j] < kSafety && n > kMinPatientsToClose) s.admopen[j] = 0;
-  }
-
-  // Step 5: is anything still open?
-  int open = 0;
-  for (int j = 0; j < s.nadm; ++j) open += s.admopen[j];
-  *allclosed = open == 0 ? 1 : 0;
+  // Steps 4 and 5.
+  *allclosed = applystoppingrules(s);
   return DrawStatus{};
 }

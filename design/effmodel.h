@@ -27,6 +27,11 @@ double logdenseffcallback(double x, void* userdata);
 // the largest double below 1. Consumes numbers from uniform01().
 double betadraw(double a, double b, int n, int r);
 
+// Closes every open admissible entry with more than 6 patients whose
+// admpreff is below 0.15 (futile) or whose admprsafe is below 0.4 (unsafe).
+// Returns 1 when no entry is open afterwards, else 0.
+int applystoppingrules(TrialState& s);
+
 // Refits both posteriors from all of the trial's patients by 2100 Gibbs
 // iterations (100 burn-in), fills admprsafe, admpreff, meaneff and the 2000
 // effdraws of every admissible entry, and closes open entries with more than 6

@@ -1,0 +1,162 @@
+// Toxicity model: the copula formula, the log full conditional and the phase I
+// posterior summaries.
+#include "design/toxmodel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "numerics/arms.h"
+#include "numerics/uniform.h"
+#include "tests/settings_guard.h"
+
+namespace {
+
+class ToxModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.ndose1 = 3;
+    settings.ndose2 = 2;
+    settings.targettox = 0.3;
+    const double p1[3] = {0.05, 0.1, 0.2};
+    const double p2[2] = {0.1, 0.3};
+    for (int d = 0; d < 3; ++d) s->priortox1[d] = p1[d];
+    for (int d = 0; d < 2; ++d) s->priortox2[d] = p2[d];
+  }
+  void treat(int d1, int d2, int npat, int ntox) {
+    s->npat[d1][d2] = npat;
+    s->ntox[d1][d2] = ntox;
+  }
+
+  SettingsGuard guard;
+  std::unique_ptr<TrialState> s = std::make_unique<TrialState>();
+};
+
+TEST_F(ToxModel, ProbtoxMatchesHandComputedValues) {
+  // alpha = beta = gamma = 1: 1 - 1 / (1/(1-p) + 1/(1-q) - 1).
+  s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
+  // p = 0.1, q = 0.3: pi = 1 - 1 / (10/9 + 10/7 - 1) = 34/97.
+  EXPECT_NEAR(probtox(*s, 1, 1), 1 - 1 / (1 / 0.9 + 1 / 0.7 - 1), 1e-15);
+  EXPECT_NEAR(probtox(*s, 1, 1), 0.35051546391752575, 1e-15);
+  // alpha = 2, beta = 0.5, gamma = 2 at p = 0.2, q = 0.1:
+  // A = (1 - 0.04)^-2, B = (1 - 0.316227766)^-2, pi = 1 - (A + B - 1)^-0.5.
+  s->betatox[0] = 2;
+  s->betatox[1] = 0.5;
+  s->betatox[2] = 2;
+  const double a = 1 / (0.96 * 0.96);
+  const double b = 1 / ((1 - std::sqrt(0.1)) * (1 - std::sqrt(0.1)));
+  EXPECT_NEAR(probtox(*s, 2, 0), 1 - 1 / std::sqrt(a + b - 1), 1e-14);
+  // Single-drug limits: a combination never has less toxicity than either
+  // drug alone, p^alpha and q^beta.
+  EXPECT_GT(probtox(*s, 2, 0), 0.04);
+  EXPECT_GT(probtox(*s, 2, 0), std::sqrt(0.1));
+}
+
+TEST_F(ToxModel, LogDensityIsPriorPlusBinomialLikelihood) {
+  treat(0, 0, 3, 0);
+  treat(1, 0, 3, 1);
+  treat(1, 1, 4, 4);
+  s->betatox[0] = 1.3;
+  s->betatox[1] = 0.7;
+  s->betatox[2] = 2.5;
+  for (int k = 0; k < 3; ++k) {
+    s->toxpar = k;
+    const double x = 0.9 + k;
+    const double value = logdenstox(x, *s);
+    EXPECT_EQ(s->betatox[k], x) << "the candidate stays in betatox";
+    // Independent evaluation: the binomial log likelihood summed in another
+    // order, with the log prior of the parameter under update.
+    double loglik = 0;
+    for (int d2 = 1; d2 >= 0; --d2) {
+      for (int d1 = 2; d1 >= 0; --d1) {
+        const int n = s->npat[d1][d2], y = s->ntox[d1][d2];
+        if (n == 0) continue;
+        const double pi = probtox(*s, d1, d2);
+        loglik += y * std::log(pi) + (n - y) * std::log1p(-pi);
+      }
+    }
+    const double prior = k == 2 ? -0.9 * std::log(x) - 0.1 * x
+                                : -0.5 * std::log(x) - 0.5 * x;
+    EXPECT_NEAR(value, prior + loglik, 1e-12) << "parameter " << k;
+  }
+}
+
+TEST_F(ToxModel, LogDensityStaysFiniteWhenTheModelSaysZeroOrOne) {
+  // Priors this close to 0 and 1 make pi exactly 0 or 1 in double precision.
+  s->priortox1[0] = 1e-300;
+  s->priortox2[0] = 1e-300;
+  s->priortox1[2] = 0.9999999999999999;
+  treat(0, 0, 3, 1);
+  treat(2, 1, 3, 2);
+  s->betatox[0] = 0.1;
+  s->betatox[1] = 4;
+  s->betatox[2] = 0.1;
+  ASSERT_EQ(probtox(*s, 0, 0), 0);
+  ASSERT_EQ(probtox(*s, 2, 1), 1);
+  s->toxpar = 0;
+  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s)));
+  s->toxpar = 2;
+  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s)));
+}
+
+TEST_F(ToxModel, UntreatedGridIsThePriorAlone) {
+  s->toxpar = 1;
+  EXPECT_EQ(logdenstox(2.0, *s), -0.5 * std::log(2.0) - 0.5 * 2.0);
+}
+
+TEST_F(ToxModel, SummariesFollowTheData) {
+  uniform01reset();
+  samplerrandreset();
+  treat(0, 0, 6, 0);
+  ASSERT_TRUE(updatetox(*s).ok());
+  const double safelow = s->prsafe[0][0];
+  const double meanlow = s->meantox[0][0];
+  treat(0, 0, 6, 5);
+  ASSERT_TRUE(updatetox(*s).ok());
+  EXPECT_LT(s->prsafe[0][0], safelow);
+  EXPECT_GT(s->meantox[0][0], meanlow);
+  // Higher doses are more toxic under the model, for every draw.
+  EXPECT_GT(s->meantox[2][1], s->meantox[0][0]);
+  EXPECT_LE(s->prsafe[2][1], s->prsafe[0][0]);
+  for (int d1 = 0; d1 < 3; ++d1) {
+    for (int d2 = 0; d2 < 2; ++d2) {
+      EXPECT_GE(s->prsafe[d1][d2], 0);
+      EXPECT_LE(s->prsafe[d1][d2], 1.0000000001);
+      EXPECT_GT(s->meantox[d1][d2], 0);
+      EXPECT_LT(s->meantox[d1][d2], 1);
+    }
+  }
+}
+
+TEST_F(ToxModel, RestartsFromTheSameStateWhateverBetatoxHeld) {
+  treat(0, 0, 3, 1);
+  treat(1, 0, 3, 0);
+  uniform01reset();
+  samplerrandreset();
+  s->betatox[0] = 3.7;
+  ASSERT_TRUE(updatetox(*s).ok());
+  auto first = std::make_unique<TrialState>(*s);
+  samplerrandreset();
+  s->betatox[0] = 0.2;
+  s->betatox[2] = 7;
+  ASSERT_TRUE(updatetox(*s).ok());
+  for (int d1 = 0; d1 < 3; ++d1) {
+    for (int d2 = 0; d2 < 2; ++d2) {
+      EXPECT_EQ(s->meantox[d1][d2], first->meantox[d1][d2]);
+      EXPECT_EQ(s->prsafe[d1][d2], first->prsafe[d1][d2]);
+    }
+  }
+  EXPECT_EQ(s->toxpar, 2);
+}
+
+TEST_F(ToxModel, CellsOutsideTheGridAreNotTouched) {
+  s->meantox[3][0] = 42;
+  s->prsafe[0][2] = 42;
+  samplerrandreset();
+  ASSERT_TRUE(updatetox(*s).ok());
+  EXPECT_EQ(s->meantox[3][0], 42);
+  EXPECT_EQ(s->prsafe[0][2], 42);
+}
+
+}  // namespace
