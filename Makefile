@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all build demo run test clean
+.PHONY: all build demo run test clean bench
 
 all: build
 
@@ -27,3 +27,8 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Seconds per trial of the benchmark scenario and microseconds per update;
+# BASELINE=<git ref> also times that commit side by side.
+bench:
+	bench/run.sh $(abspath $(BUILD))

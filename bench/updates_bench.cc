@@ -1,0 +1,74 @@
+// bench/updates_bench.cc: microseconds per call of the two posterior updates,
+// on the data of a trial of the benchmark scenario (a 4 by 4 grid).
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "design/effmodel.h"
+#include "design/toxmodel.h"
+#include "driver/trialstate.h"
+#include "numerics/arms.h"
+#include "numerics/uniform.h"
+
+namespace {
+
+// A trial part-way through: phase I has walked up the grid, and phase II has
+// six admissible combinations with patients on most of them.
+void benchscenario(TrialState& s) {
+  settings.ndose1 = 4;
+  settings.ndose2 = 4;
+  settings.targettox = 0.3;
+  settings.mineff = 0.2;
+  const double prior[4] = {0.05, 0.1, 0.2, 0.3};
+  for (int d = 0; d < 4; ++d) {
+    s.priortox1[d] = prior[d];
+    s.priortox2[d] = prior[d];
+  }
+  const int npat[4][4] = {{6, 3, 0, 0}, {3, 9, 6, 0}, {0, 6, 12, 3}, {0, 0, 3, 0}};
+  const int ntox[4][4] = {{0, 0, 0, 0}, {0, 1, 1, 0}, {0, 1, 3, 1}, {0, 0, 2, 0}};
+  const int nresp[4][4] = {{1, 0, 0, 0}, {0, 3, 2, 0}, {0, 2, 6, 1}, {0, 0, 2, 0}};
+  for (int d1 = 0; d1 < 4; ++d1) {
+    for (int d2 = 0; d2 < 4; ++d2) {
+      s.npat[d1][d2] = npat[d1][d2];
+      s.ntox[d1][d2] = ntox[d1][d2];
+      s.nresp[d1][d2] = nresp[d1][d2];
+    }
+  }
+  const int adm[6][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {1, 2}, {2, 1}};
+  s.nadm = 6;
+  for (int j = 0; j < 6; ++j) {
+    s.adm1[j] = adm[j][0];
+    s.adm2[j] = adm[j][1];
+    s.admopen[j] = 1;
+  }
+}
+
+void BM_updatetox(benchmark::State& state) {
+  auto s = std::make_unique<TrialState>();
+  benchscenario(*s);
+  uniform01reset();
+  samplerrandreset();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(updatetox(*s));
+  }
+  state.SetLabel("4x4 grid, 8 treated combinations");
+}
+BENCHMARK(BM_updatetox)->Unit(benchmark::kMicrosecond);
+
+void BM_phase2update(benchmark::State& state) {
+  auto s = std::make_unique<TrialState>();
+  benchscenario(*s);
+  uniform01reset();
+  samplerrandreset();
+  int allclosed = 0;
+  for (auto _ : state) {
+    for (int j = 0; j < s->nadm; ++j) s->admopen[j] = 1;
+    benchmark::DoNotOptimize(phase2update(*s, &allclosed));
+  }
+  state.SetLabel("4x4 grid, 6 admissible combinations");
+}
+BENCHMARK(BM_phase2update)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
