@@ -1,0 +1,27 @@
+// numerics/streams.h: which generators stand behind the program's two
+// process-wide random streams, uniform01() and samplerrand().
+//
+// By default both are the program's own fixed-seed generators, so a run with
+// the same answers reproduces the same trials. A batch run can instead put
+// independent, seeded streams behind them: std::mt19937_64 seeded through
+// std::seed_seq{seed, shard, 0} for the uniform numbers, u = (x >> 11) * 2^-53,
+// and std::seed_seq{seed, shard, 1} for the sampler's integers, x >> 49 (0 to
+// 32767). Both standard algorithms are specified exactly, so the streams are
+// the same on every platform.
+#ifndef COMBOSIM_NUMERICS_STREAMS_H_
+#define COMBOSIM_NUMERICS_STREAMS_H_
+
+#include <cstdint>
+
+// Puts the fixed-seed generators back behind both streams, from their
+// program-start state.
+void usefixedstreams();
+
+// Puts seeded generators behind both streams, from the start of the streams
+// of (seed, shard).
+void useseededstreams(std::uint64_t seed, std::uint64_t shard);
+
+// Returns true while seeded generators stand behind the streams.
+bool seededstreams();
+
+#endif  // COMBOSIM_NUMERICS_STREAMS_H_
