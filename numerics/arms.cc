@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "numerics/streams.h"
+
 namespace {
 
 // The sampler's process-wide integer source; never seeded.
@@ -12,6 +14,7 @@ std::uint32_t randstate = 1;
 }  // namespace
 
 int samplerrand() {
+  if (seededstreams()) return seededsamplerrand();
   randstate = randstate * 214013u + 2531011u;  // mod 2^32
   return static_cast<int>((randstate >> 16) & 0x7FFF);
 }

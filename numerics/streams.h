@@ -24,4 +24,9 @@ void useseededstreams(std::uint64_t seed, std::uint64_t shard);
 // Returns true while seeded generators stand behind the streams.
 bool seededstreams();
 
+// The next numbers of the seeded generators; uniform01() and samplerrand()
+// return them while seededstreams() is true.
+double seededuniform01();  // in [0, 1), a multiple of 2^-53
+int seededsamplerrand();   // in 0..32767
+
 #endif  // COMBOSIM_NUMERICS_STREAMS_H_

@@ -7,6 +7,8 @@
 // stays below 2^31.
 #include "numerics/uniform.h"
 
+#include "numerics/streams.h"
+
 namespace {
 
 constexpr int kSlots = 97;
@@ -55,6 +57,9 @@ double uniformnext(UniformState& state) {
   return result;
 }
 
-double uniform01() { return uniformnext(stream); }
+double uniform01() {
+  if (seededstreams()) return seededuniform01();
+  return uniformnext(stream);
+}
 
 void uniform01reset() { stream = UniformState(); }
