@@ -69,7 +69,72 @@ int applystoppingrules(TrialState& s) {
   return open == 0 ? 1 : 0;
 }
 
+namespace {
+
+// logdenseff of hyper-parameter k for the length of one sampler call: the
+// same value by the same operations, with ln p_j and ln(1 - p_j) of the
+// current draws taken once per Gibbs iteration, and the log-gamma terms,
+// which are the same for every entry, once per evaluation.
+class EffDensity {
+ public:
+  EffDensity(TrialState& s, int k, const double* logp, const double* log1mp)
+      : s_(s), k_(k), logp_(logp), log1mp_(log1mp) {}
+
+  double operator()(double x) {
+    s_.betaeff[k_] = x;
+    const double a = s_.betaeff[0];
+    const double b = s_.betaeff[1];
+    double lik = 0;
+    if (k_ == 0) {
+      const double prior = -0.99 * std::log(a) - 0.01 * a;
+      const double norm = loggamma(a + b) - loggamma(a);
+      for (int j = 0; j < s_.nadm; ++j) {
+        const double term = norm + (a - 1) * logp_[j];
+        lik = lik + term;
+      }
+      return prior + lik;
+    }
+    const double prior = -0.99 * std::log(b) - 0.01 * b;
+    const double norm = loggamma(a + b) - loggamma(b);
+    for (int j = 0; j < s_.nadm; ++j) {
+      const double term = norm + (b - 1) * log1mp_[j];
+      lik = lik + term;
+    }
+    return prior + lik;
+  }
+
+ private:
+  TrialState& s_;
+  int k_;
+  const double* logp_;
+  const double* log1mp_;
+};
+
+}  // namespace
+
 DrawStatus phase2update(TrialState& s, int* allclosed) {
+  const TreatedCells cells = treatedcells(s);
+  // The dose levels of the admissible combinations, for their summaries.
+  int rows[kMaxDose];
+  int cols[kMaxDose];
+  int nrows = 0;
+  int ncols = 0;
+  {
+    bool row[kMaxDose] = {};
+    bool col[kMaxDose] = {};
+    for (int j = 0; j < s.nadm; ++j) {
+      row[s.adm1[j]] = true;
+      col[s.adm2[j]] = true;
+    }
+    for (int d = 0; d < kMaxDose; ++d) {
+      if (row[d]) rows[nrows++] = d;
+      if (col[d]) cols[ncols++] = d;
+    }
+  }
+  double logp[kMaxAdm];
+  double log1mp[kMaxAdm];
+  ToxGrid grid;
+
   // Step 1: restart every chain. The sampler's previous value of b starts at
   // 1 although b itself starts at 2.
   s.betatox[0] = 1;
@@ -90,7 +155,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   // Step 3: Gibbs iterations.
   for (int iter = 0; iter < kNumIter; ++iter) {
     // 3.1 toxicity parameters alpha, beta, gamma.
-    const DrawStatus toxstatus = drawtoxparams(s, prevtox);
+    const DrawStatus toxstatus = drawtoxparams(s, cells, prevtox);
     if (!toxstatus.ok()) return toxstatus;
 
     // 3.2 response probability of every admissible entry, open or closed.
@@ -99,13 +164,18 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
       const int r = s.nresp[s.adm1[j]][s.adm2[j]];
       s.peff[j] = betadraw(s.betaeff[0], s.betaeff[1], n, r);
     }
+    for (int j = 0; j < s.nadm; ++j) {
+      logp[j] = std::log(s.peff[j]);
+      log1mp[j] = std::log(1 - s.peff[j]);
+    }
 
     // 3.3 hyper-parameters a, b.
     for (int k = 0; k < s.neffpar; ++k) {
       s.effpar = k;
       double draw = 0;
-      const int code = armsdraw(kEffLower, kEffUpper, logdenseffcallback, &s,
-                                preveff[k], &draw);
+      const int code = armsdrawt(kEffLower, kEffUpper,
+                                 EffDensity(s, k, logp, log1mp), preveff[k],
+                                 &draw);
       if (code != 0) return DrawStatus{code, k, true};
       s.betaeff[k] = draw;
       preveff[k] = draw;
@@ -114,8 +184,9 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
     // 3.4 summaries of the retained iterations.
     if (iter < kBurnIn) continue;
     const int t = iter - kBurnIn;
+    grid.update(s, rows, nrows, cols, ncols);
     for (int j = 0; j < s.nadm; ++j) {
-      const double pi = probtox(s, s.adm1[j], s.adm2[j]);
+      const double pi = grid.probtox(s.adm1[j], s.adm2[j]);
       if (pi < settings.targettox) s.admprsafe[j] += 1.0 / kNumDraws;
       s.effdraws[j][t] = s.peff[j];
       if (s.peff[j] > settings.mineff) s.admpreff[j] += 1.0 / kNumDraws;

@@ -1,5 +1,11 @@
 // design/toxmodel.cc: the copula toxicity model, its log full conditionals
 // and the phase I Gibbs sampler.
+//
+// probtox and logdenstox evaluate the model as written. The Gibbs sampler
+// uses ToxDensity instead, which computes exactly the same doubles by exactly
+// the same operations, but forms each drug's term once per dose level rather
+// than once per combination, and keeps the terms of the two parameters that
+// are not being drawn fixed for the whole sampler call.
 #include "design/toxmodel.h"
 
 #include <cmath>
@@ -20,6 +26,27 @@ double toxlogprior(int k, double x) {
   return -0.5 * std::log(x) - 0.5 * x;
 }
 
+// Binomial log likelihood term of one treated combination with model
+// probability pi. pi is held inside (0, 1) so that neither logarithm is
+// infinite, and a count of 0 leaves its logarithm out (0 * log adds nothing).
+double binomialterm(double pi, int npat, int ntox) {
+  if (pi == 0) pi = kSmallest;
+  if (pi == 1) pi = kBelowOne;
+  if (ntox == 0) return npat * std::log(1 - pi);
+  if (npat == ntox) return ntox * std::log(pi);
+  return ntox * std::log(pi) + (npat - ntox) * std::log(1 - pi);
+}
+
+// The copula's single-drug term (1 - prior^power)^(-gamma).
+double drugterm(double prior, double power, double gamma) {
+  return std::pow(1 - std::pow(prior, power), -gamma);
+}
+
+// The toxicity probability from the two drug terms.
+double jointtox(double a, double b, double gamma) {
+  return 1 - std::pow(a + b - 1, -1.0 / gamma);
+}
+
 }  // namespace
 
 double probtox(const TrialState& s, int d1, int d2) {
@@ -28,9 +55,9 @@ double probtox(const TrialState& s, int d1, int d2) {
   const double alpha = s.betatox[0];
   const double beta = s.betatox[1];
   const double gamma = s.betatox[2];
-  const double a = std::pow(1 - std::pow(p, alpha), -gamma);
-  const double b = std::pow(1 - std::pow(q, beta), -gamma);
-  return 1 - std::pow(a + b - 1, -1.0 / gamma);
+  const double a = drugterm(p, alpha, gamma);
+  const double b = drugterm(q, beta, gamma);
+  return jointtox(a, b, gamma);
 }
 
 double logdenstox(double x, TrialState& s) {
@@ -41,20 +68,7 @@ double logdenstox(double x, TrialState& s) {
     for (int d2 = 0; d2 < settings.ndose2; ++d2) {
       const int npat = s.npat[d1][d2];
       if (npat == 0) continue;
-      const int ntox = s.ntox[d1][d2];
-      double pi = probtox(s, d1, d2);
-      // Hold pi inside (0, 1) so that neither logarithm is infinite.
-      if (pi == 0) pi = kSmallest;
-      if (pi == 1) pi = kBelowOne;
-      // A count of 0 leaves its logarithm out: 0 * log(pi) adds nothing.
-      double term;
-      if (ntox == 0) {
-        term = npat * std::log(1 - pi);
-      } else if (npat == ntox) {
-        term = ntox * std::log(pi);
-      } else {
-        term = ntox * std::log(pi) + (npat - ntox) * std::log(1 - pi);
-      }
+      const double term = binomialterm(probtox(s, d1, d2), npat, s.ntox[d1][d2]);
       loglik = loglik + term;
     }
   }
@@ -65,12 +79,108 @@ double logdenstoxcallback(double x, void* userdata) {
   return logdenstox(x, *static_cast<TrialState*>(userdata));
 }
 
-DrawStatus drawtoxparams(TrialState& s, double prev[3]) {
+TreatedCells treatedcells(const TrialState& s) {
+  TreatedCells t;
+  bool row[kMaxDose] = {};
+  bool col[kMaxDose] = {};
+  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+      if (s.npat[d1][d2] == 0) continue;
+      t.d1[t.n] = d1;
+      t.d2[t.n] = d2;
+      t.npat[t.n] = s.npat[d1][d2];
+      t.ntox[t.n] = s.ntox[d1][d2];
+      ++t.n;
+      row[d1] = true;
+      col[d2] = true;
+    }
+  }
+  for (int d = 0; d < kMaxDose; ++d) {
+    if (row[d]) t.rows[t.nrows++] = d;
+    if (col[d]) t.cols[t.ncols++] = d;
+  }
+  return t;
+}
+
+ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k)
+    : s_(s), cells_(cells), k_(k) {
+  const double alpha = s.betatox[0];
+  const double beta = s.betatox[1];
+  const double gamma = s.betatox[2];
+  if (k == 0) {
+    for (int i = 0; i < cells.ncols; ++i) {
+      const int d2 = cells.cols[i];
+      b_[d2] = drugterm(s.priortox2[d2], beta, gamma);
+    }
+  } else if (k == 1) {
+    for (int i = 0; i < cells.nrows; ++i) {
+      const int d1 = cells.rows[i];
+      a_[d1] = drugterm(s.priortox1[d1], alpha, gamma);
+    }
+  } else {
+    for (int i = 0; i < cells.nrows; ++i) {
+      const int d1 = cells.rows[i];
+      powa_[d1] = std::pow(s.priortox1[d1], alpha);
+    }
+    for (int i = 0; i < cells.ncols; ++i) {
+      const int d2 = cells.cols[i];
+      powb_[d2] = std::pow(s.priortox2[d2], beta);
+    }
+  }
+}
+
+double ToxDensity::operator()(double x) {
+  s_.betatox[k_] = x;
+  const double prior = toxlogprior(k_, x);
+  const double gamma = s_.betatox[2];
+  // The drug terms that depend on x, once per dose level.
+  if (k_ == 0) {
+    for (int i = 0; i < cells_.nrows; ++i) {
+      const int d1 = cells_.rows[i];
+      a_[d1] = drugterm(s_.priortox1[d1], x, gamma);
+    }
+  } else if (k_ == 1) {
+    for (int i = 0; i < cells_.ncols; ++i) {
+      const int d2 = cells_.cols[i];
+      b_[d2] = drugterm(s_.priortox2[d2], x, gamma);
+    }
+  } else {
+    for (int i = 0; i < cells_.nrows; ++i) {
+      const int d1 = cells_.rows[i];
+      a_[d1] = std::pow(1 - powa_[d1], -x);
+    }
+    for (int i = 0; i < cells_.ncols; ++i) {
+      const int d2 = cells_.cols[i];
+      b_[d2] = std::pow(1 - powb_[d2], -x);
+    }
+  }
+  double loglik = 0;
+  for (int c = 0; c < cells_.n; ++c) {
+    const double pi = jointtox(a_[cells_.d1[c]], b_[cells_.d2[c]], gamma);
+    const double term = binomialterm(pi, cells_.npat[c], cells_.ntox[c]);
+    loglik = loglik + term;
+  }
+  return prior + loglik;
+}
+
+void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
+                     const int* cols, int ncols) {
+  gamma = s.betatox[2];
+  for (int i = 0; i < nrows; ++i) {
+    a[rows[i]] = drugterm(s.priortox1[rows[i]], s.betatox[0], gamma);
+  }
+  for (int i = 0; i < ncols; ++i) {
+    b[cols[i]] = drugterm(s.priortox2[cols[i]], s.betatox[1], gamma);
+  }
+}
+
+DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
+                         double prev[3]) {
   for (int k = 0; k < s.ntoxpar; ++k) {
     s.toxpar = k;
     double draw = 0;
-    const int code = armsdraw(kToxLower[k], kToxUpper[k], logdenstoxcallback,
-                              &s, prev[k], &draw);
+    const int code = armsdrawt(kToxLower[k], kToxUpper[k],
+                               ToxDensity(s, cells, k), prev[k], &draw);
     if (code != 0) return DrawStatus{code, k, false};
     s.betatox[k] = draw;
     prev[k] = draw;
@@ -79,6 +189,10 @@ DrawStatus drawtoxparams(TrialState& s, double prev[3]) {
 }
 
 DrawStatus updatetox(TrialState& s) {
+  const int J = settings.ndose1;
+  const int K = settings.ndose2;
+  const TreatedCells cells = treatedcells(s);
+
   // Step 1: every call starts the chains afresh.
   double prev[3] = {1, 1, 1};
   s.betatox[0] = 1;
@@ -86,8 +200,8 @@ DrawStatus updatetox(TrialState& s) {
   s.betatox[2] = 1;
 
   // Step 2: clear the summaries of the grid.
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < J; ++d1) {
+    for (int d2 = 0; d2 < K; ++d2) {
       s.meantox[d1][d2] = 0;
       s.prsafe[d1][d2] = 0;
     }
@@ -95,13 +209,16 @@ DrawStatus updatetox(TrialState& s) {
 
   // Step 3: systematic-scan Gibbs; iterations from kBurnIn on are summarised
   // as running sums of 1/2000 shares.
+  static constexpr int kLevels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  ToxGrid grid;
   for (int iter = 0; iter < kNumIter; ++iter) {
-    const DrawStatus status = drawtoxparams(s, prev);
+    const DrawStatus status = drawtoxparams(s, cells, prev);
     if (!status.ok()) return status;
     if (iter < kBurnIn) continue;
-    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
-        const double pi = probtox(s, d1, d2);
+    grid.update(s, kLevels, J, kLevels, K);
+    for (int d1 = 0; d1 < J; ++d1) {
+      for (int d2 = 0; d2 < K; ++d2) {
+        const double pi = grid.probtox(d1, d2);
         s.meantox[d1][d2] += pi / kNumDraws;
         if (pi < settings.targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
       }

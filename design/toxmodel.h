@@ -7,6 +7,8 @@
 #ifndef COMBOSIM_DESIGN_TOXMODEL_H_
 #define COMBOSIM_DESIGN_TOXMODEL_H_
 
+#include <cmath>
+
 #include "design/drawstatus.h"
 #include "driver/trialstate.h"
 
@@ -25,10 +27,64 @@ double logdenstox(double x, TrialState& s);
 // The sampler callback form of logdenstox; userdata is the TrialState.
 double logdenstoxcallback(double x, void* userdata);
 
+// The treated combinations of a trial in grid order (drug 1 outer), with
+// their counts, and the dose levels of each drug that have any.
+struct TreatedCells {
+  int n = 0;
+  int d1[kMaxAdm];
+  int d2[kMaxAdm];
+  int npat[kMaxAdm];
+  int ntox[kMaxAdm];
+  int nrows = 0;
+  int rows[kMaxDose];  // drug-1 levels with a treated combination, ascending
+  int ncols = 0;
+  int cols[kMaxDose];  // drug-2 levels with a treated combination, ascending
+};
+
+// Returns the treated combinations of the trial's counts.
+TreatedCells treatedcells(const TrialState& s);
+
+// logdenstox of parameter k for the length of one sampler call: the same
+// value, computed by the same operations, with the terms of the other two
+// parameters formed once at construction and each drug's term formed once per
+// dose level. REQUIRES: betatox of the other parameters and the counts in
+// `cells` do not change while it is used.
+class ToxDensity {
+ public:
+  ToxDensity(TrialState& s, const TreatedCells& cells, int k);
+  double operator()(double x);
+
+ private:
+  TrialState& s_;
+  const TreatedCells& cells_;
+  int k_;
+  double a_[kMaxDose];     // drug-1 terms by level
+  double b_[kMaxDose];     // drug-2 terms by level
+  double powa_[kMaxDose];  // priortox1^alpha by level, while gamma is drawn
+  double powb_[kMaxDose];  // priortox2^beta by level, while gamma is drawn
+};
+
+// The model at the current betatox for chosen dose levels: each drug's term
+// once per level, then probtox of a combination from them, equal to
+// probtox(s, d1, d2).
+struct ToxGrid {
+  double a[kMaxDose];
+  double b[kMaxDose];
+  double gamma = 1;
+  // Forms the terms of the given drug-1 and drug-2 levels.
+  void update(const TrialState& s, const int* rows, int nrows, const int* cols,
+              int ncols);
+  // REQUIRES: d1 and d2 among the levels of the last update.
+  double probtox(int d1, int d2) const {
+    return 1 - std::pow(a[d1] + b[d2] - 1, -1.0 / gamma);
+  }
+};
+
 // Draws one systematic scan of alpha, beta and gamma, each from the chain's
-// previous value prev[k], which is updated with betatox[k]. Advances the
-// sampler's integer source.
-DrawStatus drawtoxparams(TrialState& s, double prev[3]);
+// previous value prev[k], which is updated with betatox[k]. `cells` are the
+// trial's treated combinations. Advances the sampler's integer source.
+DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
+                         double prev[3]);
 
 // Recomputes meantox and prsafe of every combination of the grid from the
 // trial's counts by 2100 Gibbs iterations (100 burn-in), chains restarted at
