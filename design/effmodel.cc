@@ -69,48 +69,28 @@ int applystoppingrules(TrialState& s) {
   return open == 0 ? 1 : 0;
 }
 
-namespace {
-
-// logdenseff of hyper-parameter k for the length of one sampler call: the
-// same value by the same operations, with ln p_j and ln(1 - p_j) of the
-// current draws taken once per Gibbs iteration, and the log-gamma terms,
-// which are the same for every entry, once per evaluation.
-class EffDensity {
- public:
-  EffDensity(TrialState& s, int k, const double* logp, const double* log1mp)
-      : s_(s), k_(k), logp_(logp), log1mp_(log1mp) {}
-
-  double operator()(double x) {
-    s_.betaeff[k_] = x;
-    const double a = s_.betaeff[0];
-    const double b = s_.betaeff[1];
-    double lik = 0;
-    if (k_ == 0) {
-      const double prior = -0.99 * std::log(a) - 0.01 * a;
-      const double norm = loggamma(a + b) - loggamma(a);
-      for (int j = 0; j < s_.nadm; ++j) {
-        const double term = norm + (a - 1) * logp_[j];
-        lik = lik + term;
-      }
-      return prior + lik;
-    }
-    const double prior = -0.99 * std::log(b) - 0.01 * b;
-    const double norm = loggamma(a + b) - loggamma(b);
+double EffDensity::operator()(double x) {
+  s_.betaeff[k_] = x;
+  const double a = s_.betaeff[0];
+  const double b = s_.betaeff[1];
+  double lik = 0;
+  if (k_ == 0) {
+    const double prior = -0.99 * std::log(a) - 0.01 * a;
+    const double norm = loggamma(a + b) - loggamma(a);
     for (int j = 0; j < s_.nadm; ++j) {
-      const double term = norm + (b - 1) * log1mp_[j];
+      const double term = norm + (a - 1) * logp_[j];
       lik = lik + term;
     }
     return prior + lik;
   }
-
- private:
-  TrialState& s_;
-  int k_;
-  const double* logp_;
-  const double* log1mp_;
-};
-
-}  // namespace
+  const double prior = -0.99 * std::log(b) - 0.01 * b;
+  const double norm = loggamma(a + b) - loggamma(b);
+  for (int j = 0; j < s_.nadm; ++j) {
+    const double term = norm + (b - 1) * log1mp_[j];
+    lik = lik + term;
+  }
+  return prior + lik;
+}
 
 DrawStatus phase2update(TrialState& s, int* allclosed) {
   const TreatedCells cells = treatedcells(s);

@@ -22,6 +22,24 @@ double logdenseff(double x, TrialState& s);
 // The sampler callback form of logdenseff; userdata is the TrialState.
 double logdenseffcallback(double x, void* userdata);
 
+// logdenseff of hyper-parameter k for the length of one sampler call: the
+// same value by the same operations, with ln p_j and ln(1 - p_j) of the
+// current draws taken once per Gibbs iteration (logp, log1mp), and the
+// log-gamma terms, which are the same for every entry, once per evaluation.
+// REQUIRES: peff does not change while it is used.
+class EffDensity {
+ public:
+  EffDensity(TrialState& s, int k, const double* logp, const double* log1mp)
+      : s_(s), k_(k), logp_(logp), log1mp_(log1mp) {}
+  double operator()(double x);
+
+ private:
+  TrialState& s_;
+  int k_;
+  const double* logp_;
+  const double* log1mp_;
+};
+
 // Returns a Beta(a + r, b + n - r) draw X / (X + Y) from two gamma variates,
 // X first, held inside (0, 1): 0 becomes the smallest positive double and 1
 // the largest double below 1. Consumes numbers from uniform01().

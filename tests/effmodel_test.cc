@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
 
 #include "numerics/arms.h"
 #include "numerics/gamma.h"
@@ -186,6 +187,35 @@ TEST_F(EffModel, SameDataAndStreamsGiveTheSameSummaries) {
     EXPECT_EQ(s->admpreff[j], first->admpreff[j]);
     EXPECT_EQ(s->admprsafe[j], first->admprsafe[j]);
     EXPECT_EQ(s->effdraws[j][1999], first->effdraws[j][1999]);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EffModel, FastEvaluatorIsBitIdenticalToTheModelAsWritten) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (int nadm = 0; nadm <= 12; ++nadm) {
+    s->nadm = nadm;
+    double logp[kMaxAdm], log1mp[kMaxAdm];
+    for (int j = 0; j < nadm; ++j) {
+      s->peff[j] = unit(rng);
+      logp[j] = std::log(s->peff[j]);
+      log1mp[j] = std::log(1 - s->peff[j]);
+    }
+    for (int k = 0; k < 2; ++k) {
+      s->betaeff[0] = 0.1 + 99.9 * unit(rng);
+      s->betaeff[1] = 0.1 + 99.9 * unit(rng);
+      auto copy = std::make_unique<TrialState>(*s);
+      copy->effpar = k;
+      EffDensity fast(*s, k, logp, log1mp);
+      for (int e = 0; e < 5; ++e) {
+        const double x = 0.1 + 99.9 * unit(rng);
+        ASSERT_EQ(fast(x), logdenseff(x, *copy)) << "nadm " << nadm << " k " << k;
+      }
+    }
   }
 }
 

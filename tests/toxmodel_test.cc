@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <memory>
+#include <random>
 
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
@@ -157,6 +159,51 @@ TEST_F(ToxModel, CellsOutsideTheGridAreNotTouched) {
   ASSERT_TRUE(updatetox(*s).ok());
   EXPECT_EQ(s->meantox[3][0], 42);
   EXPECT_EQ(s->prsafe[0][2], 42);
+}
+
+}  // namespace
+
+namespace {
+
+// The sampler's evaluators compute exactly what the model as written does.
+TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> unit(0.001, 0.999);
+  std::uniform_int_distribution<int> count(0, 6);
+  for (int round = 0; round < 200; ++round) {
+    settings.ndose1 = 1 + round % 4;
+    settings.ndose2 = 1 + (round / 4) % 4;
+    for (int d = 0; d < kMaxDose; ++d) {
+      s->priortox1[d] = unit(rng);
+      s->priortox2[d] = unit(rng);
+    }
+    for (int d1 = 0; d1 < kMaxDose; ++d1) {
+      for (int d2 = 0; d2 < kMaxDose; ++d2) {
+        const int n = count(rng) < 3 ? 0 : count(rng);
+        treat(d1, d2, n, n == 0 ? 0 : std::min(n, count(rng)));
+      }
+    }
+    const TreatedCells cells = treatedcells(*s);
+    for (int k = 0; k < 3; ++k) {
+      for (int i = 0; i < 3; ++i) s->betatox[i] = 0.1 + 3.9 * unit(rng);
+      auto copy = std::make_unique<TrialState>(*s);
+      ToxDensity fast(*s, cells, k);
+      copy->toxpar = k;
+      for (int e = 0; e < 5; ++e) {
+        const double x = 0.1 + (k == 2 ? 7.9 : 3.9) * unit(rng);
+        ASSERT_EQ(fast(x), logdenstox(x, *copy)) << "round " << round << " k " << k;
+        ASSERT_EQ(s->betatox[k], x);
+      }
+    }
+    ToxGrid grid;
+    static const int levels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    grid.update(*s, levels, settings.ndose1, levels, settings.ndose2);
+    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+        ASSERT_EQ(grid.probtox(d1, d2), probtox(*s, d1, d2));
+      }
+    }
+  }
 }
 
 }  // namespace
