@@ -32,3 +32,55 @@ clean:
 # BASELINE=<git ref> also times that commit side by side.
 bench:
 	bench/run.sh $(abspath $(BUILD))
+
+# Robustness checks (see "Robustness" in README.md).
+FUZZ_SECONDS ?= 60
+FUZZ_CXX ?= clang++-14
+.PHONY: fuzz sanitize valgrind
+
+# Fuzzes the dialogue for FUZZ_SECONDS seconds, from the seeds in fuzz/corpus;
+# inputs that add coverage go to build-fuzz/corpus, failing ones to
+# build-fuzz/crash-*.
+fuzz:
+	CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCOMBOSIM_SANITIZE=ON -DCOMBOSIM_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target dialogue_fuzz
+	mkdir -p build-fuzz/corpus
+	build-fuzz/dialogue_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
+	  -dict=fuzz/dialogue.dict \
+	  -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
+
+# Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOMBOSIM_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+# One small scenario under valgrind's memcheck; any error fails.
+valgrind: build
+	dir=$$(mktemp -d) && cd $$dir && \
+	  valgrind --error-exitcode=99 --leak-check=full \
+	    --errors-for-leak-kinds=definite,indirect \
+	    $(abspath $(BUILD))/combosim < $(CURDIR)/tests/fixtures/extreme_1x1.txt \
+	    > valgrind-run.txt; status=$$?; \
+	  tail -n 8 valgrind-run.txt; rm -rf $$dir; exit $$status
+
+# System packages the build needs, installed when missing (Debian and
+# Ubuntu): directly as root, otherwise through sudo. `build`, and with it
+# every target that builds, runs this first.
+DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev
+.PHONY: deps
+deps:
+	@command -v dpkg >/dev/null || { echo "deps: no dpkg here; install by hand: $(DEPS)"; exit 0; }; \
+	missing=""; for p in $(DEPS); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || \
+	    missing="$$missing $$p"; done; \
+	[ -z "$$missing" ] && exit 0; \
+	if [ "$$(id -u)" = 0 ]; then sudo=""; \
+	elif command -v sudo >/dev/null; then sudo=sudo; \
+	else echo "deps: missing$$missing; install them as root"; exit 1; fi; \
+	echo "deps: installing$$missing"; \
+	$$sudo apt-get update && \
+	$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing
+build: deps
+$(BUILD)/CMakeCache.txt: | deps
