@@ -1,0 +1,455 @@
+// batch/results.cc: running a scenario's parts, its output files and the
+// merge of parts.
+#include "batch/results.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "driver/report.h"
+#include "driver/trial.h"
+#include "numerics/streams.h"
+
+#ifndef COMBOSIM_VERSION
+#error "COMBOSIM_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+constexpr char kProgram[] = "combosim-batch";
+constexpr char kFixed[] = "fixed";
+constexpr char kMersenne[] = "mt19937_64";
+
+using Table = std::int64_t[kMaxDose][kMaxDose];
+
+std::string numbertext(double v) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, result.ptr);
+}
+
+// A per-trial figure as the report computes it: sum / ntrial * scale.
+double pertrial(std::int64_t sum, int ntrial, double scale) {
+  return static_cast<double>(sum) / ntrial * scale;
+}
+
+Json tablejson(const BatchResult& r, const Table& sums) {
+  Json rows = Json::array();
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    Json row = Json::array();
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) row.push_back(sums[d1][d2]);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+Json averagejson(const BatchResult& r, const Table& sums, double scale) {
+  Json rows = Json::array();
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    Json row = Json::array();
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      row.push_back(pertrial(sums[d1][d2], r.ntrial, scale));
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Reads an ndose1 by ndose2 array of counts from 0 up into `sums`.
+bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
+  if (!j.is_array() || static_cast<int>(j.size()) != r.settings.ndose1) {
+    return false;
+  }
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    const Json& row = j[static_cast<std::size_t>(d1)];
+    if (!row.is_array() || static_cast<int>(row.size()) != r.settings.ndose2) {
+      return false;
+    }
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      const Json& v = row[static_cast<std::size_t>(d2)];
+      if (!v.is_number_integer() ||
+          (!v.is_number_unsigned() && v.get<std::int64_t>() < 0)) {
+        return false;
+      }
+      sums[d1][d2] = v.get<std::int64_t>();
+    }
+  }
+  return true;
+}
+
+// The value of a CSV field, quoted when it holds a comma, quote or newline.
+std::string csvfield(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string shardlist(const std::vector<int>& shards) {
+  std::string text;
+  for (std::size_t i = 0; i < shards.size(); ++i) {
+    text += (i > 0 ? ", " : "") + std::to_string(shards[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+TrialRange shardtrials(int ntrial, int k, int n) {
+  const int size = ntrial / n;
+  const int larger = ntrial % n;  // parts 1 to `larger` get one trial more
+  TrialRange range;
+  range.first = (k - 1) * size + std::min(k - 1, larger);
+  range.count = size + (k <= larger ? 1 : 0);
+  return range;
+}
+
+double exactinconclusive(const BatchResult& r) {
+  std::int64_t selected = 0;
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      selected += r.acc.nselect[d1][d2];
+    }
+  }
+  return pertrial(r.ntrial - selected, r.ntrial, 100);
+}
+
+bool complete(const BatchResult& r) {
+  if (static_cast<int>(r.shards.size()) != r.nshard) return false;
+  for (int k = 1; k <= r.nshard; ++k) {
+    if (r.shards[static_cast<std::size_t>(k - 1)] != k) return false;
+  }
+  return true;
+}
+
+std::string outputstem(const BatchResult& r) {
+  if (complete(r) || r.shards.size() != 1) return r.name;
+  return r.name + ".shard-" + std::to_string(r.shards.front()) + "-of-" +
+         std::to_string(r.nshard);
+}
+
+std::string describerandom(const BatchResult& r) {
+  if (!r.random.seeded) return "combosim's fixed-seed generators";
+  std::string text = "std::mt19937_64, seed " + std::to_string(r.random.seed);
+  if (r.nshard == 1) return text;
+  if (complete(r)) {
+    return text + ", shards 1 to " + std::to_string(r.nshard) + " of " +
+           std::to_string(r.nshard);
+  }
+  if (r.shards.size() == 1) {
+    const TrialRange range =
+        shardtrials(r.settings.ntrial, r.shards.front(), r.nshard);
+    return text + ", shard " + std::to_string(r.shards.front()) + " of " +
+           std::to_string(r.nshard) + " (trials " +
+           std::to_string(range.first + 1) + " to " +
+           std::to_string(range.first + range.count) + " of " +
+           std::to_string(r.settings.ntrial) + ")";
+  }
+  return text + ", shards " + shardlist(r.shards) + " of " +
+         std::to_string(r.nshard);
+}
+
+std::string simulate(BatchResult& r, const ProgressFn& progress) {
+  settings = r.settings;
+  int total = 0;
+  for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
+
+  // One trial record for all the parts; it is too large for the stack.
+  auto state = std::make_unique<TrialState>();
+  const std::clock_t clockstart = preparetrials(r.input, *state, r.acc);
+  r.ntrial = 0;
+  for (int k : r.shards) {
+    // Each part from the start of its own streams.
+    if (r.random.seeded) {
+      useseededstreams(r.random.seed, static_cast<std::uint64_t>(k));
+    } else {
+      usefixedstreams();
+    }
+    const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
+    for (int t = 0; t < range.count; ++t) {
+      const DrawStatus status = runtrial(*state, r.acc);
+      if (!status.ok()) {
+        std::ostringstream message;
+        samplerfailure(message, status);
+        std::string text = message.str();
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        if (text.empty()) {
+          text = "sampler consistency guard " + std::to_string(-status.code) +
+                 " ended the run";
+        }
+        return "trial " + std::to_string(range.first + t + 1) + ": " + text;
+      }
+      ++r.ntrial;
+      if (progress) progress(r.ntrial, total);
+    }
+  }
+  r.cpuseconds =
+      static_cast<double>(std::clock() - clockstart) / CLOCKS_PER_SEC;
+  return "";
+}
+
+void writereporttext(std::ostream& os, const BatchResult& r) {
+  ReportData data;
+  const std::time_t now = std::time(nullptr);
+  data.calendar = std::ctime(&now);
+  data.cpuhours = r.cpuseconds / 60.0 / 60.0;
+  // The report's own figures come from the process-wide settings.
+  settings = r.settings;
+  settings.ntrial = r.ntrial;
+  data.inconclusive = inconclusivepercent(r.acc);
+  writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
+  os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
+}
+
+Json resulttojson(const BatchResult& r) {
+  Json j;
+  j["program"] = kProgram;
+  j["version"] = COMBOSIM_VERSION;
+  j["name"] = r.name;
+  j["source"] = r.source;
+  j["scenario"] = scenariotojson(r.settings, r.input);
+  j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
+  j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
+  j["random"]["description"] = describerandom(r);
+  j["shards"]["count"] = r.nshard;
+  j["shards"]["included"] = r.shards;
+  j["trials"] = r.ntrial;
+  j["sums"]["patients"] = tablejson(r, r.acc.sumpat);
+  j["sums"]["toxicities"] = tablejson(r, r.acc.sumtox);
+  j["sums"]["responses"] = tablejson(r, r.acc.sumresp);
+  j["sums"]["selections"] = tablejson(r, r.acc.nselect);
+  j["averages"]["patients"] = averagejson(r, r.acc.sumpat, 1);
+  j["averages"]["toxicities"] = averagejson(r, r.acc.sumtox, 1);
+  j["averages"]["responses"] = averagejson(r, r.acc.sumresp, 1);
+  j["selectionpercent"] = averagejson(r, r.acc.nselect, 100);
+  j["inconclusivepercent"] = exactinconclusive(r);
+  j["cpuseconds"] = r.cpuseconds;
+  return j;
+}
+
+bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
+                    std::string& problem) {
+  const auto fail = [&problem, &source](const std::string& text) {
+    problem = source + ": " + text;
+    return false;
+  };
+  if (!j.is_object() || !j.contains("program") || j["program"] != kProgram) {
+    return fail("not a result file of combosim-batch");
+  }
+  if (!j.contains("version") || !j["version"].is_string()) {
+    return fail("version: missing");
+  }
+  // Another version may simulate differently: its sums do not add to ours.
+  if (j["version"] != COMBOSIM_VERSION) {
+    return fail("version: written by combosim-batch " +
+                j["version"].get<std::string>() + ", this is " +
+                COMBOSIM_VERSION);
+  }
+  if (!j.contains("name") || !j["name"].is_string()) return fail("name: missing");
+  r.name = j["name"].get<std::string>();
+  if (r.name.empty() || r.name == "." || r.name == ".." ||
+      r.name.find('/') != std::string::npos) {
+    return fail("name: not usable as a file name");
+  }
+  r.source = j.contains("source") && j["source"].is_string()
+                 ? j["source"].get<std::string>()
+                 : "";
+  if (!j.contains("scenario")) return fail("scenario: missing");
+  const ScenarioRead read = readjsonscenario(j["scenario"], source + ": scenario");
+  if (!read.problem.empty()) {
+    problem = read.problem;
+    return false;
+  }
+  r.settings = read.settings;
+  r.input = read.input;
+
+  if (!j.contains("random") || !j["random"].is_object() ||
+      !j["random"].contains("generator")) {
+    return fail("random: missing");
+  }
+  const Json& random = j["random"];
+  if (random["generator"] == kFixed) {
+    r.random = RandomSource{};
+  } else if (random["generator"] == kMersenne && random.contains("seed") &&
+             random["seed"].is_number_unsigned()) {
+    r.random.seeded = true;
+    r.random.seed = random["seed"].get<std::uint64_t>();
+  } else {
+    return fail("random: unknown generator or seed");
+  }
+
+  if (!j.contains("shards") || !j["shards"].is_object() ||
+      !j["shards"].contains("count") || !j["shards"].contains("included") ||
+      !j["shards"]["count"].is_number_integer() ||
+      !j["shards"]["included"].is_array()) {
+    return fail("shards: missing");
+  }
+  const Json& count = j["shards"]["count"];
+  if (count.get<std::int64_t>() < 1 ||
+      count.get<std::int64_t>() > r.settings.ntrial) {
+    return fail("shards: count out of range");
+  }
+  r.nshard = count.get<int>();
+  if (!r.random.seeded && r.nshard != 1) {
+    return fail("shards: the fixed-seed generators cannot be split");
+  }
+  r.shards.clear();
+  int expected = 0;
+  for (const Json& k : j["shards"]["included"]) {
+    if (!k.is_number_integer() || k.get<std::int64_t>() < 1 ||
+        k.get<std::int64_t>() > r.nshard ||
+        (!r.shards.empty() && k.get<int>() <= r.shards.back())) {
+      return fail("shards: included must list parts from 1 to count, ascending");
+    }
+    r.shards.push_back(k.get<int>());
+    expected += shardtrials(r.settings.ntrial, r.shards.back(), r.nshard).count;
+  }
+  if (r.shards.empty()) return fail("shards: included is empty");
+  if (!j.contains("trials") || !j["trials"].is_number_integer() ||
+      j["trials"].get<std::int64_t>() != expected) {
+    return fail("trials: not the number of trials of the parts included");
+  }
+  r.ntrial = expected;
+
+  if (!j.contains("sums") || !j["sums"].is_object()) return fail("sums: missing");
+  const std::pair<const char*, Table*> tables[] = {
+      {"patients", &r.acc.sumpat},
+      {"toxicities", &r.acc.sumtox},
+      {"responses", &r.acc.sumresp},
+      {"selections", &r.acc.nselect}};
+  for (const auto& [field, table] : tables) {
+    if (!j["sums"].contains(field) || !tablefromjson(j["sums"][field], r, *table)) {
+      return fail(std::string("sums: ") + field +
+                  " must be an ndose1 by ndose2 array of counts");
+    }
+  }
+  std::int64_t selected = 0;
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) selected += r.acc.nselect[d1][d2];
+  }
+  if (selected > r.ntrial) return fail("sums: more selections than trials");
+
+  if (!j.contains("cpuseconds") || !j["cpuseconds"].is_number()) {
+    return fail("cpuseconds: missing");
+  }
+  r.cpuseconds = j["cpuseconds"].get<double>();
+  return true;
+}
+
+void writesummaryheader(std::ostream& os) {
+  os << "scenario,drug1,drug2,truetox,trueresp,meanpatients,meantoxicities,"
+        "meanresponses,selectionpercent,inconclusivepercent,trials,generator,"
+        "seed,shard,nshard\n";
+}
+
+void writesummaryrows(std::ostream& os, const BatchResult& r) {
+  const double inconclusive = exactinconclusive(r);
+  const std::string generator = r.random.seeded ? kMersenne : kFixed;
+  const std::string seed = r.random.seeded ? std::to_string(r.random.seed) : "";
+  const std::string shard =
+      complete(r) ? "" : std::to_string(r.shards.front());
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      os << csvfield(r.name) << ',' << d1 + 1 << ',' << d2 + 1 << ','
+         << numbertext(r.input.scentox[d1][d2]) << ','
+         << numbertext(r.input.sceneff[d1][d2]) << ','
+         << numbertext(pertrial(r.acc.sumpat[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
+         << numbertext(inconclusive) << ',' << r.ntrial << ',' << generator
+         << ',' << seed << ',' << shard << ',' << r.nshard << '\n';
+    }
+  }
+}
+
+std::string mergeresults(const std::vector<BatchResult>& parts,
+                         BatchResult& merged) {
+  if (parts.empty()) return "nothing to merge";
+  std::vector<const BatchResult*> ordered;
+  for (const BatchResult& p : parts) ordered.push_back(&p);
+  std::sort(ordered.begin(), ordered.end(),
+            [](const BatchResult* a, const BatchResult* b) {
+              return a->shards.front() < b->shards.front();
+            });
+  const BatchResult& first = *ordered.front();
+  const Json scenario = scenariotojson(first.settings, first.input);
+  std::vector<int> seen(static_cast<std::size_t>(first.nshard) + 1, 0);
+  for (const BatchResult* p : ordered) {
+    if (scenariotojson(p->settings, p->input) != scenario) {
+      return "the parts hold different scenarios";
+    }
+    if (p->random.seeded != first.random.seeded ||
+        p->random.seed != first.random.seed) {
+      return "the parts ran on different generators or seeds";
+    }
+    if (p->nshard != first.nshard) {
+      return "the parts split the trials into different numbers of shards";
+    }
+    for (int k : p->shards) {
+      if (seen[static_cast<std::size_t>(k)]++ > 0) {
+        return "shard " + std::to_string(k) + " of " +
+               std::to_string(first.nshard) + " is given more than once";
+      }
+    }
+  }
+  std::vector<int> missing;
+  for (int k = 1; k <= first.nshard; ++k) {
+    if (seen[static_cast<std::size_t>(k)] == 0) missing.push_back(k);
+  }
+  if (!missing.empty()) {
+    return (missing.size() == 1 ? "shard " : "shards ") + shardlist(missing) +
+           " of " + std::to_string(first.nshard) + " missing";
+  }
+
+  merged = first;
+  merged.shards.clear();
+  for (int k = 1; k <= first.nshard; ++k) merged.shards.push_back(k);
+  merged.ntrial = 0;
+  merged.acc = Accumulators{};
+  merged.cpuseconds = 0;
+  for (const BatchResult* p : ordered) {
+    merged.ntrial += p->ntrial;
+    merged.cpuseconds += p->cpuseconds;
+    for (int d1 = 0; d1 < kMaxDose; ++d1) {
+      for (int d2 = 0; d2 < kMaxDose; ++d2) {
+        merged.acc.sumpat[d1][d2] += p->acc.sumpat[d1][d2];
+        merged.acc.sumtox[d1][d2] += p->acc.sumtox[d1][d2];
+        merged.acc.sumresp[d1][d2] += p->acc.sumresp[d1][d2];
+        merged.acc.nselect[d1][d2] += p->acc.nselect[d1][d2];
+      }
+    }
+  }
+  return "";
+}
+
+std::string writefileatomically(const std::string& path,
+                                const std::string& text) {
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (file) {
+      file << text;
+      file.close();
+    }
+    if (!file) {
+      const std::string reason = std::strerror(errno);
+      std::remove(temporary.c_str());
+      return "cannot write " + path + ": " + reason;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(temporary.c_str());
+    return "cannot write " + path + ": " + reason;
+  }
+  return "";
+}

@@ -1,0 +1,112 @@
+// batch/results.h: what a batch run found for one scenario, how its trials
+// are split into shards and run, its output files, and the exact merge of
+// shards.
+//
+// Shards: with a seed S, a scenario's ntrial trials are split into N parts of
+// as equal a size as can be, the first (ntrial mod N) parts one trial larger;
+// part K (1-based) holds the trials that follow parts 1 to K-1 and runs on its
+// own streams, std::seed_seq{S, K, 0} for the uniform numbers and {S, K, 1}
+// for the sampler. A run with a seed and no split is part 1 of 1. Sums are
+// 64-bit integers, so adding the sums of parts is exact and does not depend
+// on the order.
+#ifndef COMBOSIM_BATCH_RESULTS_H_
+#define COMBOSIM_BATCH_RESULTS_H_
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "batch/scenariofile.h"
+#include "driver/trialstate.h"
+
+// Which generators stood behind the random streams.
+struct RandomSource {
+  bool seeded = false;     // false: combosim's own fixed-seed generators
+  std::uint64_t seed = 0;  // S, when seeded
+};
+
+// The part of a scenario's trials that one shard runs.
+struct TrialRange {
+  int first = 0;  // trials of the parts before it
+  int count = 0;  // trials of this part
+};
+
+// Part `k` of `n` of `ntrial` trials. REQUIRES: 1 <= k <= n, ntrial >= 0.
+TrialRange shardtrials(int ntrial, int k, int n);
+
+// Everything one output file of a scenario holds.
+struct BatchResult {
+  std::string name;              // scenario name, from its file name
+  std::string source;            // the scenario file as given
+  SimulationSettings settings;   // the scenario; ntrial counts all its trials
+  ScenarioInput input;
+  RandomSource random;
+  int nshard = 1;                // N, the parts the trials are split into
+  std::vector<int> shards;       // the parts summed here, ascending, 1-based
+  int ntrial = 0;                // trials summed here
+  Accumulators acc;              // their sums
+  double cpuseconds = 0;         // processor time of those trials
+};
+
+// True when every part of the scenario is summed in `r`.
+bool complete(const BatchResult& r);
+
+// The stem of a result's file names: NAME for a complete result,
+// NAME.shard-K-of-N for one part.
+std::string outputstem(const BatchResult& r);
+
+// One line on the generators: "fixed-seed generators of combosim" or
+// "std::mt19937_64, seed S, ...", naming the parts.
+std::string describerandom(const BatchResult& r);
+
+// Reports how far the trials have got: trials done of the total.
+using ProgressFn = std::function<void(int done, int total)>;
+
+// Runs the trials of parts `r.shards` of `r.nshard` in order, each from the
+// start of its streams: the seeded ones of the part, or the fixed-seed
+// generators from their program-start state, as in a fresh combosim. Sets the
+// process-wide settings to the scenario's, fills r.ntrial, r.acc and
+// r.cpuseconds, and calls `progress` after every trial. Returns "" or, after
+// a failed draw, the sampler's message naming the trial.
+// REQUIRES: every part of r.shards holds at least one trial.
+std::string simulate(BatchResult& r, const ProgressFn& progress);
+
+// The percentage of trials without a selection from the counts themselves,
+// (trials - selections) / trials * 100: exactly 0 when every trial selected.
+// The files for scripts carry this figure.
+double exactinconclusive(const BatchResult& r);
+
+// Writes the report block in the results.txt layout, followed by the line on
+// the generators. Sets the process-wide settings to the result's, with
+// ntrial = r.ntrial: the report reads them from there.
+void writereporttext(std::ostream& os, const BatchResult& r);
+
+// The result as a JSON object: the scenario (in the scenario file form), the
+// generators and parts, the sums, per-combination averages and percentages,
+// the exact inconclusive percentage, processor time and program version.
+Json resulttojson(const BatchResult& r);
+
+// Reads a result written by resulttojson() of this program version back,
+// checking every field that a merge uses. `source` names the file in the problem.
+bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
+                    std::string& problem);
+
+// The header line of summary.csv, and the rows of one result: one per
+// combination, drug-1 level outer, levels from 1.
+void writesummaryheader(std::ostream& os);
+void writesummaryrows(std::ostream& os, const BatchResult& r);
+
+// Adds up `parts` of one scenario into `merged`. They must hold the same
+// scenario, generators and number of parts, and between them every part once.
+// Returns "" or the problem.
+std::string mergeresults(const std::vector<BatchResult>& parts,
+                         BatchResult& merged);
+
+// Writes `text` to `path` through a temporary file in the same directory, so
+// that a reader never sees a partial file. Returns "" or the problem.
+std::string writefileatomically(const std::string& path,
+                                const std::string& text);
+
+#endif  // COMBOSIM_BATCH_RESULTS_H_

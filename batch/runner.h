@@ -1,0 +1,53 @@
+// batch/runner.h: a batch run of many scenarios, one process each, and the
+// merge of shard files.
+//
+// Every scenario runs in a process of its own, forked from the batch program
+// before it has touched the engine, so each starts from the program-start
+// state of the engine's process-wide streams and settings, exactly as one
+// `combosim < FILE` does. A run with one job is the same processes one after
+// another; the results do not depend on the number of jobs.
+#ifndef COMBOSIM_BATCH_RUNNER_H_
+#define COMBOSIM_BATCH_RUNNER_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "batch/results.h"
+
+// Exit statuses of combosim-batch.
+enum BatchExit {
+  kBatchOk = 0,      // every scenario (or merge) written
+  kBatchFailed = 1,  // at least one scenario or merge failed; the rest written
+  kBatchUsage = 2,   // the command line or the output directory is unusable
+};
+
+struct BatchOptions {
+  std::vector<std::string> files;  // scenario files, in the order given
+  std::string outdir = ".";        // where the outputs go
+  int jobs = 1;                    // scenarios running at once, at least 1
+  RandomSource random;             // generators behind the streams
+  int nshard = 1;                  // N: parts each scenario's trials split into
+  int shard = 0;                   // K: the one part to run; 0 runs all N
+                                   // parts in turn
+};
+
+// The number of processors this process may run on, at least 1.
+int availablecores();
+
+// Runs the scenarios of `options`: per scenario NAME.txt and NAME.json (with
+// .shard-K-of-N before the extension for one part), then summary.csv (with
+// the same infix) in the output directory. Prints one line per scenario
+// written on `out`; on `err`, one line per scenario that could not be read or
+// run, and notes on answers the dialogue read again. Shows progress on the
+// standard error while it is a terminal. Returns a BatchExit.
+int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
+
+// Adds up the shard files `files` (NAME.shard-K-of-N.json), scenario by
+// scenario, and writes NAME.txt, NAME.json and summary.csv into `outdir`.
+// Prints one line per scenario written on `out` and one per problem on
+// `err`. Returns a BatchExit.
+int runmerge(const std::vector<std::string>& files, const std::string& outdir,
+             std::ostream& out, std::ostream& err);
+
+#endif  // COMBOSIM_BATCH_RUNNER_H_

@@ -1,0 +1,448 @@
+// batch/scenariofile.cc: answer files and JSON scenarios, read through the
+// dialogue with its output captured instead of shown.
+//
+// The dialogue says what it thinks of an answer on the line where it asked
+// for it, right after reading it: a value it rejects and reads again, or the
+// message it ends on. The capture below keeps, for each piece of text the
+// dialogue writes, how far the answers had been read at that moment, so a
+// message can be traced back to the answer it is about: its line in an
+// answer file, its field in a JSON file.
+#include "batch/scenariofile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+
+#include "driver/dialogue.h"
+
+namespace {
+
+// Output buffer for the dialogue: keeps the text and marks where text was
+// written after the answers had moved on, that is, after a read.
+class DialogueCapture : public std::streambuf {
+ public:
+  struct Advance {
+    std::size_t outpos;   // where the first text written after a read starts
+    std::streamoff from;  // how far the answers had been read before it
+  };
+
+  explicit DialogueCapture(std::streambuf& answers) : answers_(answers) {}
+
+  const std::string& text() const { return text_; }
+  const std::vector<Advance>& advances() const { return advances_; }
+  std::streamoff lastread() const { return lastread_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      const char ch = traits_type::to_char_type(c);
+      put(&ch, 1);
+    }
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    put(s, n);
+    return n;
+  }
+
+ private:
+  void put(const char* s, std::streamsize n) {
+    const std::streamoff now =
+        answers_.pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+    if (now != lastread_) {
+      advances_.push_back({text_.size(), lastread_});
+      lastread_ = now;
+    }
+    text_.append(s, static_cast<std::size_t>(n));
+  }
+
+  std::streambuf& answers_;
+  std::string text_;
+  std::vector<Advance> advances_;
+  std::streamoff lastread_ = 0;
+};
+
+// One thing the dialogue said about an answer.
+struct DialogueMessage {
+  std::size_t at = 0;  // offset of the answer in the answers' text
+  std::string text;    // the message, without a request to enter it again
+};
+
+struct DialogueOutcome {
+  int status = 0;                        // readscenario's result
+  std::vector<DialogueMessage> rereads;  // answers rejected and read again
+  DialogueMessage failure;               // the message it ended on, if any
+};
+
+// Offset of the first non-blank character at or after `from`.
+std::size_t answerstart(const std::string& answers, std::streamoff from) {
+  std::size_t at = from < 0 ? 0 : static_cast<std::size_t>(from);
+  while (at < answers.size() &&
+         std::isspace(static_cast<unsigned char>(answers[at])) != 0) {
+    ++at;
+  }
+  return at;
+}
+
+// "The toxicity probability is larger than 1, please reenter the correct
+// toxicity prob:" becomes "The toxicity probability is larger than 1".
+std::string withoutreentry(const std::string& message) {
+  const std::size_t cut = message.find(", please reenter");
+  return cut == std::string::npos ? message : message.substr(0, cut);
+}
+
+// Runs the dialogue on `answers` into `read`, and sorts what it said.
+DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
+  std::istringstream in(answers);
+  DialogueCapture capture(*in.rdbuf());
+  std::ostream out(&capture);
+  DialogueOutcome outcome;
+  outcome.status = readscenario(in, out, read.settings, read.input);
+
+  // A line carries a message when text follows the line's last read.
+  const std::string& text = capture.text();
+  const auto& advances = capture.advances();
+  std::vector<DialogueMessage> messages;
+  std::size_t next = 0;  // first advance not yet looked at
+  std::size_t laststart = 0;
+  bool lastismessage = false;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const DialogueCapture::Advance* last = nullptr;
+    while (next < advances.size() && advances[next].outpos <= end) {
+      last = &advances[next];
+      ++next;
+    }
+    lastismessage = last != nullptr && last->outpos < end;
+    if (lastismessage) {
+      messages.push_back({answerstart(answers, last->from),
+                          text.substr(last->outpos, end - last->outpos)});
+    }
+    laststart = start;
+    start = end + 1;
+  }
+
+  if (outcome.status != 0) {
+    // The dialogue ends on its message; without a read just before it, the
+    // message is about the answer after the last one read.
+    if (lastismessage) {
+      outcome.failure = messages.back();
+      messages.pop_back();
+    } else {
+      std::size_t end = text.find('\n', laststart);
+      if (end == std::string::npos) end = text.size();
+      outcome.failure = {answerstart(answers, capture.lastread()),
+                         text.substr(laststart, end - laststart)};
+    }
+  }
+  for (DialogueMessage& m : messages) m.text = withoutreentry(m.text);
+  outcome.rereads = std::move(messages);
+  return outcome;
+}
+
+// "FILE:LINE: " for an answer at offset `at`, or "FILE: " past the end.
+std::string answerplace(const std::string& answers, const std::string& source,
+                        std::size_t at) {
+  if (at >= answers.size()) return source + ": ";
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < at; ++i) line += answers[i] == '\n' ? 1 : 0;
+  return source + ":" + std::to_string(line) + ": ";
+}
+
+// --- The JSON form -------------------------------------------------------
+
+// The fields of the JSON form, in the order the dialogue asks for them.
+constexpr const char* kFields[] = {
+    "ndose1",     "ndose2",     "scentox",     "sceneff",    "targettox",
+    "mineff",     "scenprior1", "scenprior2",  "ncohort1",   "cohortsize1",
+    "ncohort2",   "cohortsize2", "ntrial"};
+
+// Answers made from a JSON scenario: each answer with the field it came from.
+struct Answer {
+  std::string text;
+  std::string field;  // empty for the confirmations
+};
+
+std::string numbertext(double v) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, result.ptr);
+}
+
+// Reads a whole number that fits an int; false otherwise.
+bool wholenumber(const Json& v, int& n) {
+  if (v.is_number_unsigned()) {
+    const std::uint64_t u = v.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(INT_MAX)) return false;
+    n = static_cast<int>(u);
+    return true;
+  }
+  if (v.is_number_integer()) {
+    const std::int64_t i = v.get<std::int64_t>();
+    if (i < INT_MIN || i > INT_MAX) return false;
+    n = static_cast<int>(i);
+    return true;
+  }
+  return false;
+}
+
+std::string wholenumberproblem(const Json& v) {
+  return v.is_number_integer() ? "is out of range" : "must be a whole number";
+}
+
+std::string indexed(const std::string& field, int i) {
+  return field + "[" + std::to_string(i) + "]";
+}
+
+// Checks that `v` is an array of `n` numbers; appends them to `answers`.
+// Returns the problem ("FIELD: TEXT"), or "".
+std::string numberlist(const Json& v, const std::string& field, int n,
+                       bool probability, std::vector<Answer>& answers) {
+  if (!v.is_array() || static_cast<int>(v.size()) != n) {
+    return field + ": must be an array of " + std::to_string(n) +
+           (n == 1 ? " number" : " numbers");
+  }
+  for (int i = 0; i < n; ++i) {
+    const Json& x = v[static_cast<std::size_t>(i)];
+    if (!x.is_number()) return indexed(field, i) + ": must be a number";
+    if (probability && x.get<double>() < 0) {
+      return indexed(field, i) + ": a probability below 0";
+    }
+    answers.push_back({numbertext(x.get<double>()), indexed(field, i)});
+  }
+  return "";
+}
+
+// Checks that `v` is an ndose1 by ndose2 array of probabilities, indexed
+// [drug-1 level][drug-2 level]; appends its cells to `answers` in the
+// dialogue's order (drug 1 outer), then the confirmation.
+std::string matrix(const Json& v, const std::string& field, int ndose1,
+                   int ndose2, std::vector<Answer>& answers) {
+  if (!v.is_array() || static_cast<int>(v.size()) != ndose1) {
+    return field + ": must be an array of " + std::to_string(ndose1) +
+           " rows (drug-1 levels) of " + std::to_string(ndose2) +
+           " numbers (drug-2 levels)";
+  }
+  for (int d1 = 0; d1 < ndose1; ++d1) {
+    const std::string problem = numberlist(v[static_cast<std::size_t>(d1)],
+                                           indexed(field, d1), ndose2, true,
+                                           answers);
+    if (!problem.empty()) return problem;
+  }
+  answers.push_back({"y", ""});
+  return "";
+}
+
+}  // namespace
+
+bool isjsonscenario(const std::string& path) {
+  return std::filesystem::path(path).extension() == ".json";
+}
+
+std::string scenarioname(const std::string& path) {
+  return std::filesystem::path(path).stem().string();
+}
+
+ScenarioRead readanswers(const std::string& answers, const std::string& source) {
+  ScenarioRead read;
+  const DialogueOutcome outcome = rundialogue(answers, read);
+  if (outcome.status != 0) {
+    read.problem = answerplace(answers, source, outcome.failure.at) +
+                   outcome.failure.text;
+    if (!outcome.rereads.empty()) {
+      const DialogueMessage& first = outcome.rereads.front();
+      read.problem += " (after an answer rejected at " +
+                      answerplace(answers, source, first.at) + first.text + ")";
+    }
+    return read;
+  }
+  for (const DialogueMessage& m : outcome.rereads) {
+    read.notes.push_back(answerplace(answers, source, m.at) + m.text +
+                         "; the next answer was read in its place");
+  }
+  return read;
+}
+
+ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
+  ScenarioRead read;
+  const auto fail = [&read, &source](const std::string& problem) {
+    read.problem = source + ": " + problem;
+    return read;
+  };
+  if (!j.is_object()) return fail("must hold one JSON object");
+  for (const auto& item : j.items()) {
+    bool known = false;
+    for (const char* f : kFields) known = known || item.key() == f;
+    if (!known) return fail(item.key() + ": unknown field");
+  }
+  for (const char* f : kFields) {
+    if (!j.contains(f)) return fail(std::string(f) + ": missing");
+  }
+
+  // Whole numbers and single probabilities first: they decide the shapes.
+  int ndose1 = 0, ndose2 = 0, ncohort1 = 0, cohortsize1 = 0, ncohort2 = 0,
+      cohortsize2 = 0, ntrial = 0;
+  const std::pair<const char*, int*> counts[] = {
+      {"ndose1", &ndose1},          {"ndose2", &ndose2},
+      {"ncohort1", &ncohort1},      {"cohortsize1", &cohortsize1},
+      {"ncohort2", &ncohort2},      {"cohortsize2", &cohortsize2},
+      {"ntrial", &ntrial}};
+  for (const auto& [field, value] : counts) {
+    if (!wholenumber(j[field], *value)) {
+      return fail(std::string(field) + ": " + wholenumberproblem(j[field]));
+    }
+  }
+  for (const char* field : {"targettox", "mineff"}) {
+    if (!j[field].is_number()) return fail(std::string(field) + ": must be a number");
+    if (j[field].get<double>() < 0) {
+      return fail(std::string(field) + ": a probability below 0");
+    }
+  }
+
+  // The answers, in the dialogue's order, each with its field.
+  std::vector<Answer> answers = {{std::to_string(ndose1), "ndose1"},
+                                 {std::to_string(ndose2), "ndose2"}};
+  const bool gridfits =
+      ndose1 >= 1 && ndose1 <= kMaxDose && ndose2 >= 1 && ndose2 <= kMaxDose;
+  if (gridfits) {
+    for (const char* field : {"scentox", "sceneff"}) {
+      const std::string problem = matrix(j[field], field, ndose1, ndose2, answers);
+      if (!problem.empty()) return fail(problem);
+    }
+    answers.push_back({numbertext(j["targettox"].get<double>()), "targettox"});
+    answers.push_back({numbertext(j["mineff"].get<double>()), "mineff"});
+    const std::pair<const char*, int> priors[] = {{"scenprior1", ndose1},
+                                                  {"scenprior2", ndose2}};
+    for (const auto& [field, n] : priors) {
+      const std::string problem = numberlist(j[field], field, n, false, answers);
+      if (!problem.empty()) return fail(problem);
+      answers.push_back({"y", ""});
+    }
+    for (const auto& [field, value] : counts) {
+      if (std::string(field).rfind("ndose", 0) != 0) {
+        answers.push_back({std::to_string(*value), field});
+      }
+    }
+    answers.push_back({"y", ""});
+  }
+  // Otherwise the dialogue stops at the dose count that is out of range.
+
+  std::string text;
+  std::vector<std::size_t> offsets;
+  for (const Answer& a : answers) {
+    offsets.push_back(text.size());
+    text += a.text + "\n";
+  }
+  const DialogueOutcome outcome = rundialogue(text, read);
+  const DialogueMessage* first = nullptr;
+  if (!outcome.rereads.empty()) {
+    first = &outcome.rereads.front();
+  } else if (outcome.status != 0) {
+    first = &outcome.failure;
+  }
+  if (first == nullptr) return read;
+  std::string field;
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    if (offsets[i] == first->at) field = answers[i].field;
+  }
+  return fail((field.empty() ? "" : field + ": ") + first->text);
+}
+
+Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input) {
+  Json j;
+  j["ndose1"] = s.ndose1;
+  j["ndose2"] = s.ndose2;
+  Json tox = Json::array();
+  Json eff = Json::array();
+  for (int d1 = 0; d1 < s.ndose1; ++d1) {
+    Json toxrow = Json::array();
+    Json effrow = Json::array();
+    for (int d2 = 0; d2 < s.ndose2; ++d2) {
+      toxrow.push_back(input.scentox[d1][d2]);
+      effrow.push_back(input.sceneff[d1][d2]);
+    }
+    tox.push_back(toxrow);
+    eff.push_back(effrow);
+  }
+  j["scentox"] = tox;
+  j["sceneff"] = eff;
+  j["targettox"] = s.targettox;
+  j["mineff"] = s.mineff;
+  j["scenprior1"] = Json::array();
+  for (int d1 = 0; d1 < s.ndose1; ++d1) j["scenprior1"].push_back(input.scenprior1[d1]);
+  j["scenprior2"] = Json::array();
+  for (int d2 = 0; d2 < s.ndose2; ++d2) j["scenprior2"].push_back(input.scenprior2[d2]);
+  j["ncohort1"] = s.ncohort1;
+  j["cohortsize1"] = s.cohortsize1;
+  j["ncohort2"] = s.ncohort2;
+  j["cohortsize2"] = s.cohortsize2;
+  j["ntrial"] = s.ntrial;
+  return j;
+}
+
+bool readwholefile(const std::string& path, std::string& text,
+                   std::string& problem) {
+  if (std::filesystem::is_directory(path)) {
+    problem = path + ": is a directory";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    problem = path + ": cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream whole;
+  whole << file.rdbuf();  // sets failbit on `whole` for an empty file only
+  if (file.bad()) {
+    problem = path + ": cannot be read";
+    return false;
+  }
+  text = whole.str();
+  return true;
+}
+
+bool readjsonfile(const std::string& path, Json& j, std::string& problem) {
+  std::string text;
+  if (!readwholefile(path, text, problem)) return false;
+  // The library reports a syntax error by exception; it stops here.
+  try {
+    j = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    const std::string what = e.what();
+    const std::size_t cut = what.find("] ");
+    problem = path + ": " +
+              (cut == std::string::npos ? what : what.substr(cut + 2));
+    return false;
+  }
+  return true;
+}
+
+ScenarioRead readscenariofile(const std::string& path) {
+  if (isjsonscenario(path)) {
+    Json j;
+    std::string problem;
+    if (!readjsonfile(path, j, problem)) {
+      ScenarioRead read;
+      read.problem = problem;
+      return read;
+    }
+    return readjsonscenario(j, path);
+  }
+  std::string text;
+  std::string problem;
+  if (!readwholefile(path, text, problem)) {
+    ScenarioRead read;
+    read.problem = problem;
+    return read;
+  }
+  return readanswers(text, path);
+}

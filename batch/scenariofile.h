@@ -1,0 +1,77 @@
+// batch/scenariofile.h: scenario files of a batch run, read through the
+// console dialogue without echo.
+//
+// Two forms are read. An answer file is what `combosim < FILE` reads: one
+// answer after another, as typed at the console. A JSON file holds one object
+// with named fields (scentox and sceneff indexed [drug-1 level][drug-2
+// level], 0-based):
+//
+//   {"ndose1": 2, "ndose2": 1, "scentox": [[0.1], [0.3]],
+//    "sceneff": [[0.2], [0.4]], "targettox": 0.3, "mineff": 0.2,
+//    "scenprior1": [0.1, 0.3], "scenprior2": [0.2], "ncohort1": 4,
+//    "cohortsize1": 3, "ncohort2": 3, "cohortsize2": 3, "ntrial": 100}
+//
+// Both forms go through readscenario(), so every check of the dialogue
+// applies to both. A problem is reported as one line that names the file,
+// the place (line of an answer file, field of a JSON file) and the problem.
+#ifndef COMBOSIM_BATCH_SCENARIOFILE_H_
+#define COMBOSIM_BATCH_SCENARIOFILE_H_
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "driver/trialstate.h"
+
+// JSON values keep their fields in the order written, in files read and
+// written alike.
+using Json = nlohmann::ordered_json;
+
+// What reading one scenario file gave.
+struct ScenarioRead {
+  SimulationSettings settings;        // all fields but outdir
+  ScenarioInput input;
+  std::string problem;                // one line; empty when the file was read
+  std::vector<std::string> notes;     // one line per answer the dialogue
+                                      // rejected and read again from the next
+};
+
+// Returns true when `path` names a JSON scenario (its extension is .json).
+bool isjsonscenario(const std::string& path);
+
+// The name of a scenario's outputs: the file name without its extension.
+std::string scenarioname(const std::string& path);
+
+// Reads the file at `path` whole into `text`. Returns false, with a
+// one-line problem naming the file, when it cannot be read.
+bool readwholefile(const std::string& path, std::string& text,
+                   std::string& problem);
+
+// Reads and parses the JSON file at `path`. Returns false, with a one-line
+// problem naming the file and where its syntax fails, otherwise.
+bool readjsonfile(const std::string& path, Json& j, std::string& problem);
+
+// Reads the answer file or JSON file at `path`. On a problem, `problem` is
+// filled and the records are not to be used.
+ScenarioRead readscenariofile(const std::string& path);
+
+// Reads answers as `combosim < FILE` would. `source` names the answers in
+// messages ("FILE:LINE: ..."). An answer that the dialogue rejects and reads
+// again from the next one becomes a note, since a file that corrects its own
+// answer works with combosim; when the dialogue then fails, the problem names
+// the first rejected answer as well.
+ScenarioRead readanswers(const std::string& answers, const std::string& source);
+
+// Reads a scenario object in the JSON form. Each field is needed, and no other
+// is allowed. On top of the dialogue's checks, probabilities below 0 are
+// refused. A value that the dialogue rejects is a problem here: a JSON file
+// has no next answer to correct it.
+ScenarioRead readjsonscenario(const Json& j, const std::string& source);
+
+// The scenario in the JSON form, readable by readjsonscenario(). Numbers are
+// written so that they read back to the same doubles.
+Json scenariotojson(const SimulationSettings& s,
+                              const ScenarioInput& input);
+
+#endif  // COMBOSIM_BATCH_SCENARIOFILE_H_
