@@ -114,6 +114,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   double logp[kMaxAdm];
   double log1mp[kMaxAdm];
   ToxGrid grid;
+  ToxMemo memo;
 
   // Step 1: restart every chain. The sampler's previous value of b starts at
   // 1 although b itself starts at 2.
@@ -135,7 +136,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   // Step 3: Gibbs iterations.
   for (int iter = 0; iter < kNumIter; ++iter) {
     // 3.1 toxicity parameters alpha, beta, gamma.
-    const DrawStatus toxstatus = drawtoxparams(s, cells, prevtox);
+    const DrawStatus toxstatus = drawtoxparams(s, cells, prevtox, memo);
     if (!toxstatus.ok()) return toxstatus;
 
     // 3.2 response probability of every admissible entry, open or closed.

@@ -99,11 +99,28 @@ TreatedCells treatedcells(const TrialState& s) {
     if (row[d]) t.rows[t.nrows++] = d;
     if (col[d]) t.cols[t.ncols++] = d;
   }
+  // The sampler's initial abscissae, formed as the sampler forms them.
+  for (int k = 0; k < 2; ++k) {
+    for (int i = 0; i < 4; ++i) {
+      t.xinit[k][i] = kToxLower[k] + ((kToxUpper[k] - kToxLower[k]) * (i + 1)) / 5;
+    }
+  }
+  for (int i = 0; i < 4; ++i) {
+    for (int r = 0; r < t.nrows; ++r) {
+      const int d1 = t.rows[r];
+      t.powinit[0][i][d1] = std::pow(s.priortox1[d1], t.xinit[0][i]);
+    }
+    for (int c = 0; c < t.ncols; ++c) {
+      const int d2 = t.cols[c];
+      t.powinit[1][i][d2] = std::pow(s.priortox2[d2], t.xinit[1][i]);
+    }
+  }
   return t;
 }
 
-ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k)
-    : s_(s), cells_(cells), k_(k) {
+ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k,
+                       const ToxMemo& memo, double current)
+    : s_(s), cells_(cells), k_(k), memo_(memo), current_(current) {
   const double alpha = s.betatox[0];
   const double beta = s.betatox[1];
   const double gamma = s.betatox[2];
@@ -132,17 +149,38 @@ ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k)
 double ToxDensity::operator()(double x) {
   s_.betatox[k_] = x;
   const double prior = toxlogprior(k_, x);
+  const bool known = memo_.valid && memo_.at[0] == s_.betatox[0] &&
+                     memo_.at[1] == s_.betatox[1] &&
+                     memo_.at[2] == s_.betatox[2];
+  const double value = known ? memo_.loglik : loglik(x);
+  if (x == current_ && !havecurrent_) {
+    havecurrent_ = true;
+    currentloglik_ = value;
+  }
+  havelast_ = true;
+  lastx_ = x;
+  lastloglik_ = value;
+  return prior + value;
+}
+
+double ToxDensity::loglik(double x) {
   const double gamma = s_.betatox[2];
-  // The drug terms that depend on x, once per dose level.
-  if (k_ == 0) {
-    for (int i = 0; i < cells_.nrows; ++i) {
-      const int d1 = cells_.rows[i];
-      a_[d1] = drugterm(s_.priortox1[d1], x, gamma);
+  // The drug terms that depend on x, once per dose level; prior^x at the
+  // sampler's initial abscissae was formed once for the whole update.
+  if (k_ <= 1) {
+    const int drug = k_;
+    const double* init = nullptr;
+    for (int i = 0; i < 4; ++i) {
+      if (x == cells_.xinit[drug][i]) init = cells_.powinit[drug][i];
     }
-  } else if (k_ == 1) {
-    for (int i = 0; i < cells_.ncols; ++i) {
-      const int d2 = cells_.cols[i];
-      b_[d2] = drugterm(s_.priortox2[d2], x, gamma);
+    const int nlevels = drug == 0 ? cells_.nrows : cells_.ncols;
+    const int* levels = drug == 0 ? cells_.rows : cells_.cols;
+    const double* prior = drug == 0 ? s_.priortox1 : s_.priortox2;
+    double* term = drug == 0 ? a_ : b_;
+    for (int i = 0; i < nlevels; ++i) {
+      const int d = levels[i];
+      const double power = init != nullptr ? init[d] : std::pow(prior[d], x);
+      term[d] = std::pow(1 - power, -gamma);
     }
   } else {
     for (int i = 0; i < cells_.nrows; ++i) {
@@ -160,7 +198,23 @@ double ToxDensity::operator()(double x) {
     const double term = binomialterm(pi, cells_.npat[c], cells_.ntox[c]);
     loglik = loglik + term;
   }
-  return prior + loglik;
+  return loglik;
+}
+
+ToxMemo ToxDensity::memoat(double draw) const {
+  ToxMemo memo;
+  if (havelast_ && draw == lastx_) {  // the chain moved to the last candidate
+    memo.valid = true;
+    memo.loglik = lastloglik_;
+  } else if (havecurrent_ && draw == current_) {  // the chain stayed
+    memo.valid = true;
+    memo.loglik = currentloglik_;
+  }
+  memo.at[0] = s_.betatox[0];
+  memo.at[1] = s_.betatox[1];
+  memo.at[2] = s_.betatox[2];
+  memo.at[k_] = draw;
+  return memo;
 }
 
 void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
@@ -175,13 +229,15 @@ void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
 }
 
 DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
-                         double prev[3]) {
+                         double prev[3], ToxMemo& memo) {
   for (int k = 0; k < s.ntoxpar; ++k) {
     s.toxpar = k;
     double draw = 0;
-    const int code = armsdrawt(kToxLower[k], kToxUpper[k],
-                               ToxDensity(s, cells, k), prev[k], &draw);
+    ToxDensity density(s, cells, k, memo, prev[k]);
+    const int code =
+        armsdrawt(kToxLower[k], kToxUpper[k], density, prev[k], &draw);
     if (code != 0) return DrawStatus{code, k, false};
+    memo = density.memoat(draw);
     s.betatox[k] = draw;
     prev[k] = draw;
   }
@@ -211,8 +267,9 @@ DrawStatus updatetox(TrialState& s) {
   // as running sums of 1/2000 shares.
   static constexpr int kLevels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   ToxGrid grid;
+  ToxMemo memo;
   for (int iter = 0; iter < kNumIter; ++iter) {
-    const DrawStatus status = drawtoxparams(s, cells, prev);
+    const DrawStatus status = drawtoxparams(s, cells, prev, memo);
     if (!status.ok()) return status;
     if (iter < kBurnIn) continue;
     grid.update(s, kLevels, J, kLevels, K);

@@ -27,8 +27,10 @@ double logdenstox(double x, TrialState& s);
 // The sampler callback form of logdenstox; userdata is the TrialState.
 double logdenstoxcallback(double x, void* userdata);
 
-// The treated combinations of a trial in grid order (drug 1 outer), with
-// their counts, and the dose levels of each drug that have any.
+// What stays fixed during one posterior update: the treated combinations of
+// the trial in grid order (drug 1 outer) with their counts, the dose levels of
+// each drug that have any, and prior^x of those levels at the sampler's four
+// initial abscissae of alpha (drug 1) and beta (drug 2).
 struct TreatedCells {
   int n = 0;
   int d1[kMaxAdm];
@@ -39,29 +41,55 @@ struct TreatedCells {
   int rows[kMaxDose];  // drug-1 levels with a treated combination, ascending
   int ncols = 0;
   int cols[kMaxDose];  // drug-2 levels with a treated combination, ascending
+  double xinit[2][4];              // initial abscissae of alpha and beta
+  double powinit[2][4][kMaxDose];  // priortox1^xinit[0][i], priortox2^xinit[1][i]
 };
 
 // Returns the treated combinations of the trial's counts.
 TreatedCells treatedcells(const TrialState& s);
 
+// The log likelihood at the point `at` of (alpha, beta, gamma), carried from
+// one sampler call to the next: a call's present value is where the call
+// before it ended, so its first evaluation there is already known.
+struct ToxMemo {
+  bool valid = false;
+  double at[3] = {};
+  double loglik = 0;
+};
+
 // logdenstox of parameter k for the length of one sampler call: the same
 // value, computed by the same operations, with the terms of the other two
-// parameters formed once at construction and each drug's term formed once per
-// dose level. REQUIRES: betatox of the other parameters and the counts in
-// `cells` do not change while it is used.
+// parameters formed once at construction, each drug's term formed once per
+// dose level, and the log likelihood at `memo` taken from there.
+// REQUIRES: betatox of the other parameters and the counts in `cells` do not
+// change while it is used.
 class ToxDensity {
  public:
-  ToxDensity(TrialState& s, const TreatedCells& cells, int k);
+  // `current` is the sampler call's present value of parameter k.
+  ToxDensity(TrialState& s, const TreatedCells& cells, int k,
+             const ToxMemo& memo, double current);
   double operator()(double x);
+  // Returns the memo for the chain's next value: the draw this call
+  // returned, which is the present value or the last point evaluated.
+  ToxMemo memoat(double draw) const;
 
  private:
+  double loglik(double x);
+
   TrialState& s_;
   const TreatedCells& cells_;
   int k_;
+  const ToxMemo& memo_;
   double a_[kMaxDose];     // drug-1 terms by level
   double b_[kMaxDose];     // drug-2 terms by level
   double powa_[kMaxDose];  // priortox1^alpha by level, while gamma is drawn
   double powb_[kMaxDose];  // priortox2^beta by level, while gamma is drawn
+  double current_;
+  bool havecurrent_ = false;  // evaluated at the present value
+  double currentloglik_ = 0;
+  bool havelast_ = false;     // evaluated at all
+  double lastx_ = 0;          // the last point evaluated
+  double lastloglik_ = 0;
 };
 
 // The model at the current betatox for chosen dose levels: each drug's term
@@ -82,9 +110,11 @@ struct ToxGrid {
 
 // Draws one systematic scan of alpha, beta and gamma, each from the chain's
 // previous value prev[k], which is updated with betatox[k]. `cells` are the
-// trial's treated combinations. Advances the sampler's integer source.
+// trial's treated combinations; `memo` carries the log likelihood at the
+// chain's present point from call to call (invalid at a chain's start).
+// Advances the sampler's integer source.
 DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
-                         double prev[3]);
+                         double prev[3], ToxMemo& memo);
 
 // Recomputes meantox and prsafe of every combination of the grid from the
 // trial's counts by 2100 Gibbs iterations (100 burn-in), chains restarted at

@@ -187,7 +187,8 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
     for (int k = 0; k < 3; ++k) {
       for (int i = 0; i < 3; ++i) s->betatox[i] = 0.1 + 3.9 * unit(rng);
       auto copy = std::make_unique<TrialState>(*s);
-      ToxDensity fast(*s, cells, k);
+      const ToxMemo nomemo;
+      ToxDensity fast(*s, cells, k, nomemo, 1.0);
       copy->toxpar = k;
       for (int e = 0; e < 5; ++e) {
         const double x = 0.1 + (k == 2 ? 7.9 : 3.9) * unit(rng);
@@ -203,6 +204,32 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
         ASSERT_EQ(grid.probtox(d1, d2), probtox(*s, d1, d2));
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The log likelihood carried from one sampler call to the next is the one at
+// the chain's new point.
+TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
+  treat(0, 0, 6, 1);
+  treat(1, 0, 3, 2);
+  treat(2, 1, 3, 0);
+  const TreatedCells cells = treatedcells(*s);
+  samplerrandreset();
+  double prev[3] = {1, 1, 1};
+  s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
+  ToxMemo memo;
+  for (int iter = 0; iter < 50; ++iter) {
+    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo).ok());
+    ASSERT_TRUE(memo.valid);
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(memo.at[k], s->betatox[k]);
+    auto copy = std::make_unique<TrialState>(*s);
+    copy->toxpar = 0;
+    const double prior = -0.5 * std::log(s->betatox[0]) - 0.5 * s->betatox[0];
+    ASSERT_EQ(prior + memo.loglik, logdenstox(s->betatox[0], *copy));
   }
 }
 
