@@ -2,6 +2,7 @@
 // in parallel, on independent seeded streams if asked, split into shards and
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
+#include <charconv>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -15,28 +16,52 @@
 namespace {
 
 constexpr char kDescription[] =
-    "combosim-batch runs many scenarios of combosim, each in a process of its "
-    "own, and writes for each scenario NAME.txt (the report block of "
-    "results.txt), NAME.json (settings, sums, averages, percentages) and a "
-    "summary.csv for all of them.\n\n"
-    "A scenario file is either an answer file, as `combosim < FILE` reads it "
-    "(one answer per line, in the order the program asks), or a FILE.json "
-    "object with the fields ndose1, ndose2, scentox and sceneff (arrays "
-    "indexed [drug-1 level][drug-2 level]), targettox, mineff, scenprior1, "
-    "scenprior2, ncohort1, cohortsize1, ncohort2, cohortsize2 and ntrial. "
-    "NAME is the file name without its extension. A file that cannot be read "
-    "is reported on one line, and the other scenarios still run.\n\n"
-    "Without --seed the numbers are exactly those of `combosim < FILE`.";
+    "combosim-batch: runs many scenarios of combosim, each in a process of its\n"
+    "own, and writes into the output directory, per scenario, NAME.txt (the\n"
+    "report block as in results.txt) and NAME.json (settings, sums, averages,\n"
+    "percentages), and summary.csv (one row per scenario and combination).";
 
 constexpr char kFooter[] =
-    "\nExamples:\n"
+    "\n"
+    "Scenario files: an answer file holds the answers to combosim's questions\n"
+    "in order, as `combosim < FILE` reads them. A FILE.json holds one object\n"
+    "with the fields ndose1, ndose2, scentox and sceneff (arrays indexed\n"
+    "[drug-1 level][drug-2 level]), targettox, mineff, scenprior1, scenprior2,\n"
+    "ncohort1, cohortsize1, ncohort2, cohortsize2 and ntrial. NAME is the file\n"
+    "name without its extension. A file that cannot be read is reported on one\n"
+    "line, and the other scenarios still run.\n"
+    "\n"
+    "Random numbers: without --seed, combosim's fixed-seed generators, so the\n"
+    "results are exactly those of `combosim < FILE`. With --seed S, the\n"
+    "standard std::mt19937_64 seeded by std::seed_seq{S, K, 0} for the uniform\n"
+    "numbers and {S, K, 1} for the sampler, K being the shard (1 without\n"
+    "--shard): the same on every platform.\n"
+    "\n"
+    "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
+    "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
+    "and .txt; `merge` adds up the sums of all N parts exactly. --shards N\n"
+    "runs the N parts one after another in one process instead, which gives\n"
+    "what the merge gives.\n"
+    "\n"
+    "Examples:\n"
     "  combosim-batch --out results examples/demo.txt examples/target_middle.txt\n"
     "  combosim-batch --seed 2024 --out results scenarios/*.json\n"
-    "One of 8 machines, then the merge once all 8 are done:\n"
     "  combosim-batch --seed 2024 --shard 3/8 --out parts scenarios/*.json\n"
     "  combosim-batch merge --out results parts/*.shard-*-of-8.json\n"
-    "Exit status: 0 all written, 1 a scenario or merge failed (the others are "
-    "written), 2 bad command line or output directory.";
+    "\n"
+    "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
+    "others are written); 2 bad command line or output directory.";
+
+// Reads a seed: a decimal number from 0 to 2^64 - 1. Returns "" or the
+// problem.
+std::string readseed(const std::string& text, std::uint64_t& seed) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, seed);
+  if (text.empty() || error != std::errc() || ptr != end) {
+    return "expected a whole number from 0 to 18446744073709551615";
+  }
+  return "";
+}
 
 // Reads "K/N" with 1 <= K <= N. Returns "" or the problem.
 std::string readshard(const std::string& text, int& k, int& n) {
@@ -57,7 +82,7 @@ int main(int argc, char** argv) {
 
   BatchOptions options;
   options.jobs = availablecores();
-  std::uint64_t seed = 0;
+  std::string seed;
   std::string shard;
   int shards = 1;
 
@@ -67,33 +92,26 @@ int main(int argc, char** argv) {
                  "Directory for the outputs, made if missing")
       ->capture_default_str();
   app.add_option("-j,--jobs", options.jobs,
-                 "Scenarios run at once (default: the processors available)")
+                 "Scenarios run at once (default: processors available)")
       ->check(CLI::PositiveNumber);
   CLI::Option* seedopt = app.add_option(
-      "--seed", seed,
-      "Seed S (0 to 2^64-1): independent streams std::mt19937_64 seeded by "
-      "std::seed_seq{S, shard, 0} for the uniform numbers and {S, shard, 1} "
-      "for the sampler, instead of combosim's fixed-seed generators");
+      "--seed", seed, "S, 0 to 2^64-1: seeded standard streams (see below)");
   CLI::Option* shardopt =
-      app.add_option("--shard", shard,
-                     "K/N: runs the K-th of N equal parts of each scenario's "
-                     "trials (shard K; a run without --shard is shard 1 of 1) "
-                     "and writes NAME.shard-K-of-N.json for `merge`")
+      app.add_option("--shard", shard, "K/N: run only part K of N, for merge")
           ->needs(seedopt);
-  app.add_option("--shards", shards,
-                 "N: runs all N parts of each scenario one after another in "
-                 "its process; the result equals the merge of N --shard runs")
+  app.add_option("--shards", shards, "N: run all N parts in turn")
       ->needs(seedopt)
       ->excludes(shardopt)
       ->check(CLI::PositiveNumber);
 
   CLI::App* merge = app.add_subcommand(
-      "merge",
-      "Adds up the sums of shard files (exact integer sums) and writes "
-      "NAME.txt, NAME.json and summary.csv for every scenario whose N shards "
-      "are all given");
+      "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv");
   std::vector<std::string> mergefiles;
   std::string mergeout = ".";
+  merge->footer(
+      "\nEach scenario needs its N shard files, all from the same scenario,\n"
+      "seed and N; the sums are added exactly, so the result is what\n"
+      "`combosim-batch --seed S --shards N` gives in one process.");
   merge->add_option("files", mergefiles, "Shard files NAME.shard-K-of-N.json")
       ->required();
   merge->add_option("-o,--out", mergeout,
@@ -110,6 +128,11 @@ int main(int argc, char** argv) {
       throw CLI::ValidationError(
           "merge", "give merge its own --out, after the word merge");
     }
+    if (!seed.empty()) {
+      const std::string problem = readseed(seed, options.random.seed);
+      if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
+      options.random.seeded = true;
+    }
     if (!shard.empty()) {
       const std::string problem = readshard(shard, options.shard, options.nshard);
       if (!problem.empty()) throw CLI::ValidationError("--shard", problem);
@@ -122,9 +145,5 @@ int main(int argc, char** argv) {
   }
 
   if (*merge) return runmerge(mergefiles, mergeout, std::cout, std::cerr);
-  if (app.count("--seed") > 0) {
-    options.random.seeded = true;
-    options.random.seed = seed;
-  }
   return runbatch(options, std::cout, std::cerr);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -215,6 +216,7 @@ Json resulttojson(const BatchResult& r) {
   j["version"] = COMBOSIM_VERSION;
   j["name"] = r.name;
   j["source"] = r.source;
+  j["position"] = r.position;
   j["scenario"] = scenariotojson(r.settings, r.input);
   j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
@@ -262,6 +264,12 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   r.source = j.contains("source") && j["source"].is_string()
                  ? j["source"].get<std::string>()
                  : "";
+  if (!j.contains("position") || !j["position"].is_number_integer() ||
+      j["position"].get<std::int64_t>() < 1 ||
+      j["position"].get<std::int64_t>() > INT_MAX) {
+    return fail("position: must be a whole number from 1");
+  }
+  r.position = j["position"].get<int>();
   if (!j.contains("scenario")) return fail("scenario: missing");
   const ScenarioRead read = readjsonscenario(j["scenario"], source + ": scenario");
   if (!read.problem.empty()) {

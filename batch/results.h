@@ -40,6 +40,8 @@ TrialRange shardtrials(int ntrial, int k, int n);
 struct BatchResult {
   std::string name;              // scenario name, from its file name
   std::string source;            // the scenario file as given
+  int position = 1;              // its place among the files of its run,
+                                 // from 1: the order of summary rows
   SimulationSettings settings;   // the scenario; ntrial counts all its trials
   ScenarioInput input;
   RandomSource random;
@@ -100,7 +102,8 @@ void writesummaryrows(std::ostream& os, const BatchResult& r);
 
 // Adds up `parts` of one scenario into `merged`. They must hold the same
 // scenario, generators and number of parts, and between them every part once.
-// Returns "" or the problem.
+// The merged result keeps the position of the first part. Returns "" or the
+// problem.
 std::string mergeresults(const std::vector<BatchResult>& parts,
                          BatchResult& merged);
 

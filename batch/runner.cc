@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -55,7 +56,8 @@ std::string outputpath(const std::string& outdir, const std::string& file) {
 }
 
 // Reads, simulates and writes one scenario. Returns the worker's exit status.
-int runworker(const BatchOptions& options, const std::string& path, int fd) {
+int runworker(const BatchOptions& options, const std::string& path,
+              int position, int fd) {
   const ScenarioRead read = readscenariofile(path);
   for (const std::string& note : read.notes) sendline(fd, 'W', note);
   if (!read.problem.empty()) {
@@ -66,6 +68,7 @@ int runworker(const BatchOptions& options, const std::string& path, int fd) {
   BatchResult r;
   r.name = scenarioname(path);
   r.source = path;
+  r.position = position;
   r.settings = read.settings;
   r.input = read.input;
   r.random = options.random;
@@ -113,6 +116,7 @@ int runworker(const BatchOptions& options, const std::string& path, int fd) {
 struct Job {
   std::string path;      // scenario file
   std::string stem;      // its outputs' file name without extension
+  int position = 0;      // its place on the command line, from 1
   std::string problem;   // why it was not written, once known
   bool written = false;  // its worker wrote its files
   pid_t pid = -1;
@@ -158,8 +162,14 @@ class ProgressBoard {
       if (job.fd < 0) continue;
       const double elapsed =
           std::chrono::duration<double>(now - job.started).count();
-      board << "  " << job.stem << ": " << job.done << " of " << job.total
-            << " trials, " << clocktext(elapsed) << " elapsed";
+      board << "  " << job.stem << ": ";
+      if (job.total == 0) {
+        board << "reading the scenario\n";
+        ++lines_;
+        continue;
+      }
+      board << job.done << " of " << job.total << " trials, "
+            << clocktext(elapsed) << " elapsed";
       if (job.done > 0) {
         board << ", about "
               << clocktext(elapsed * (job.total - job.done) / job.done)
@@ -204,7 +214,7 @@ bool startworker(const BatchOptions& options, Job& job, std::ostream& out,
   }
   if (pid == 0) {
     close(fds[0]);
-    const int status = runworker(options, job.path, fds[1]);
+    const int status = runworker(options, job.path, job.position, fds[1]);
     std::cout.flush();
     std::cerr.flush();
     _exit(status);
@@ -317,13 +327,15 @@ void runpool(const BatchOptions& options, std::vector<Job>& jobs,
   board.clear(err);
 }
 
-// "NAME: 100 trials, 12.00% inconclusive: DIR/NAME.txt DIR/NAME.json"
+// "NAME: 100 trials, 12.00% inconclusive: DIR/NAME.txt DIR/NAME.json", the
+// percentage exact rather than the report's.
 void writtenline(std::ostream& out, const BatchResult& r,
                  const std::string& outdir) {
   std::ostringstream percent;
   percent << std::fixed << std::setprecision(2) << exactinconclusive(r);
   const std::string stem = outputstem(r);
-  out << r.name << ": " << r.ntrial << " trials, " << percent.str()
+  out << r.name << ": " << r.ntrial << (r.ntrial == 1 ? " trial, " : " trials, ")
+      << percent.str()
       << "% inconclusive: " << outputpath(outdir, stem + ".txt") << ' '
       << outputpath(outdir, stem + ".json") << std::endl;
 }
@@ -382,6 +394,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
   for (const std::string& path : options.files) {
     Job job;
     job.path = path;
+    job.position = static_cast<int>(jobs.size()) + 1;
     form.name = scenarioname(path);
     job.stem = outputstem(form);
     const auto [taken, fresh] = stems.emplace(job.stem, path);
@@ -443,7 +456,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
     return kBatchUsage;
   }
 
-  // The parts, scenario by scenario, in the order first named.
+  // The parts, scenario by scenario, in the order of the run's command line.
   bool failed = false;
   std::vector<std::string> names;
   std::map<std::string, std::vector<BatchResult>> parts;
@@ -459,6 +472,10 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
     if (parts.find(r.name) == parts.end()) names.push_back(r.name);
     parts[r.name].push_back(r);
   }
+  std::stable_sort(names.begin(), names.end(),
+                   [&parts](const std::string& a, const std::string& b) {
+                     return parts[a].front().position < parts[b].front().position;
+                   });
 
   std::vector<BatchResult> results;
   for (const std::string& name : names) {

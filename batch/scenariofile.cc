@@ -38,9 +38,15 @@ class DialogueCapture : public std::streambuf {
 
   const std::string& text() const { return text_; }
   const std::vector<Advance>& advances() const { return advances_; }
+  const std::vector<std::size_t>& flushes() const { return flushes_; }
   std::streamoff lastread() const { return lastread_; }
 
  protected:
+  // The dialogue flushes before every read, so a flush ends a prompt.
+  int sync() override {
+    flushes_.push_back(text_.size());
+    return 0;
+  }
   int_type overflow(int_type c) override {
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
       const char ch = traits_type::to_char_type(c);
@@ -67,6 +73,7 @@ class DialogueCapture : public std::streambuf {
   std::streambuf& answers_;
   std::string text_;
   std::vector<Advance> advances_;
+  std::vector<std::size_t> flushes_;
   std::streamoff lastread_ = 0;
 };
 
@@ -132,16 +139,22 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
   }
 
   if (outcome.status != 0) {
-    // The dialogue ends on its message; without a read just before it, the
-    // message is about the answer after the last one read.
+    // The dialogue ends on its message. Without a read just before it (the
+    // input ended, or a token did not convert at all), the message follows
+    // the prompt of its line, and is about the answer after the last one
+    // read.
     if (lastismessage) {
       outcome.failure = messages.back();
       messages.pop_back();
     } else {
       std::size_t end = text.find('\n', laststart);
       if (end == std::string::npos) end = text.size();
+      std::size_t from = laststart;
+      for (std::size_t f : capture.flushes()) {
+        if (f > laststart && f < end) from = f;
+      }
       outcome.failure = {answerstart(answers, capture.lastread()),
-                         text.substr(laststart, end - laststart)};
+                         text.substr(from, end - from)};
     }
   }
   for (DialogueMessage& m : messages) m.text = withoutreentry(m.text);

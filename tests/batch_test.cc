@@ -1,0 +1,697 @@
+// tests/batch_test.cc: combosim-batch. Scenario files read through the
+// dialogue (problems named by line or field), the split into shards and the
+// merge, in process; then the built program run as a user runs it: the same
+// report as combosim, serial and parallel runs alike, shards merged exactly,
+// bad files reported while the others complete, summary.csv against the JSON,
+// and the shard scripts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "batch/results.h"
+#include "batch/scenariofile.h"
+#include "tests/program_runner.h"
+
+namespace {
+
+using namespace programrunner;
+
+const char kSmallAnswers[] = "tests/fixtures/batch_small.txt";
+const char kSmallJson[] = "tests/fixtures/batch_small_json.json";
+const char kFixedLine[] = "\nRandom numbers: combosim's fixed-seed generators\n";
+
+Json smalljson() {
+  Json j;
+  std::string problem;
+  EXPECT_TRUE(readjsonfile(sourcefile(kSmallJson).string(), j, problem))
+      << problem;
+  return j;
+}
+
+// --- Scenario files, in process ------------------------------------------
+
+// The answers of tests/fixtures/batch_small.txt, one per line.
+std::string smallanswers() { return readfile(sourcefile(kSmallAnswers)); }
+
+// `answers` with the answer on line `line` (from 1) replaced by `value`.
+std::string withanswer(const std::string& answers, int line,
+                       const std::string& value) {
+  std::string edited;
+  std::istringstream in(answers);
+  std::string text;
+  for (int n = 1; std::getline(in, text); ++n) {
+    edited += (n == line ? value : text) + "\n";
+  }
+  return edited;
+}
+
+TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
+  const std::string good = smallanswers();
+  struct Case {
+    std::string answers;
+    std::string problem;
+  } const cases[] = {
+      {withanswer(good, 1, "11"),
+       "f.txt:1: The number of dose for drug 1 is too large"},
+      {withanswer(good, 2, "0"),
+       "f.txt:2: The number of dose for drug 2 is too small"},
+      {withanswer(good, 9, "O.3"),
+       "f.txt:9: Invalid input for the true response probability for the "
+       "combination (1, 2): not a number, or out of range"},
+      {"2\n2\n0.05\n", "f.txt: Unexpected end of input while reading the true "
+                       "toxicity probability for the combination (1, 2)"},
+      {"", "f.txt: Unexpected end of input while reading the number of dose "
+           "for drug 1"},
+      // A toxicity above 1 with no correction after it: every later answer
+      // is read one place early, until "y" is read as a probability.
+      {withanswer(good, 4, "1.5"),
+       "f.txt:7: Invalid input for the true toxicity probability for the "
+       "combination (2, 2): not a number, or out of range (after an answer "
+       "rejected at f.txt:4: The toxicity probability is larger than 1)"},
+      {withanswer(good, 21, "0"),
+       "f.txt:26: Invalid input for the number of simulated trials: not an "
+       "integer, or out of range (after an answer rejected at f.txt:21: The "
+       "total number of cohorts for the phase I dose finding must be at "
+       "least 1)"},
+  };
+  for (const Case& c : cases) {
+    const ScenarioRead read = readanswers(c.answers, "f.txt");
+    EXPECT_EQ(read.problem, c.problem) << c.answers;
+  }
+}
+
+TEST(ScenarioFile, CorrectedAnswerIsReadAsCombosimReadsIt) {
+  // 1.5 on line 4, then its correction: combosim accepts this file, and so
+  // does the batch, with a note.
+  std::string answers = smallanswers();
+  answers.insert(answers.find("0.1\n0.2\n0.35"), "1.5\n");
+  const ScenarioRead read = readanswers(answers, "f.txt");
+  EXPECT_EQ(read.problem, "");
+  ASSERT_EQ(read.notes.size(), 1u);
+  EXPECT_EQ(read.notes[0],
+            "f.txt:4: The toxicity probability is larger than 1; the next "
+            "answer was read in its place");
+  EXPECT_EQ(read.input.scentox[0][1], 0.1);
+  EXPECT_EQ(read.input.scentox[1][0], 0.2);
+  EXPECT_EQ(read.settings.ntrial, 3);
+}
+
+TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
+  const ScenarioRead answers = readanswers(smallanswers(), "a");
+  const ScenarioRead json = readjsonscenario(smalljson(), "j");
+  ASSERT_EQ(answers.problem, "");
+  ASSERT_EQ(json.problem, "");
+  // The JSON form's own order: the same object comes back.
+  EXPECT_EQ(scenariotojson(json.settings, json.input), smalljson());
+  EXPECT_EQ(scenariotojson(answers.settings, answers.input), smalljson());
+  // [drug-1 level][drug-2 level] in both: (1, 2) is 0.1, (2, 1) is 0.2.
+  EXPECT_EQ(json.input.scentox[0][1], 0.1);
+  EXPECT_EQ(json.input.scentox[1][0], 0.2);
+  EXPECT_EQ(json.input.scenprior2[1], 0.15);
+}
+
+TEST(ScenarioFile, JsonProblemsNameTheField) {
+  struct Case {
+    const char* pointer;  // the field changed, as a JSON pointer
+    Json value;           // its new value; null removes the field
+    std::string problem;
+  } const cases[] = {
+      {"/ndose1", nullptr, "f: ndose1: missing"},
+      {"/ntrials", 5, "f: ntrials: unknown field"},
+      {"/ndose1", 11, "f: ndose1: The number of dose for drug 1 is too large"},
+      {"/ndose2", 0, "f: ndose2: The number of dose for drug 2 is too small"},
+      {"/ndose1", 2.5, "f: ndose1: must be a whole number"},
+      {"/ntrial", 3000000000u, "f: ntrial: is out of range"},
+      {"/ntrial", "3", "f: ntrial: must be a whole number"},
+      {"/scentox", Json::array({Json::array({0.1, 0.2})}),
+       "f: scentox: must be an array of 2 rows (drug-1 levels) of 2 numbers "
+       "(drug-2 levels)"},
+      {"/sceneff/1", Json::array({0.4}), "f: sceneff[1]: must be an array of 2 numbers"},
+      {"/scentox/1/0", 1.5,
+       "f: scentox[1][0]: The toxicity probability is larger than 1"},
+      {"/sceneff/0/1", 1.01,
+       "f: sceneff[0][1]: The response probability is larger than 1"},
+      {"/scentox/0/1", -0.1, "f: scentox[0][1]: a probability below 0"},
+      {"/sceneff/1/1", "0.5", "f: sceneff[1][1]: must be a number"},
+      {"/targettox", 1.2, "f: targettox: The target probability is larger than 1"},
+      {"/mineff", -0.2, "f: mineff: a probability below 0"},
+      {"/scenprior1/1", 1,
+       "f: scenprior1[1]: The prior estimate of toxicity probability must lie "
+       "strictly between 0 and 1"},
+      {"/scenprior2", Json::array({0.1}), "f: scenprior2: must be an array of 2 numbers"},
+      {"/ncohort1", 0,
+       "f: ncohort1: The total number of cohorts for the phase I dose finding "
+       "must be at least 1"},
+      {"/cohortsize2", 1001,
+       "f: cohortsize2: The cohort size for the phase II trial must be at most "
+       "1000"},
+      {"/ntrial", 0, "f: ntrial: The number of simulated trials must be at least 1"},
+  };
+  for (const Case& c : cases) {
+    Json j = smalljson();
+    const Json::json_pointer where(c.pointer);
+    if (c.value.is_null()) {
+      j.erase(where.back());
+    } else {
+      j[where] = c.value;
+    }
+    EXPECT_EQ(readjsonscenario(j, "f").problem, c.problem) << c.pointer;
+  }
+  EXPECT_EQ(readjsonscenario(Json::array(), "f").problem,
+            "f: must hold one JSON object");
+  // ncohort2 may be 0: no phase II cohorts.
+  Json nophase2 = smalljson();
+  nophase2["ncohort2"] = 0;
+  EXPECT_EQ(readjsonscenario(nophase2, "f").problem, "");
+}
+
+// --- Shards and the merge, in process -------------------------------------
+
+TEST(Shards, PartsCoverEveryTrialOnceInOrder) {
+  for (int ntrial = 1; ntrial <= 25; ++ntrial) {
+    for (int n = 1; n <= ntrial; ++n) {
+      int next = 0;
+      for (int k = 1; k <= n; ++k) {
+        const TrialRange range = shardtrials(ntrial, k, n);
+        EXPECT_EQ(range.first, next) << ntrial << " " << k << "/" << n;
+        // Equal parts: sizes differ by one at most, larger ones first.
+        EXPECT_EQ(range.count, ntrial / n + (k <= ntrial % n ? 1 : 0))
+            << ntrial << " " << k << "/" << n;
+        next += range.count;
+      }
+      EXPECT_EQ(next, ntrial) << ntrial << " " << n;
+    }
+  }
+  EXPECT_EQ(shardtrials(1000, 8, 8).first, 875);
+}
+
+// A part of the small scenario with made-up sums, seed 9, 3 parts.
+BatchResult smallpart(int k) {
+  const ScenarioRead read = readjsonscenario(smalljson(), "j");
+  EXPECT_EQ(read.problem, "");
+  BatchResult r;
+  r.name = "small";
+  r.settings = read.settings;
+  r.input = read.input;
+  r.random = {true, 9};
+  r.nshard = 3;
+  r.shards = {k};
+  r.ntrial = 1;
+  r.acc.sumpat[1][0] = 12 + k;
+  r.acc.sumtox[1][0] = k;
+  r.acc.sumresp[0][1] = 2 * k;
+  r.acc.nselect[1][0] = k == 2 ? 0 : 1;
+  r.cpuseconds = 0.5;
+  return r;
+}
+
+TEST(Merge, AddsTheSumsOfAllParts) {
+  BatchResult merged;
+  ASSERT_EQ(mergeresults({smallpart(3), smallpart(1), smallpart(2)}, merged), "");
+  EXPECT_TRUE(complete(merged));
+  EXPECT_EQ(merged.shards, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(merged.ntrial, 3);
+  EXPECT_EQ(merged.acc.sumpat[1][0], 13 + 14 + 15);
+  EXPECT_EQ(merged.acc.sumtox[1][0], 6);
+  EXPECT_EQ(merged.acc.sumresp[0][1], 12);
+  EXPECT_EQ(merged.acc.nselect[1][0], 2);
+  EXPECT_EQ(merged.cpuseconds, 1.5);
+  EXPECT_EQ(outputstem(merged), "small");
+  EXPECT_EQ(outputstem(smallpart(2)), "small.shard-2-of-3");
+  // One of three trials without a selection.
+  EXPECT_EQ(exactinconclusive(merged), 1.0 / 3 * 100);
+}
+
+TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
+  BatchResult otherseed = smallpart(3);
+  otherseed.random.seed = 10;
+  BatchResult otherscenario = smallpart(3);
+  otherscenario.input.sceneff[1][1] = 0.55;
+  BatchResult othersplit = smallpart(3);
+  othersplit.nshard = 4;
+  struct Case {
+    std::vector<BatchResult> parts;
+    std::string problem;
+  } const cases[] = {
+      {{smallpart(1), smallpart(3)}, "shard 2 of 3 missing"},
+      {{smallpart(2)}, "shards 1, 3 of 3 missing"},
+      {{smallpart(1), smallpart(2), smallpart(2), smallpart(3)},
+       "shard 2 of 3 is given more than once"},
+      {{smallpart(1), smallpart(2), otherseed},
+       "the parts ran on different generators or seeds"},
+      {{smallpart(1), smallpart(2), otherscenario},
+       "the parts hold different scenarios"},
+      {{smallpart(1), smallpart(2), othersplit},
+       "the parts split the trials into different numbers of shards"},
+  };
+  for (const Case& c : cases) {
+    BatchResult merged;
+    EXPECT_EQ(mergeresults(c.parts, merged), c.problem);
+  }
+}
+
+TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
+  const BatchResult part = smallpart(2);
+  const Json j = resulttojson(part);
+  BatchResult back;
+  std::string problem;
+  ASSERT_TRUE(resultfromjson(j, "p.json", back, problem)) << problem;
+  EXPECT_EQ(back.shards, part.shards);
+  EXPECT_EQ(back.random.seed, 9u);
+  EXPECT_EQ(back.acc.sumpat[1][0], 14);
+  EXPECT_EQ(resulttojson(back), j);
+
+  struct Case {
+    const char* pointer;
+    Json value;
+    std::string problem;
+  } const cases[] = {
+      {"/program", "other", "p.json: not a result file of combosim-batch"},
+      {"/version", "0.0.1",
+       "p.json: version: written by combosim-batch 0.0.1, this is " +
+           j["version"].get<std::string>()},
+      {"/name", "../x", "p.json: name: not usable as a file name"},
+      {"/trials", 2, "p.json: trials: not the number of trials of the parts included"},
+      {"/shards/included", Json::array({4}),
+       "p.json: shards: included must list parts from 1 to count, ascending"},
+      {"/shards/count", 4, "p.json: shards: count out of range"},
+      {"/random/seed", -9, "p.json: random: unknown generator or seed"},
+      {"/sums/toxicities/1/0", -1,
+       "p.json: sums: toxicities must be an ndose1 by ndose2 array of counts"},
+      {"/sums/selections/0/0", 5, "p.json: sums: more selections than trials"},
+      {"/scenario/ntrial", 0,
+       "p.json: scenario: ntrial: The number of simulated trials must be at "
+       "least 1"},
+  };
+  for (const Case& c : cases) {
+    Json damaged = j;
+    damaged[Json::json_pointer(c.pointer)] = c.value;
+    BatchResult r;
+    std::string why;
+    EXPECT_FALSE(resultfromjson(damaged, "p.json", r, why)) << c.pointer;
+    EXPECT_EQ(why, c.problem) << c.pointer;
+  }
+}
+
+// --- The built program ----------------------------------------------------
+
+struct BatchRun {
+  int status = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs combosim-batch with `args` (each one word) in `dir`, with `env`
+// (assignments, each one word) before it; standard error is not a terminal.
+BatchRun runbatch(const fs::path& dir, const std::vector<std::string>& args,
+                  const std::string& program = COMBOSIM_BATCH_EXE,
+                  const std::vector<std::string>& env = {}) {
+  std::string command = "cd " + shellquote(dir.string()) + " && ";
+  for (const std::string& e : env) command += e + " ";
+  command += shellquote(program);
+  for (const std::string& a : args) command += " " + shellquote(a);
+  const fs::path errfile = dir / "stderr.txt";
+  command += " 2> " + shellquote(errfile.string()) + " < /dev/null";
+  BatchRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int wait = pclose(pipe);
+  if (wait != -1 && WIFEXITED(wait)) run.status = WEXITSTATUS(wait);
+  run.err = readfile(errfile);
+  fs::remove(errfile);
+  return run;
+}
+
+std::string source(const char* relative) { return sourcefile(relative).string(); }
+
+Json loadjson(const fs::path& path) {
+  Json j;
+  std::string problem;
+  EXPECT_TRUE(readjsonfile(path.string(), j, problem)) << problem;
+  return j;
+}
+
+// A result file without its one figure that varies from run to run.
+Json withoutcpu(Json j) {
+  j.erase("cpuseconds");
+  return j;
+}
+
+std::vector<std::string> sortedlines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Expects the outputs `stem` (.txt, .json) in two directories to be the same
+// but for the clock lines and processor time.
+void expectsameoutputs(const fs::path& a, const fs::path& b, const std::string& stem) {
+  const std::string texta = readfile(a / (stem + ".txt"));
+  EXPECT_FALSE(texta.empty()) << a / stem;
+  EXPECT_EQ(maskclock(texta), maskclock(readfile(b / (stem + ".txt")))) << stem;
+  EXPECT_EQ(withoutcpu(loadjson(a / (stem + ".json"))),
+            withoutcpu(loadjson(b / (stem + ".json"))))
+      << stem;
+}
+
+TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const ProgramRun combosim = runcombosim(dir.path(), sourcefile(kSmallAnswers));
+  ASSERT_EQ(combosim.status, 0);
+  const std::string expected =
+      maskclock(readfile(dir.path() / "results.txt")) + kFixedLine;
+
+  const BatchRun run = runbatch(
+      dir.path(), {"--out", "out", source(kSmallAnswers), source(kSmallJson)});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(maskclock(readfile(dir.path() / "out/batch_small.txt")), expected);
+  EXPECT_EQ(maskclock(readfile(dir.path() / "out/batch_small_json.txt")), expected);
+  EXPECT_EQ(run.out,
+            "batch_small: 3 trials, 0.00% inconclusive: out/batch_small.txt "
+            "out/batch_small.json\n"
+            "batch_small_json: 3 trials, 0.00% inconclusive: "
+            "out/batch_small_json.txt out/batch_small_json.json\n"
+            "summary: out/summary.csv\n");
+}
+
+TEST(BatchProgram, ParallelRunEqualsSerialRun) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::vector<std::string> files = {
+      source(kSmallAnswers), source("tests/fixtures/golden_1x1.txt"),
+      source(kSmallJson), source("tests/fixtures/golden_2x4.txt")};
+  std::vector<std::string> serial = {"--jobs", "1", "--out", "serial"};
+  std::vector<std::string> parallel = {"--jobs", "3", "--out", "parallel"};
+  serial.insert(serial.end(), files.begin(), files.end());
+  parallel.insert(parallel.end(), files.begin(), files.end());
+  const BatchRun one = runbatch(dir.path(), serial);
+  const BatchRun three = runbatch(dir.path(), parallel);
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(three.status, 0) << three.err;
+  // Not a terminal: no progress, nothing at all on the standard error.
+  EXPECT_EQ(one.err, "");
+  EXPECT_EQ(three.err, "");
+  std::string renamed = three.out;
+  for (std::size_t at; (at = renamed.find("parallel/")) != std::string::npos;) {
+    renamed.replace(at, 9, "serial/");
+  }
+  EXPECT_EQ(renamed, one.out);
+  for (const char* stem : {"batch_small", "golden_1x1", "batch_small_json", "golden_2x4"}) {
+    expectsameoutputs(dir.path() / "serial", dir.path() / "parallel", stem);
+  }
+  EXPECT_EQ(readfile(dir.path() / "serial/summary.csv"),
+            readfile(dir.path() / "parallel/summary.csv"));
+  // The fixed streams give combosim's numbers in every process.
+  EXPECT_EQ(maskclock(readfile(dir.path() / "parallel/golden_1x1.txt")),
+            readfile(sourcefile("tests/fixtures/golden_1x1.results.expected")) +
+                kFixedLine);
+}
+
+TEST(BatchProgram, ProgressShowsOnATerminalOnly) {
+  if (std::system("command -v script > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no script(1) to give the program a terminal";
+  }
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  // script(1) runs the program on a terminal and copies what it shows.
+  const std::string command =
+      "cd " + shellquote(dir.path().string()) + " && " + shellquote(COMBOSIM_BATCH_EXE) +
+      " --out out " + shellquote(source("tests/fixtures/golden_1x1.txt"));
+  const BatchRun run = runbatch(dir.path(), {"-qec", command, "shown.txt"}, "script");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string shown = readfile(dir.path() / "shown.txt");
+  EXPECT_NE(shown.find("combosim-batch: 0 of 1 scenarios finished"), std::string::npos)
+      << shown;
+  // The board is wiped before the results are printed.
+  const std::size_t wiped = shown.rfind("\x1b[J");
+  const std::size_t result = shown.find("golden_1x1: 3 trials");
+  EXPECT_NE(wiped, std::string::npos);
+  EXPECT_NE(result, std::string::npos);
+  EXPECT_LT(wiped, result);
+}
+
+// Sums of `table` ("patients", ...) in the result file at `path`.
+Json sums(const fs::path& path, const char* table) {
+  return loadjson(path)["sums"][table];
+}
+
+TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string scenario = source("tests/fixtures/golden_2x4.txt");
+  // 3 trials in 2 parts: 2, then 1. Each part is a run of its own.
+  for (const char* part : {"2/2", "1/2"}) {
+    const BatchRun run = runbatch(
+        dir.path(), {"--seed", "11", "--shard", part, "--out", "parts", scenario});
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  const fs::path parts = dir.path() / "parts";
+  EXPECT_EQ(loadjson(parts / "golden_2x4.shard-1-of-2.json")["trials"], 2);
+  EXPECT_EQ(loadjson(parts / "golden_2x4.shard-2-of-2.json")["trials"], 1);
+  EXPECT_TRUE(fs::exists(parts / "summary.shard-1-of-2.csv"));
+
+  const BatchRun merge = runbatch(
+      dir.path(), {"merge", "--out", "merged", "parts/golden_2x4.shard-1-of-2.json",
+                   "parts/golden_2x4.shard-2-of-2.json"});
+  EXPECT_EQ(merge.status, 0) << merge.err;
+  const BatchRun whole = runbatch(
+      dir.path(), {"--seed", "11", "--shards", "2", "--out", "whole", scenario});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+
+  expectsameoutputs(dir.path() / "merged", dir.path() / "whole", "golden_2x4");
+  EXPECT_EQ(readfile(dir.path() / "merged/summary.csv"),
+            readfile(dir.path() / "whole/summary.csv"));
+  // The merge is the sum of the parts' sums, cell by cell.
+  for (const char* table : {"patients", "toxicities", "responses", "selections"}) {
+    const Json one = sums(parts / "golden_2x4.shard-1-of-2.json", table);
+    const Json two = sums(parts / "golden_2x4.shard-2-of-2.json", table);
+    const Json merged = sums(dir.path() / "merged/golden_2x4.json", table);
+    for (std::size_t d1 = 0; d1 < 2; ++d1) {
+      for (std::size_t d2 = 0; d2 < 4; ++d2) {
+        EXPECT_EQ(merged[d1][d2].get<std::int64_t>(),
+                  one[d1][d2].get<std::int64_t>() + two[d1][d2].get<std::int64_t>())
+            << table << " " << d1 << " " << d2;
+      }
+    }
+  }
+  // The seed is echoed, and the seeded streams are not the fixed ones.
+  const std::string report = readfile(dir.path() / "whole/golden_2x4.txt");
+  EXPECT_NE(report.find("\nRandom numbers: std::mt19937_64, seed 11, shards 1 to 2 of 2\n"),
+            std::string::npos);
+  const std::string fixed =
+      readfile(sourcefile("tests/fixtures/golden_2x4.results.expected"));
+  EXPECT_NE(maskclock(report).substr(0, fixed.size()), fixed);
+  EXPECT_EQ(loadjson(dir.path() / "whole/golden_2x4.json")["random"]["seed"], 11u);
+  EXPECT_NE(readfile(parts / "golden_2x4.shard-2-of-2.txt")
+                .find("seed 11, shard 2 of 2 (trials 3 to 3 of 3)"),
+            std::string::npos);
+
+  // Each part runs on streams of its own: the one trial of part 2 of 2 is not
+  // the first trial of part 1's streams.
+  const BatchRun first = runbatch(
+      dir.path(), {"--seed", "11", "--shard", "1/3", "--out", "first", scenario});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(loadjson(dir.path() / "first/golden_2x4.shard-1-of-3.json")["sums"],
+            loadjson(parts / "golden_2x4.shard-2-of-2.json")["sums"]);
+
+  // Without every part there is nothing to merge.
+  const BatchRun half = runbatch(
+      dir.path(), {"merge", "--out", "half", "parts/golden_2x4.shard-2-of-2.json"});
+  EXPECT_EQ(half.status, 1);
+  EXPECT_EQ(half.err, "golden_2x4: shard 1 of 2 missing\n");
+  EXPECT_FALSE(fs::exists(dir.path() / "half/golden_2x4.json"));
+}
+
+TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string letters = source("tests/fixtures/batch_letters.txt");
+  const std::string malformed = source("tests/fixtures/batch_malformed.json");
+  const std::string toxrange = source("tests/fixtures/batch_toxrange.json");
+  const BatchRun run = runbatch(
+      dir.path(), {"--jobs", "2", "--out", "out", letters, source(kSmallAnswers),
+                   malformed, "missing.txt", toxrange});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(sortedlines(run.err),
+            sortedlines(
+                letters + ":10: Invalid input for the true response probability "
+                          "for the combination (2, 1): not a number, or out of "
+                          "range\n" +
+                malformed + ": parse error at line 6, column 13: syntax error "
+                            "while parsing object - unexpected string literal; "
+                            "expected '}'\n"
+                            "missing.txt: cannot be read: No such file or "
+                            "directory\n" +
+                toxrange + ": scentox[1][0]: The toxicity probability is "
+                           "larger than 1\n"));
+  EXPECT_EQ(run.out,
+            "batch_small: 3 trials, 0.00% inconclusive: out/batch_small.txt "
+            "out/batch_small.json\nsummary: out/summary.csv\n");
+  for (const char* stem : {"batch_letters", "batch_malformed", "missing", "batch_toxrange"}) {
+    EXPECT_FALSE(fs::exists(dir.path() / "out" / (stem + std::string(".json")))) << stem;
+  }
+  const std::vector<std::string> summary =
+      sortedlines(readfile(dir.path() / "out/summary.csv"));
+  ASSERT_EQ(summary.size(), 5u);  // the header and four combinations
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(summary[i].rfind("batch_small,", 0), 0u);
+
+  // Two files with the same name, and a report that would overwrite its own
+  // answer file: refused before anything runs.
+  fs::create_directories(dir.path() / "again");
+  fs::copy_file(sourcefile(kSmallAnswers), dir.path() / "again/batch_small.txt");
+  const BatchRun clash = runbatch(
+      dir.path(), {"--out", "again", "again/batch_small.txt", source(kSmallAnswers)});
+  EXPECT_EQ(clash.status, 1);
+  EXPECT_EQ(sortedlines(clash.err),
+            sortedlines("again/batch_small.txt: its report would overwrite it; "
+                        "choose another output directory\n" +
+                        source(kSmallAnswers) +
+                        ": its outputs would overwrite those of "
+                        "again/batch_small.txt (same name batch_small)\n"));
+  EXPECT_EQ(readfile(dir.path() / "again/batch_small.txt"),
+            readfile(sourcefile(kSmallAnswers)));
+}
+
+std::vector<std::string> csvfields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  if (!line.empty() && line.back() == ',') fields.push_back("");
+  return fields;
+}
+
+// The cells of one table of a report, rows from the highest drug-2 level.
+std::vector<std::vector<std::string>> reporttable(const std::string& report,
+                                                  const std::string& heading,
+                                                  int ndose2) {
+  std::istringstream in(report.substr(report.find(heading) + heading.size()));
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);  // the rest of the heading line
+  for (int r = 0; r < ndose2 && std::getline(in, line); ++r) {
+    std::istringstream cells(line);
+    rows.emplace_back();
+    for (std::string cell; cells >> cell;) rows.back().push_back(cell);
+  }
+  return rows;
+}
+
+std::string twodecimals(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", v);
+  return text;
+}
+
+TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const BatchRun run = runbatch(
+      dir.path(), {"--seed", "3", "--out", "out", source(kSmallJson),
+                   source("tests/fixtures/golden_2x4.txt")});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  std::istringstream csv(readfile(dir.path() / "out/summary.csv"));
+  std::string line;
+  std::getline(csv, line);
+  ASSERT_EQ(csvfields(line),
+            (std::vector<std::string>{
+                "scenario", "drug1", "drug2", "truetox", "trueresp",
+                "meanpatients", "meantoxicities", "meanresponses",
+                "selectionpercent", "inconclusivepercent", "trials",
+                "generator", "seed", "shard", "nshard"}));
+  std::map<std::string, int> rows;
+  const auto number = [](const std::string& text) { return std::strtod(text.c_str(), nullptr); };
+  while (std::getline(csv, line)) {
+    const std::vector<std::string> f = csvfields(line);
+    ASSERT_EQ(f.size(), 15u) << line;
+    const Json j = loadjson(dir.path() / "out" / (f[0] + ".json"));
+    const std::size_t d1 = std::stoul(f[1]) - 1;
+    const std::size_t d2 = std::stoul(f[2]) - 1;
+    EXPECT_EQ(number(f[3]), j["scenario"]["scentox"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[4]), j["scenario"]["sceneff"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[5]), j["averages"]["patients"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[6]), j["averages"]["toxicities"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[7]), j["averages"]["responses"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[8]), j["selectionpercent"][d1][d2].get<double>()) << line;
+    EXPECT_EQ(number(f[9]), j["inconclusivepercent"].get<double>()) << line;
+    EXPECT_EQ(f[10], std::to_string(j["trials"].get<int>())) << line;
+    EXPECT_EQ(f[11], "mt19937_64");
+    EXPECT_EQ(f[12], "3");
+    EXPECT_EQ(f[13], "");  // every shard
+    EXPECT_EQ(f[14], "1");
+    ++rows[f[0]];
+  }
+  EXPECT_EQ(rows, (std::map<std::string, int>{{"batch_small_json", 4}, {"golden_2x4", 8}}));
+
+  // The JSON's averages are the report's figures before rounding.
+  const std::string report = readfile(dir.path() / "out/golden_2x4.txt");
+  const Json j = loadjson(dir.path() / "out/golden_2x4.json");
+  const auto patients = reporttable(report, "Number of patients treated at each dose: ", 4);
+  const auto selected = reporttable(report, "Selection probabilities (%): ", 4);
+  for (std::size_t d2 = 0; d2 < 4; ++d2) {
+    for (std::size_t d1 = 0; d1 < 2; ++d1) {
+      EXPECT_EQ(patients[3 - d2][d1], twodecimals(j["averages"]["patients"][d1][d2].get<double>()));
+      EXPECT_EQ(selected[3 - d2][d1], twodecimals(j["selectionpercent"][d1][d2].get<double>()));
+    }
+  }
+}
+
+TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::vector<std::string> scenarios = {
+      source("tests/fixtures/golden_1x1.txt"), source(kSmallJson)};
+  const std::string program = "COMBOSIM_BATCH=" + shellquote(COMBOSIM_BATCH_EXE);
+  std::vector<std::string> whole = {"--seed", "5", "--shards", "3", "--out", "whole"};
+  whole.insert(whole.end(), scenarios.begin(), scenarios.end());
+  ASSERT_EQ(runbatch(dir.path(), whole).status, 0);
+
+  // On one machine: with GNU parallel when installed, and with xargs -P.
+  std::vector<std::string> runners = {"xargs"};
+  if (std::system("command -v parallel > /dev/null 2>&1") == 0) runners.push_back("parallel");
+  for (const std::string& runner : runners) {
+    std::vector<std::string> args = {"5", "3", runner};
+    args.insert(args.end(), scenarios.begin(), scenarios.end());
+    const BatchRun run =
+        runbatch(dir.path(), args, source("scripts/batch-parallel.sh"),
+                 {program, "JOBS=2", "SHARD_RUNNER=" + runner});
+    EXPECT_EQ(run.status, 0) << runner << run.err;
+    for (const char* stem : {"golden_1x1", "batch_small_json"}) {
+      expectsameoutputs(dir.path() / runner, dir.path() / "whole", stem);
+    }
+    EXPECT_EQ(readfile(dir.path() / runner / "summary.csv"),
+              readfile(dir.path() / "whole/summary.csv"))
+        << runner;
+  }
+
+  // A Slurm array of 3 tasks, as Slurm starts them, then the merge job.
+  for (int task = 1; task <= 3; ++task) {
+    std::vector<std::string> args = {"5", "slurm"};
+    args.insert(args.end(), scenarios.begin(), scenarios.end());
+    const BatchRun run = runbatch(
+        dir.path(), args, source("scripts/batch-slurm.sh"),
+        {program, "SLURM_ARRAY_TASK_ID=" + std::to_string(task),
+         "SLURM_ARRAY_TASK_COUNT=3", "SLURM_ARRAY_TASK_MIN=1", "SLURM_ARRAY_TASK_MAX=3"});
+    EXPECT_EQ(run.status, 0) << task << run.err;
+  }
+  const BatchRun merge = runbatch(dir.path(), {"--merge", "3", "slurm"},
+                                  source("scripts/batch-slurm.sh"), {program});
+  EXPECT_EQ(merge.status, 0) << merge.err;
+  for (const char* stem : {"golden_1x1", "batch_small_json"}) {
+    expectsameoutputs(dir.path() / "slurm", dir.path() / "whole", stem);
+  }
+  EXPECT_EQ(readfile(dir.path() / "slurm/summary.csv"),
+            readfile(dir.path() / "whole/summary.csv"));
+}
+
+}  // namespace
