@@ -127,11 +127,15 @@ struct Job {
   Clock::time_point started;
 };
 
+// "m:ss", or "h:mm:ss" from an hour on.
 std::string clocktext(double seconds) {
   const long s = static_cast<long>(seconds + 0.5);
   std::ostringstream text;
-  if (s >= 3600) text << s / 3600 << ':' << std::setw(2) << std::setfill('0') << s / 60 % 60;
-  else text << s / 60;
+  if (s >= 3600) {
+    text << s / 3600 << ':' << std::setw(2) << std::setfill('0') << s / 60 % 60;
+  } else {
+    text << s / 60;
+  }
   text << ':' << std::setw(2) << std::setfill('0') << s % 60;
   return text.str();
 }

@@ -114,9 +114,17 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
   DialogueOutcome outcome;
   outcome.status = readscenario(in, out, read.settings, read.input);
 
-  // A line carries a message when text follows the line's last read.
+  // A line carries a message when text follows the line's last read. When a
+  // prompt stands between that read and the message (the read that failed
+  // took nothing), the message starts at the flush that ended the prompt.
   const std::string& text = capture.text();
   const auto& advances = capture.advances();
+  const auto messagestart = [&capture](std::size_t from, std::size_t end) {
+    for (std::size_t f : capture.flushes()) {
+      if (f > from && f < end) from = f;
+    }
+    return from;
+  };
   std::vector<DialogueMessage> messages;
   std::size_t next = 0;  // first advance not yet looked at
   std::size_t laststart = 0;
@@ -131,8 +139,9 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
     }
     lastismessage = last != nullptr && last->outpos < end;
     if (lastismessage) {
+      const std::size_t from = messagestart(last->outpos, end);
       messages.push_back({answerstart(answers, last->from),
-                          text.substr(last->outpos, end - last->outpos)});
+                          text.substr(from, end - from)});
     }
     laststart = start;
     start = end + 1;
@@ -149,10 +158,7 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
     } else {
       std::size_t end = text.find('\n', laststart);
       if (end == std::string::npos) end = text.size();
-      std::size_t from = laststart;
-      for (std::size_t f : capture.flushes()) {
-        if (f > laststart && f < end) from = f;
-      }
+      const std::size_t from = messagestart(laststart, end);
       outcome.failure = {answerstart(answers, capture.lastread()),
                          text.substr(from, end - from)};
     }

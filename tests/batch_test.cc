@@ -61,6 +61,10 @@ TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
       {withanswer(good, 9, "O.3"),
        "f.txt:9: Invalid input for the true response probability for the "
        "combination (1, 2): not a number, or out of range"},
+      // "0.1y": 0.1 for (1, 2), then "y" does not convert for (2, 1).
+      {withanswer(good, 4, "0.1y"),
+       "f.txt:4: Invalid input for the true toxicity probability for the "
+       "combination (2, 1): not a number, or out of range"},
       {"2\n2\n0.05\n", "f.txt: Unexpected end of input while reading the true "
                        "toxicity probability for the combination (1, 2)"},
       {"", "f.txt: Unexpected end of input while reading the number of dose "
