@@ -1,6 +1,7 @@
 // driver/program.cc: start, run and stop.
 #include "driver/program.h"
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 
@@ -22,7 +23,9 @@ int simulateandreport(std::istream& in, std::ostream& out,
   auto acc = std::make_unique<Accumulators>();
   const std::clock_t clockstart = preparetrials(scenario, *state, *acc);
 
-  for (int t = 1; t <= settings.ntrial; ++t) {
+  // The trial number counts in 64 bits: with the dialogue's largest count,
+  // INT_MAX, an int would overflow after the last trial instead of ending.
+  for (std::int64_t t = 1; t <= settings.ntrial; ++t) {
     out << "Simulating the trial " << t << "......" << std::endl;
     const DrawStatus status = runtrial(*state, *acc);
     if (!status.ok()) return samplerfailure(out, status);

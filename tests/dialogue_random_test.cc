@@ -85,7 +85,7 @@ class Mutator {
     const int n = 1 + below(4);
     bool bytewise = false;
     for (int i = 0; i < n; ++i) {
-      switch (below(7)) {
+      switch (below(8)) {
         case 0:  // replace an answer by an odd one
           if (!words.empty()) {
             const std::size_t k = below(words.size());
@@ -113,6 +113,12 @@ class Mutator {
           words.insert(words.begin() + k, oddtoken());
           break;
         }
+        case 5:  // pad an answer with up to 5000 leading zeros
+          if (!words.empty()) {
+            const std::size_t k = below(words.size());
+            words[k].insert(0, 1 + below(5000), '0');
+          }
+          break;
         default:  // garble bytes once the answers are joined
           bytewise = true;
       }
