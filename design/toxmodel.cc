@@ -29,7 +29,7 @@ double toxlogprior(int k, double x) {
 // Binomial log likelihood term of one treated combination with model
 // probability pi. pi is held inside (0, 1) so that neither logarithm is
 // infinite, and a count of 0 leaves its logarithm out (0 * log adds nothing).
-double binomialterm(double pi, int npat, int ntox) {
+inline double binomialterm(double pi, int npat, int ntox) {
   if (pi == 0) pi = kSmallest;
   if (pi == 1) pi = kBelowOne;
   if (ntox == 0) return npat * std::log(1 - pi);
@@ -90,6 +90,9 @@ TreatedCells treatedcells(const TrialState& s) {
       t.d2[t.n] = d2;
       t.npat[t.n] = s.npat[d1][d2];
       t.ntox[t.n] = s.ntox[d1][d2];
+      t.npatd[t.n] = t.npat[t.n];
+      t.ntoxd[t.n] = t.ntox[t.n];
+      t.nfaild[t.n] = t.npat[t.n] - t.ntox[t.n];
       ++t.n;
       row[d1] = true;
       col[d2] = true;
@@ -192,10 +195,23 @@ double ToxDensity::loglik(double x) {
       b_[d2] = std::pow(1 - powb_[d2], -x);
     }
   }
+  // pi = 1 - (A + B - 1)^(-1/gamma), with the exponent formed once.
+  const double exponent = -1.0 / gamma;
   double loglik = 0;
   for (int c = 0; c < cells_.n; ++c) {
-    const double pi = jointtox(a_[cells_.d1[c]], b_[cells_.d2[c]], gamma);
-    const double term = binomialterm(pi, cells_.npat[c], cells_.ntox[c]);
+    double pi =
+        1 - std::pow(a_[cells_.d1[c]] + b_[cells_.d2[c]] - 1, exponent);
+    // As binomialterm, with the counts already converted.
+    if (pi == 0) pi = kSmallest;
+    if (pi == 1) pi = kBelowOne;
+    double term;
+    if (cells_.ntox[c] == 0) {
+      term = cells_.npatd[c] * std::log(1 - pi);
+    } else if (cells_.npat[c] == cells_.ntox[c]) {
+      term = cells_.ntoxd[c] * std::log(pi);
+    } else {
+      term = cells_.ntoxd[c] * std::log(pi) + cells_.nfaild[c] * std::log(1 - pi);
+    }
     loglik = loglik + term;
   }
   return loglik;
@@ -220,6 +236,7 @@ ToxMemo ToxDensity::memoat(double draw) const {
 void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
                      const int* cols, int ncols) {
   gamma = s.betatox[2];
+  exponent = -1.0 / gamma;
   for (int i = 0; i < nrows; ++i) {
     a[rows[i]] = drugterm(s.priortox1[rows[i]], s.betatox[0], gamma);
   }

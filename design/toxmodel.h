@@ -37,6 +37,9 @@ struct TreatedCells {
   int d2[kMaxAdm];
   int npat[kMaxAdm];
   int ntox[kMaxAdm];
+  double npatd[kMaxAdm];   // the counts as reals, for the likelihood terms
+  double ntoxd[kMaxAdm];
+  double nfaild[kMaxAdm];  // npat - ntox
   int nrows = 0;
   int rows[kMaxDose];  // drug-1 levels with a treated combination, ascending
   int ncols = 0;
@@ -99,12 +102,13 @@ struct ToxGrid {
   double a[kMaxDose];
   double b[kMaxDose];
   double gamma = 1;
+  double exponent = -1;  // -1.0 / gamma
   // Forms the terms of the given drug-1 and drug-2 levels.
   void update(const TrialState& s, const int* rows, int nrows, const int* cols,
               int ncols);
   // REQUIRES: d1 and d2 among the levels of the last update.
   double probtox(int d1, int d2) const {
-    return 1 - std::pow(a[d1] + b[d2] - 1, -1.0 / gamma);
+    return 1 - std::pow(a[d1] + b[d2] - 1, exponent);
   }
 };
 
