@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <streambuf>
 
@@ -432,14 +433,32 @@ bool readwholefile(const std::string& path, std::string& text,
 bool readjsonfile(const std::string& path, Json& j, std::string& problem) {
   std::string text;
   if (!readwholefile(path, text, problem)) return false;
+  // The library keeps the last of two equal keys; a scenario file that
+  // gives a field twice is refused instead. Keys seen, per open object:
+  std::vector<std::set<std::string>> keys;
+  std::string twice;
+  const auto checkkeys = [&keys, &twice](int, Json::parse_event_t event,
+                                         Json& parsed) {
+    if (event == Json::parse_event_t::object_start) keys.emplace_back();
+    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == Json::parse_event_t::key && !keys.empty() &&
+        !keys.back().insert(parsed.get<std::string>()).second && twice.empty()) {
+      twice = parsed.get<std::string>();
+    }
+    return true;
+  };
   // The library reports a syntax error by exception; it stops here.
   try {
-    j = Json::parse(text);
+    j = Json::parse(text, checkkeys);
   } catch (const Json::parse_error& e) {
     const std::string what = e.what();
     const std::size_t cut = what.find("] ");
     problem = path + ": " +
               (cut == std::string::npos ? what : what.substr(cut + 2));
+    return false;
+  }
+  if (!twice.empty()) {
+    problem = path + ": " + twice + ": given more than once";
     return false;
   }
   return true;

@@ -49,7 +49,8 @@ bool readwholefile(const std::string& path, std::string& text,
                    std::string& problem);
 
 // Reads and parses the JSON file at `path`. Returns false, with a one-line
-// problem naming the file and where its syntax fails, otherwise.
+// problem naming the file and where its syntax fails, or the key that an
+// object holds twice, otherwise.
 bool readjsonfile(const std::string& path, Json& j, std::string& problem);
 
 // Reads the answer file or JSON file at `path`. On a problem, `problem` is

@@ -166,6 +166,17 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
   }
   EXPECT_EQ(readjsonscenario(Json::array(), "f").problem,
             "f: must hold one JSON object");
+  // A field given twice would silently keep the last value.
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::string text = readfile(sourcefile(kSmallJson));
+  text.insert(text.find("\"ntrial\""), "\"ntrial\": 1000,\n  ");
+  const fs::path twice = dir.path() / "twice.json";
+  std::ofstream(twice) << text;
+  Json j;
+  std::string problem;
+  EXPECT_FALSE(readjsonfile(twice.string(), j, problem));
+  EXPECT_EQ(problem, twice.string() + ": ntrial: given more than once");
   // ncohort2 may be 0: no phase II cohorts.
   Json nophase2 = smalljson();
   nophase2["ncohort2"] = 0;
