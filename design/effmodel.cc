@@ -69,24 +69,36 @@ int applystoppingrules(TrialState& s) {
   return open == 0 ? 1 : 0;
 }
 
+namespace {
+
+// Log prior of a hyper-parameter: Gamma(0.01, 0.01) without its constant.
+double efflogprior(double x) { return -0.99 * std::log(x) - 0.01 * x; }
+
+}  // namespace
+
+EffDensity::Init::Init() {
+  for (int i = 0; i < 4; ++i) {
+    x[i] = kEffLower + ((kEffUpper - kEffLower) * (i + 1)) / 5;
+    prior[i] = efflogprior(x[i]);
+    lngamma[i] = loggamma(x[i]);
+  }
+}
+
 double EffDensity::operator()(double x) {
   s_.betaeff[k_] = x;
   const double a = s_.betaeff[0];
   const double b = s_.betaeff[1];
-  double lik = 0;
-  if (k_ == 0) {
-    const double prior = -0.99 * std::log(a) - 0.01 * a;
-    const double norm = loggamma(a + b) - loggamma(a);
-    for (int j = 0; j < s_.nadm; ++j) {
-      const double term = norm + (a - 1) * logp_[j];
-      lik = lik + term;
-    }
-    return prior + lik;
+  int init = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (x == init_.x[i]) init = i;
   }
-  const double prior = -0.99 * std::log(b) - 0.01 * b;
-  const double norm = loggamma(a + b) - loggamma(b);
+  const double prior = init >= 0 ? init_.prior[init] : efflogprior(x);
+  const double lngammax = init >= 0 ? init_.lngamma[init] : loggamma(x);
+  const double norm = loggamma(a + b) - lngammax;
+  const double* logs = k_ == 0 ? logp_ : log1mp_;
+  double lik = 0;
   for (int j = 0; j < s_.nadm; ++j) {
-    const double term = norm + (b - 1) * log1mp_[j];
+    const double term = norm + (x - 1) * logs[j];
     lik = lik + term;
   }
   return prior + lik;
@@ -115,6 +127,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   double log1mp[kMaxAdm];
   ToxGrid grid;
   ToxMemo memo;
+  static const EffDensity::Init effinit;
 
   // Step 1: restart every chain. The sampler's previous value of b starts at
   // 1 although b itself starts at 2.
@@ -155,8 +168,8 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
       s.effpar = k;
       double draw = 0;
       const int code = armsdrawt(kEffLower, kEffUpper,
-                                 EffDensity(s, k, logp, log1mp), preveff[k],
-                                 &draw);
+                                 EffDensity(s, k, logp, log1mp, effinit),
+                                 preveff[k], &draw);
       if (code != 0) return DrawStatus{code, k, true};
       s.betaeff[k] = draw;
       preveff[k] = draw;

@@ -29,8 +29,18 @@ double logdenseffcallback(double x, void* userdata);
 // REQUIRES: peff does not change while it is used.
 class EffDensity {
  public:
-  EffDensity(TrialState& s, int k, const double* logp, const double* log1mp)
-      : s_(s), k_(k), logp_(logp), log1mp_(log1mp) {}
+  // The log prior and ln Gamma of a hyper-parameter at the sampler's four
+  // initial abscissae, which are the same for a and b and for every call.
+  struct Init {
+    Init();
+    double x[4];
+    double prior[4];
+    double lngamma[4];
+  };
+
+  EffDensity(TrialState& s, int k, const double* logp, const double* log1mp,
+             const Init& init)
+      : s_(s), k_(k), logp_(logp), log1mp_(log1mp), init_(init) {}
   double operator()(double x);
 
  private:
@@ -38,6 +48,7 @@ class EffDensity {
   int k_;
   const double* logp_;
   const double* log1mp_;
+  const Init& init_;
 };
 
 // Returns a Beta(a + r, b + n - r) draw X / (X + Y) from two gamma variates,

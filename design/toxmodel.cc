@@ -103,9 +103,10 @@ TreatedCells treatedcells(const TrialState& s) {
     if (col[d]) t.cols[t.ncols++] = d;
   }
   // The sampler's initial abscissae, formed as the sampler forms them.
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < 3; ++k) {
     for (int i = 0; i < 4; ++i) {
       t.xinit[k][i] = kToxLower[k] + ((kToxUpper[k] - kToxLower[k]) * (i + 1)) / 5;
+      t.priorinit[k][i] = toxlogprior(k, t.xinit[k][i]);
     }
   }
   for (int i = 0; i < 4; ++i) {
@@ -151,11 +152,15 @@ ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k,
 
 double ToxDensity::operator()(double x) {
   s_.betatox[k_] = x;
-  const double prior = toxlogprior(k_, x);
+  int init = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (x == cells_.xinit[k_][i]) init = i;
+  }
+  const double prior = init >= 0 ? cells_.priorinit[k_][init] : toxlogprior(k_, x);
   const bool known = memo_.valid && memo_.at[0] == s_.betatox[0] &&
                      memo_.at[1] == s_.betatox[1] &&
                      memo_.at[2] == s_.betatox[2];
-  const double value = known ? memo_.loglik : loglik(x);
+  const double value = known ? memo_.loglik : loglik(x, init);
   if (x == current_ && !havecurrent_) {
     havecurrent_ = true;
     currentloglik_ = value;
@@ -166,23 +171,21 @@ double ToxDensity::operator()(double x) {
   return prior + value;
 }
 
-double ToxDensity::loglik(double x) {
+double ToxDensity::loglik(double x, int init) {
   const double gamma = s_.betatox[2];
   // The drug terms that depend on x, once per dose level; prior^x at the
   // sampler's initial abscissae was formed once for the whole update.
   if (k_ <= 1) {
     const int drug = k_;
-    const double* init = nullptr;
-    for (int i = 0; i < 4; ++i) {
-      if (x == cells_.xinit[drug][i]) init = cells_.powinit[drug][i];
-    }
+    const double* powinit = init >= 0 ? cells_.powinit[drug][init] : nullptr;
     const int nlevels = drug == 0 ? cells_.nrows : cells_.ncols;
     const int* levels = drug == 0 ? cells_.rows : cells_.cols;
     const double* prior = drug == 0 ? s_.priortox1 : s_.priortox2;
     double* term = drug == 0 ? a_ : b_;
     for (int i = 0; i < nlevels; ++i) {
       const int d = levels[i];
-      const double power = init != nullptr ? init[d] : std::pow(prior[d], x);
+      const double power =
+          powinit != nullptr ? powinit[d] : std::pow(prior[d], x);
       term[d] = std::pow(1 - power, -gamma);
     }
   } else {

@@ -29,8 +29,8 @@ double logdenstoxcallback(double x, void* userdata);
 
 // What stays fixed during one posterior update: the treated combinations of
 // the trial in grid order (drug 1 outer) with their counts, the dose levels of
-// each drug that have any, and prior^x of those levels at the sampler's four
-// initial abscissae of alpha (drug 1) and beta (drug 2).
+// each drug that have any, and, at the sampler's four initial abscissae of
+// each parameter, the log prior and prior^x of those levels.
 struct TreatedCells {
   int n = 0;
   int d1[kMaxAdm];
@@ -44,7 +44,8 @@ struct TreatedCells {
   int rows[kMaxDose];  // drug-1 levels with a treated combination, ascending
   int ncols = 0;
   int cols[kMaxDose];  // drug-2 levels with a treated combination, ascending
-  double xinit[2][4];              // initial abscissae of alpha and beta
+  double xinit[3][4];              // initial abscissae of alpha, beta, gamma
+  double priorinit[3][4];          // log prior of parameter k at xinit[k][i]
   double powinit[2][4][kMaxDose];  // priortox1^xinit[0][i], priortox2^xinit[1][i]
 };
 
@@ -77,7 +78,9 @@ class ToxDensity {
   ToxMemo memoat(double draw) const;
 
  private:
-  double loglik(double x);
+  // The log likelihood at x; `init` is the index of x among the sampler's
+  // initial abscissae, or -1.
+  double loglik(double x, int init);
 
   TrialState& s_;
   const TreatedCells& cells_;

@@ -210,9 +210,11 @@ TEST_F(EffModel, FastEvaluatorIsBitIdenticalToTheModelAsWritten) {
       s->betaeff[1] = 0.1 + 99.9 * unit(rng);
       auto copy = std::make_unique<TrialState>(*s);
       copy->effpar = k;
-      EffDensity fast(*s, k, logp, log1mp);
-      for (int e = 0; e < 5; ++e) {
-        const double x = 0.1 + 99.9 * unit(rng);
+      const EffDensity::Init init;
+      EffDensity fast(*s, k, logp, log1mp, init);
+      for (int e = 0; e < 9; ++e) {
+        // Random points, and the sampler's initial abscissae.
+        const double x = e < 5 ? 0.1 + 99.9 * unit(rng) : init.x[e - 5];
         ASSERT_EQ(fast(x), logdenseff(x, *copy)) << "nadm " << nadm << " k " << k;
       }
     }

@@ -190,8 +190,10 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
       const ToxMemo nomemo;
       ToxDensity fast(*s, cells, k, nomemo, 1.0);
       copy->toxpar = k;
-      for (int e = 0; e < 5; ++e) {
-        const double x = 0.1 + (k == 2 ? 7.9 : 3.9) * unit(rng);
+      for (int e = 0; e < 9; ++e) {
+        // Random points, and the sampler's initial abscissae.
+        const double x = e < 5 ? 0.1 + (k == 2 ? 7.9 : 3.9) * unit(rng)
+                               : cells.xinit[k][e - 5];
         ASSERT_EQ(fast(x), logdenstox(x, *copy)) << "round " << round << " k " << k;
         ASSERT_EQ(s->betatox[k], x);
       }
