@@ -20,11 +20,14 @@
 
 namespace dialoguecheck {
 
-// The longest output one byte of input can call for: a one-letter "n" and
-// its blank re-ask a 10 by 10 block, echo and 100 prompts, about 9 kB. The
-// banner and the notice box come on top.
-constexpr std::size_t kOutputPerByte = 10000;
-constexpr std::size_t kOutputFixed = 4096;
+// Output allowed per byte of input, beyond a fixed part for the banner and
+// the first prompt. Every prompt waits for a token, and the costliest tokens
+// print about 50 bytes per input byte: "2" where a probability is asked (a
+// one-line complaint) or "n" to a 10 by 10 block (its echo, then 100 prompts
+// for 200 bytes of answers). A dialogue that printed without reading would
+// soon pass the bound.
+constexpr std::size_t kOutputPerByte = 200;
+constexpr std::size_t kOutputFixed = 1024;
 
 struct Outcome {
   int status = -1;    // readscenario's result
