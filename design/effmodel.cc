@@ -126,7 +126,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   double logp[kMaxAdm];
   double log1mp[kMaxAdm];
   ToxGrid grid;
-  ToxMemo memo;
+  ToxMemo memo(cells);
   static const EffDensity::Init effinit;
 
   // Step 1: restart every chain. The sampler's previous value of b starts at
@@ -178,7 +178,7 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
     // 3.4 summaries of the retained iterations.
     if (iter < kBurnIn) continue;
     const int t = iter - kBurnIn;
-    grid.update(s, rows, nrows, cols, ncols);
+    grid.update(s, rows, nrows, cols, ncols, memo);
     for (int j = 0; j < s.nadm; ++j) {
       const double pi = grid.probtox(s.adm1[j], s.adm2[j]);
       if (pi < settings.targettox) s.admprsafe[j] += 1.0 / kNumDraws;

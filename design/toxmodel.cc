@@ -128,24 +128,30 @@ ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k,
   const double alpha = s.betatox[0];
   const double beta = s.betatox[1];
   const double gamma = s.betatox[2];
+  // The terms of the two parameters not drawn here, from the memo when it
+  // holds them for the present values.
   if (k == 0) {
+    const bool known = memo.bbeta == beta && memo.bgamma == gamma;
     for (int i = 0; i < cells.ncols; ++i) {
       const int d2 = cells.cols[i];
-      b_[d2] = drugterm(s.priortox2[d2], beta, gamma);
+      b_[d2] = known ? memo.b[d2] : drugterm(s.priortox2[d2], beta, gamma);
     }
   } else if (k == 1) {
+    const bool known = memo.aalpha == alpha && memo.agamma == gamma;
     for (int i = 0; i < cells.nrows; ++i) {
       const int d1 = cells.rows[i];
-      a_[d1] = drugterm(s.priortox1[d1], alpha, gamma);
+      a_[d1] = known ? memo.a[d1] : drugterm(s.priortox1[d1], alpha, gamma);
     }
   } else {
+    const bool knowna = memo.powaalpha == alpha;
     for (int i = 0; i < cells.nrows; ++i) {
       const int d1 = cells.rows[i];
-      powa_[d1] = std::pow(s.priortox1[d1], alpha);
+      powa_[d1] = knowna ? memo.powa[d1] : std::pow(s.priortox1[d1], alpha);
     }
+    const bool knownb = memo.powbbeta == beta;
     for (int i = 0; i < cells.ncols; ++i) {
       const int d2 = cells.cols[i];
-      powb_[d2] = std::pow(s.priortox2[d2], beta);
+      powb_[d2] = knownb ? memo.powb[d2] : std::pow(s.priortox2[d2], beta);
     }
   }
 }
@@ -173,6 +179,8 @@ double ToxDensity::operator()(double x) {
 
 double ToxDensity::loglik(double x, int init) {
   const double gamma = s_.betatox[2];
+  havecomputed_ = true;
+  computedx_ = x;
   // The drug terms that depend on x, once per dose level; prior^x at the
   // sampler's initial abscissae was formed once for the whole update.
   if (k_ <= 1) {
@@ -182,11 +190,11 @@ double ToxDensity::loglik(double x, int init) {
     const int* levels = drug == 0 ? cells_.rows : cells_.cols;
     const double* prior = drug == 0 ? s_.priortox1 : s_.priortox2;
     double* term = drug == 0 ? a_ : b_;
+    double* powers = drug == 0 ? powa_ : powb_;
     for (int i = 0; i < nlevels; ++i) {
       const int d = levels[i];
-      const double power =
-          powinit != nullptr ? powinit[d] : std::pow(prior[d], x);
-      term[d] = std::pow(1 - power, -gamma);
+      powers[d] = powinit != nullptr ? powinit[d] : std::pow(prior[d], x);
+      term[d] = std::pow(1 - powers[d], -gamma);
     }
   } else {
     for (int i = 0; i < cells_.nrows; ++i) {
@@ -220,8 +228,8 @@ double ToxDensity::loglik(double x, int init) {
   return loglik;
 }
 
-ToxMemo ToxDensity::memoat(double draw) const {
-  ToxMemo memo;
+void ToxDensity::carry(double draw, ToxMemo& memo) const {
+  memo.valid = false;
   if (havelast_ && draw == lastx_) {  // the chain moved to the last candidate
     memo.valid = true;
     memo.loglik = lastloglik_;
@@ -233,18 +241,51 @@ ToxMemo ToxDensity::memoat(double draw) const {
   memo.at[1] = s_.betatox[1];
   memo.at[2] = s_.betatox[2];
   memo.at[k_] = draw;
-  return memo;
+  const double alpha = memo.at[0];
+  const double beta = memo.at[1];
+  const double gamma = memo.at[2];
+  // The drug terms of the draw, when they were the last ones formed.
+  if (!havecomputed_ || computedx_ != draw) return;
+  if (k_ == 0 || k_ == 2) {
+    for (int i = 0; i < cells_.nrows; ++i) {
+      const int d1 = cells_.rows[i];
+      memo.a[d1] = a_[d1];
+      if (k_ == 0) memo.powa[d1] = powa_[d1];
+    }
+    memo.aalpha = alpha;
+    memo.agamma = gamma;
+    if (k_ == 0) memo.powaalpha = alpha;
+  }
+  if (k_ == 1 || k_ == 2) {
+    for (int i = 0; i < cells_.ncols; ++i) {
+      const int d2 = cells_.cols[i];
+      memo.b[d2] = b_[d2];
+      if (k_ == 1) memo.powb[d2] = powb_[d2];
+    }
+    memo.bbeta = beta;
+    memo.bgamma = gamma;
+    if (k_ == 1) memo.powbbeta = beta;
+  }
 }
 
 void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
-                     const int* cols, int ncols) {
+                     const int* cols, int ncols, const ToxMemo& memo) {
+  const double alpha = s.betatox[0];
+  const double beta = s.betatox[1];
   gamma = s.betatox[2];
   exponent = -1.0 / gamma;
+  // The memo holds the terms of the treated levels; the others are formed.
+  const bool knowna = memo.aalpha == alpha && memo.agamma == gamma;
+  const bool knownb = memo.bbeta == beta && memo.bgamma == gamma;
   for (int i = 0; i < nrows; ++i) {
-    a[rows[i]] = drugterm(s.priortox1[rows[i]], s.betatox[0], gamma);
+    const int d1 = rows[i];
+    a[d1] = knowna && memo.treatedrow[d1] ? memo.a[d1]
+                                          : drugterm(s.priortox1[d1], alpha, gamma);
   }
   for (int i = 0; i < ncols; ++i) {
-    b[cols[i]] = drugterm(s.priortox2[cols[i]], s.betatox[1], gamma);
+    const int d2 = cols[i];
+    b[d2] = knownb && memo.treatedcol[d2] ? memo.b[d2]
+                                          : drugterm(s.priortox2[d2], beta, gamma);
   }
 }
 
@@ -257,7 +298,7 @@ DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
     const int code =
         armsdrawt(kToxLower[k], kToxUpper[k], density, prev[k], &draw);
     if (code != 0) return DrawStatus{code, k, false};
-    memo = density.memoat(draw);
+    density.carry(draw, memo);
     s.betatox[k] = draw;
     prev[k] = draw;
   }
@@ -287,12 +328,12 @@ DrawStatus updatetox(TrialState& s) {
   // as running sums of 1/2000 shares.
   static constexpr int kLevels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   ToxGrid grid;
-  ToxMemo memo;
+  ToxMemo memo(cells);
   for (int iter = 0; iter < kNumIter; ++iter) {
     const DrawStatus status = drawtoxparams(s, cells, prev, memo);
     if (!status.ok()) return status;
     if (iter < kBurnIn) continue;
-    grid.update(s, kLevels, J, kLevels, K);
+    grid.update(s, kLevels, J, kLevels, K, memo);
     for (int d1 = 0; d1 < J; ++d1) {
       for (int d2 = 0; d2 < K; ++d2) {
         const double pi = grid.probtox(d1, d2);

@@ -8,6 +8,7 @@
 #define COMBOSIM_DESIGN_TOXMODEL_H_
 
 #include <cmath>
+#include <limits>
 
 #include "design/drawstatus.h"
 #include "driver/trialstate.h"
@@ -52,13 +53,35 @@ struct TreatedCells {
 // Returns the treated combinations of the trial's counts.
 TreatedCells treatedcells(const TrialState& s);
 
-// The log likelihood at the point `at` of (alpha, beta, gamma), carried from
-// one sampler call to the next: a call's present value is where the call
-// before it ended, so its first evaluation there is already known.
+// What one sampler call of the toxicity parameters hands to the next, each
+// item with the parameter values it belongs to (NaN: nothing yet):
+// - the log likelihood at the point `at` of (alpha, beta, gamma): a call's
+//   present value is where the call before it ended, so its first
+//   evaluation there is already known;
+// - the drug terms of the treated dose levels at the chain's point, which the
+//   next call and the posterior summaries need again.
 struct ToxMemo {
+  static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  ToxMemo() = default;
+  explicit ToxMemo(const TreatedCells& cells) {
+    for (int i = 0; i < cells.nrows; ++i) treatedrow[cells.rows[i]] = true;
+    for (int i = 0; i < cells.ncols; ++i) treatedcol[cells.cols[i]] = true;
+  }
+  bool treatedrow[kMaxDose] = {};  // levels whose drug terms are carried
+  bool treatedcol[kMaxDose] = {};
   bool valid = false;
   double at[3] = {};
   double loglik = 0;
+  double powa[kMaxDose];  // priortox1^alpha, for alpha = powaalpha
+  double powaalpha = kNone;
+  double powb[kMaxDose];  // priortox2^beta, for beta = powbbeta
+  double powbbeta = kNone;
+  double a[kMaxDose];     // drug-1 terms, for (aalpha, agamma)
+  double aalpha = kNone;
+  double agamma = kNone;
+  double b[kMaxDose];     // drug-2 terms, for (bbeta, bgamma)
+  double bbeta = kNone;
+  double bgamma = kNone;
 };
 
 // logdenstox of parameter k for the length of one sampler call: the same
@@ -73,9 +96,9 @@ class ToxDensity {
   ToxDensity(TrialState& s, const TreatedCells& cells, int k,
              const ToxMemo& memo, double current);
   double operator()(double x);
-  // Returns the memo for the chain's next value: the draw this call
+  // Updates the memo for the chain's next value: the draw this call
   // returned, which is the present value or the last point evaluated.
-  ToxMemo memoat(double draw) const;
+  void carry(double draw, ToxMemo& memo) const;
 
  private:
   // The log likelihood at x; `init` is the index of x among the sampler's
@@ -88,9 +111,11 @@ class ToxDensity {
   const ToxMemo& memo_;
   double a_[kMaxDose];     // drug-1 terms by level
   double b_[kMaxDose];     // drug-2 terms by level
-  double powa_[kMaxDose];  // priortox1^alpha by level, while gamma is drawn
-  double powb_[kMaxDose];  // priortox2^beta by level, while gamma is drawn
+  double powa_[kMaxDose];  // priortox1^alpha by level
+  double powb_[kMaxDose];  // priortox2^beta by level
   double current_;
+  bool havecomputed_ = false;  // drug terms formed for some x
+  double computedx_ = 0;       // the x of the drug terms in a_, b_, powa_, powb_
   bool havecurrent_ = false;  // evaluated at the present value
   double currentloglik_ = 0;
   bool havelast_ = false;     // evaluated at all
@@ -106,9 +131,10 @@ struct ToxGrid {
   double b[kMaxDose];
   double gamma = 1;
   double exponent = -1;  // -1.0 / gamma
-  // Forms the terms of the given drug-1 and drug-2 levels.
+  // Forms the terms of the given drug-1 and drug-2 levels, taking those that
+  // `memo` holds for the current betatox from there.
   void update(const TrialState& s, const int* rows, int nrows, const int* cols,
-              int ncols);
+              int ncols, const ToxMemo& memo);
   // REQUIRES: d1 and d2 among the levels of the last update.
   double probtox(int d1, int d2) const {
     return 1 - std::pow(a[d1] + b[d2] - 1, exponent);

@@ -187,7 +187,7 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
     for (int k = 0; k < 3; ++k) {
       for (int i = 0; i < 3; ++i) s->betatox[i] = 0.1 + 3.9 * unit(rng);
       auto copy = std::make_unique<TrialState>(*s);
-      const ToxMemo nomemo;
+      const ToxMemo nomemo{};
       ToxDensity fast(*s, cells, k, nomemo, 1.0);
       copy->toxpar = k;
       for (int e = 0; e < 9; ++e) {
@@ -200,7 +200,8 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
     }
     ToxGrid grid;
     static const int levels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    grid.update(*s, levels, settings.ndose1, levels, settings.ndose2);
+    grid.update(*s, levels, settings.ndose1, levels, settings.ndose2,
+                ToxMemo());
     for (int d1 = 0; d1 < settings.ndose1; ++d1) {
       for (int d2 = 0; d2 < settings.ndose2; ++d2) {
         ASSERT_EQ(grid.probtox(d1, d2), probtox(*s, d1, d2));
@@ -223,7 +224,7 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
   samplerrandreset();
   double prev[3] = {1, 1, 1};
   s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
-  ToxMemo memo;
+  ToxMemo memo(cells);
   for (int iter = 0; iter < 50; ++iter) {
     ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo).ok());
     ASSERT_TRUE(memo.valid);
@@ -232,6 +233,14 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
     copy->toxpar = 0;
     const double prior = -0.5 * std::log(s->betatox[0]) - 0.5 * s->betatox[0];
     ASSERT_EQ(prior + memo.loglik, logdenstox(s->betatox[0], *copy));
+    // The carried drug terms are those of the chain's point.
+    ASSERT_EQ(memo.agamma, s->betatox[2]);
+    ASSERT_EQ(memo.bgamma, s->betatox[2]);
+    for (int r = 0; r < cells.nrows; ++r) {
+      const int d1 = cells.rows[r];
+      ASSERT_EQ(memo.a[d1], std::pow(1 - std::pow(s->priortox1[d1], memo.aalpha),
+                                     -memo.agamma));
+    }
   }
 }
 
