@@ -28,22 +28,23 @@ else
 fi
 trials=$(sed -n 53p "$work/scenario.txt")
 
+# Arithmetic on the timings.
+calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
+
 # Runs one combosim binary on the scenario in its own directory; prints the
-# processor seconds it used, and leaves its masked report in $2/report.
+# processor seconds (user + system) it used, which other work on the machine
+# disturbs less than the elapsed time, and leaves its masked report in
+# $2/report.
 timeone() {
   local exe=$1 dir=$2
   rm -rf "$dir" && mkdir -p "$dir"
-  local start end
-  start=$(date +%s.%N)
-  (cd "$dir" && "$exe" < "$work/scenario.txt" > out.txt)
-  end=$(date +%s.%N)
+  local TIMEFORMAT='%U %S' used
+  used=$( { time (cd "$dir" && "$exe" < "$work/scenario.txt" > out.txt) ; } 2>&1 )
   sed -e '/^-\{64\}$/{n;s/.*/<calendar time>/}' -e 's/CPU time (hour)= [^ ]*/CPU time (hour)= <cpu>/' \
     "$dir/results.txt" > "$dir/report"
-  calc "$end - $start"
+  calc "${used% *} + ${used#* }"
 }
 
-# Arithmetic on the timings.
-calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 
 baseexe=""
 if [ -n "${BASELINE:-}" ]; then
