@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -30,12 +29,6 @@ constexpr char kFixed[] = "fixed";
 constexpr char kMersenne[] = "mt19937_64";
 
 using Table = std::int64_t[kMaxDose][kMaxDose];
-
-std::string numbertext(double v) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, result.ptr);
-}
 
 // A per-trial figure as the report computes it: sum / ntrial * scale.
 double pertrial(std::int64_t sum, int ntrial, double scale) {

@@ -192,12 +192,6 @@ struct Answer {
   std::string field;  // empty for the confirmations
 };
 
-std::string numbertext(double v) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, result.ptr);
-}
-
 // Reads a whole number that fits an int; false otherwise.
 bool wholenumber(const Json& v, int& n) {
   if (v.is_number_unsigned()) {
@@ -263,6 +257,12 @@ std::string matrix(const Json& v, const std::string& field, int ndose1,
 }
 
 }  // namespace
+
+std::string numbertext(double v) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, result.ptr);
+}
 
 bool isjsonscenario(const std::string& path) {
   return std::filesystem::path(path).extension() == ".json";

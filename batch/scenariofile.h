@@ -37,6 +37,9 @@ struct ScenarioRead {
                                       // rejected and read again from the next
 };
 
+// The shortest decimal text of `v` that reads back to the same double.
+std::string numbertext(double v);
+
 // Returns true when `path` names a JSON scenario (its extension is .json).
 bool isjsonscenario(const std::string& path);
 
