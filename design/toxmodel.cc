@@ -207,11 +207,16 @@ double ToxDensity::loglik(double x, int init) {
     }
   }
   // pi = 1 - (A + B - 1)^(-1/gamma), with the exponent formed once.
+  // The probabilities first, then the terms: the pow calls do not wait for
+  // the logarithms of the combination before.
   const double exponent = -1.0 / gamma;
+  double pis[kMaxAdm];
+  for (int c = 0; c < cells_.n; ++c) {
+    pis[c] = 1 - std::pow(a_[cells_.d1[c]] + b_[cells_.d2[c]] - 1, exponent);
+  }
   double loglik = 0;
   for (int c = 0; c < cells_.n; ++c) {
-    double pi =
-        1 - std::pow(a_[cells_.d1[c]] + b_[cells_.d2[c]] - 1, exponent);
+    double pi = pis[c];
     // As binomialterm, with the counts already converted.
     if (pi == 0) pi = kSmallest;
     if (pi == 1) pi = kBelowOne;
