@@ -194,6 +194,9 @@ double ToxDensity::loglik(double x, int init) {
     for (int i = 0; i < nlevels; ++i) {
       const int d = levels[i];
       powers[d] = powinit != nullptr ? powinit[d] : std::pow(prior[d], x);
+    }
+    for (int i = 0; i < nlevels; ++i) {
+      const int d = levels[i];
       term[d] = std::pow(1 - powers[d], -gamma);
     }
   } else {
