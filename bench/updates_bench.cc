@@ -43,6 +43,38 @@ void benchscenario(TrialState& s) {
   }
 }
 
+// The demo scenario's grid (3 by 3, priors 0.05, 0.1, 0.2) after five phase I
+// cohorts of 3 that walked up the diagonal.
+void demoscenario(TrialState& s) {
+  settings.ndose1 = 3;
+  settings.ndose2 = 3;
+  settings.targettox = 0.3;
+  settings.mineff = 0.2;
+  const double prior[3] = {0.05, 0.1, 0.2};
+  for (int d = 0; d < 3; ++d) {
+    s.priortox1[d] = prior[d];
+    s.priortox2[d] = prior[d];
+  }
+  s.npat[0][0] = 3;
+  s.npat[1][0] = 3;
+  s.npat[1][1] = 6;
+  s.ntox[1][1] = 1;
+  s.npat[2][1] = 3;
+  s.ntox[2][1] = 1;
+}
+
+void BM_updatetox_demo(benchmark::State& state) {
+  auto s = std::make_unique<TrialState>();
+  demoscenario(*s);
+  uniform01reset();
+  samplerrandreset();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(updatetox(*s));
+  }
+  state.SetLabel("3x3 grid, 4 treated combinations");
+}
+BENCHMARK(BM_updatetox_demo)->Unit(benchmark::kMicrosecond);
+
 void BM_updatetox(benchmark::State& state) {
   auto s = std::make_unique<TrialState>();
   benchscenario(*s);
