@@ -222,3 +222,45 @@ TEST_F(EffModel, FastEvaluatorIsBitIdenticalToTheModelAsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hyper-parameter draws through the fast evaluator equal those through the
+// model as written behind the sampler's function-pointer entry.
+TEST_F(EffModel, FastDrawsAreTheDrawsAsWritten) {
+  admit(0, 0, 6, 1, 2);
+  admit(0, 1, 3, 0, 0);
+  admit(1, 0, 9, 2, 7);
+  const EffDensity::Init init;
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> unit(0.01, 0.99);
+  double prev[2] = {1, 1};
+  s->betaeff[0] = 1;
+  s->betaeff[1] = 2;
+  for (int iter = 0; iter < 100; ++iter) {
+    double logp[kMaxAdm], log1mp[kMaxAdm];
+    for (int j = 0; j < s->nadm; ++j) {
+      s->peff[j] = unit(rng);
+      logp[j] = std::log(s->peff[j]);
+      log1mp[j] = std::log(1 - s->peff[j]);
+    }
+    for (int k = 0; k < 2; ++k) {
+      auto reference = std::make_unique<TrialState>(*s);
+      reference->effpar = k;
+      samplerrandreset();
+      double fast = 0, written = 0;
+      ASSERT_EQ(armsdrawt(kEffLower, kEffUpper,
+                          EffDensity(*s, k, logp, log1mp, init), prev[k], &fast),
+                0);
+      samplerrandreset();
+      ASSERT_EQ(armsdraw(kEffLower, kEffUpper, logdenseffcallback,
+                         reference.get(), prev[k], &written),
+                0);
+      ASSERT_EQ(fast, written) << "iteration " << iter << " k " << k;
+      s->betaeff[k] = fast;
+      prev[k] = fast;
+    }
+  }
+}
+
+}  // namespace

@@ -245,3 +245,43 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// The Gibbs scan through the fast evaluators draws exactly what the scan
+// through the model as written, behind the sampler's function-pointer entry,
+// draws from the same integer stream.
+TEST_F(ToxModel, FastScanDrawsWhatTheScanAsWrittenDraws) {
+  treat(0, 0, 6, 1);
+  treat(1, 0, 3, 0);
+  treat(1, 1, 6, 3);
+  treat(2, 1, 3, 3);
+  const TreatedCells cells = treatedcells(*s);
+  auto reference = std::make_unique<TrialState>(*s);
+  double prev[3] = {1, 1, 1};
+  double refprev[3] = {1, 1, 1};
+  s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
+  reference->betatox[0] = reference->betatox[1] = reference->betatox[2] = 1;
+  ToxMemo memo(cells);
+  for (int iter = 0; iter < 100; ++iter) {
+    samplerrandreset();
+    for (int i = 0; i < iter; ++i) samplerrand();  // a fresh stream position
+    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo).ok());
+    samplerrandreset();
+    for (int i = 0; i < iter; ++i) samplerrand();
+    for (int k = 0; k < 3; ++k) {
+      reference->toxpar = k;
+      double draw = 0;
+      ASSERT_EQ(armsdraw(kToxLower[k], kToxUpper[k], logdenstoxcallback,
+                         reference.get(), refprev[k], &draw),
+                0);
+      reference->betatox[k] = draw;
+      refprev[k] = draw;
+    }
+    for (int k = 0; k < 3; ++k) {
+      ASSERT_EQ(s->betatox[k], reference->betatox[k]) << "iteration " << iter;
+    }
+  }
+}
+
+}  // namespace
