@@ -27,14 +27,16 @@ double toxlogprior(int k, double x) {
 }
 
 // Binomial log likelihood term of one treated combination with model
-// probability pi. pi is held inside (0, 1) so that neither logarithm is
-// infinite, and a count of 0 leaves its logarithm out (0 * log adds nothing).
-inline double binomialterm(double pi, int npat, int ntox) {
+// probability pi, npat patients, ntox toxicities and nfail = npat - ntox
+// patients without (the counts as reals). pi is held inside (0, 1) so that
+// neither logarithm is infinite, and a count of 0 leaves its logarithm out
+// (0 * log adds nothing).
+inline double binomialterm(double pi, double npat, double ntox, double nfail) {
   if (pi == 0) pi = kSmallest;
   if (pi == 1) pi = kBelowOne;
   if (ntox == 0) return npat * std::log(1 - pi);
-  if (npat == ntox) return ntox * std::log(pi);
-  return ntox * std::log(pi) + (npat - ntox) * std::log(1 - pi);
+  if (nfail == 0) return ntox * std::log(pi);
+  return ntox * std::log(pi) + nfail * std::log(1 - pi);
 }
 
 // The copula's single-drug term (1 - prior^power)^(-gamma).
@@ -68,7 +70,9 @@ double logdenstox(double x, TrialState& s) {
     for (int d2 = 0; d2 < settings.ndose2; ++d2) {
       const int npat = s.npat[d1][d2];
       if (npat == 0) continue;
-      const double term = binomialterm(probtox(s, d1, d2), npat, s.ntox[d1][d2]);
+      const int ntox = s.ntox[d1][d2];
+      const double term =
+          binomialterm(probtox(s, d1, d2), npat, ntox, npat - ntox);
       loglik = loglik + term;
     }
   }
@@ -90,9 +94,7 @@ TreatedCells treatedcells(const TrialState& s) {
       t.d2[t.n] = d2;
       t.npat[t.n] = s.npat[d1][d2];
       t.ntox[t.n] = s.ntox[d1][d2];
-      t.npatd[t.n] = t.npat[t.n];
-      t.ntoxd[t.n] = t.ntox[t.n];
-      t.nfaild[t.n] = t.npat[t.n] - t.ntox[t.n];
+      t.nfail[t.n] = s.npat[d1][d2] - s.ntox[d1][d2];
       ++t.n;
       row[d1] = true;
       col[d2] = true;
@@ -219,18 +221,8 @@ double ToxDensity::loglik(double x, int init) {
   }
   double loglik = 0;
   for (int c = 0; c < cells_.n; ++c) {
-    double pi = pis[c];
-    // As binomialterm, with the counts already converted.
-    if (pi == 0) pi = kSmallest;
-    if (pi == 1) pi = kBelowOne;
-    double term;
-    if (cells_.ntox[c] == 0) {
-      term = cells_.npatd[c] * std::log(1 - pi);
-    } else if (cells_.npat[c] == cells_.ntox[c]) {
-      term = cells_.ntoxd[c] * std::log(pi);
-    } else {
-      term = cells_.ntoxd[c] * std::log(pi) + cells_.nfaild[c] * std::log(1 - pi);
-    }
+    const double term =
+        binomialterm(pis[c], cells_.npat[c], cells_.ntox[c], cells_.nfail[c]);
     loglik = loglik + term;
   }
   return loglik;

@@ -36,11 +36,9 @@ struct TreatedCells {
   int n = 0;
   int d1[kMaxAdm];
   int d2[kMaxAdm];
-  int npat[kMaxAdm];
-  int ntox[kMaxAdm];
-  double npatd[kMaxAdm];   // the counts as reals, for the likelihood terms
-  double ntoxd[kMaxAdm];
-  double nfaild[kMaxAdm];  // npat - ntox
+  double npat[kMaxAdm];   // the counts as reals, for the likelihood terms
+  double ntox[kMaxAdm];
+  double nfail[kMaxAdm];  // npat - ntox
   int nrows = 0;
   int rows[kMaxDose];  // drug-1 levels with a treated combination, ascending
   int ncols = 0;
