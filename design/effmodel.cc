@@ -109,20 +109,8 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   // The dose levels of the admissible combinations, for their summaries.
   int rows[kMaxDose];
   int cols[kMaxDose];
-  int nrows = 0;
-  int ncols = 0;
-  {
-    bool row[kMaxDose] = {};
-    bool col[kMaxDose] = {};
-    for (int j = 0; j < s.nadm; ++j) {
-      row[s.adm1[j]] = true;
-      col[s.adm2[j]] = true;
-    }
-    for (int d = 0; d < kMaxDose; ++d) {
-      if (row[d]) rows[nrows++] = d;
-      if (col[d]) cols[ncols++] = d;
-    }
-  }
+  const int nrows = distinctlevels(s.adm1, s.nadm, rows);
+  const int ncols = distinctlevels(s.adm2, s.nadm, cols);
   double logp[kMaxAdm];
   double log1mp[kMaxAdm];
   ToxGrid grid;

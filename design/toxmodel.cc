@@ -85,8 +85,6 @@ double logdenstoxcallback(double x, void* userdata) {
 
 TreatedCells treatedcells(const TrialState& s) {
   TreatedCells t;
-  bool row[kMaxDose] = {};
-  bool col[kMaxDose] = {};
   for (int d1 = 0; d1 < settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < settings.ndose2; ++d2) {
       if (s.npat[d1][d2] == 0) continue;
@@ -96,14 +94,10 @@ TreatedCells treatedcells(const TrialState& s) {
       t.ntox[t.n] = s.ntox[d1][d2];
       t.nfail[t.n] = s.npat[d1][d2] - s.ntox[d1][d2];
       ++t.n;
-      row[d1] = true;
-      col[d2] = true;
     }
   }
-  for (int d = 0; d < kMaxDose; ++d) {
-    if (row[d]) t.rows[t.nrows++] = d;
-    if (col[d]) t.cols[t.ncols++] = d;
-  }
+  t.nrows = distinctlevels(t.d1, t.n, t.rows);
+  t.ncols = distinctlevels(t.d2, t.n, t.cols);
   // The sampler's initial abscissae, formed as the sampler forms them.
   for (int k = 0; k < 3; ++k) {
     for (int i = 0; i < 4; ++i) {
@@ -122,6 +116,16 @@ TreatedCells treatedcells(const TrialState& s) {
     }
   }
   return t;
+}
+
+int distinctlevels(const int* levels, int n, int* out) {
+  bool present[kMaxDose] = {};
+  for (int i = 0; i < n; ++i) present[levels[i]] = true;
+  int count = 0;
+  for (int d = 0; d < kMaxDose; ++d) {
+    if (present[d]) out[count++] = d;
+  }
+  return count;
 }
 
 ToxDensity::ToxDensity(TrialState& s, const TreatedCells& cells, int k,

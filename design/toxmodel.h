@@ -51,6 +51,10 @@ struct TreatedCells {
 // Returns the treated combinations of the trial's counts.
 TreatedCells treatedcells(const TrialState& s);
 
+// Writes the distinct values of levels[0..n-1], ascending, into `out` and
+// returns how many there are. REQUIRES: every value in 0..kMaxDose-1.
+int distinctlevels(const int* levels, int n, int* out);
+
 // What one sampler call of the toxicity parameters hands to the next, each
 // item with the parameter values it belongs to (NaN: nothing yet):
 // - the log likelihood at the point `at` of (alpha, beta, gamma): a call's
