@@ -31,6 +31,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Reads one scenario's result file (NAME.json, or a shard's) into r.
+bool readresultfile(const std::string& file, BatchResult& r,
+                    std::string& problem) {
+  Json j;
+  return readjsonfile(file, j, problem) && resultfromjson(j, file, r, problem);
+}
+
 using Clock = std::chrono::steady_clock;
 
 // --- The worker: one scenario, in its own process -------------------------
@@ -427,10 +434,9 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
       continue;
     }
     const std::string file = outputpath(options.outdir, job.stem + ".json");
-    Json j;
     BatchResult r;
     std::string problem;
-    if (!readjsonfile(file, j, problem) || !resultfromjson(j, file, r, problem)) {
+    if (!readresultfile(file, r, problem)) {
       err << problem << std::endl;
       failed = true;
       continue;
@@ -465,10 +471,9 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
   std::vector<std::string> names;
   std::map<std::string, std::vector<BatchResult>> parts;
   for (const std::string& file : files) {
-    Json j;
     BatchResult r;
     std::string problem;
-    if (!readjsonfile(file, j, problem) || !resultfromjson(j, file, r, problem)) {
+    if (!readresultfile(file, r, problem)) {
       err << problem << std::endl;
       failed = true;
       continue;
