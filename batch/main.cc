@@ -27,7 +27,10 @@ constexpr char kFooter[] =
     "in order, as `combosim < FILE` reads them. A FILE.json holds one object\n"
     "with the fields ndose1, ndose2, scentox and sceneff (arrays indexed\n"
     "[drug-1 level][drug-2 level]), targettox, mineff, scenprior1, scenprior2,\n"
-    "ncohort1, cohortsize1, ncohort2, cohortsize2 and ntrial. NAME is the file\n"
+    "ncohort1, cohortsize1, ncohort2, cohortsize2 and ntrial, and optionally\n"
+    "\"rules\": {\"escalate\", \"deescalate\", \"admissible\", \"safety\",\n"
+    "\"futility\", \"minpatients\"}, the design's thresholds (defaults 0.8, 0.45,\n"
+    "0.4, 0.4, 0.15 and 6; a field left out keeps its default). NAME is the file\n"
     "name without its extension. A file that cannot be read is reported on one\n"
     "line, and the other scenarios still run.\n"
     "\n"
@@ -99,6 +102,9 @@ int main(int argc, char** argv) {
   CLI::Option* shardopt =
       app.add_option("--shard", shard, "K/N: run only part K of N, for merge")
           ->needs(seedopt);
+  app.add_flag("--trials", options.trials,
+               "Also write NAME.trials.csv: each trial's selection, reason, "
+               "patients, toxicities and responses");
   app.add_option("--shards", shards, "N: run all N parts in turn")
       ->needs(seedopt)
       ->excludes(shardopt)

@@ -14,9 +14,8 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/report.h"
-#include "driver/trial.h"
-#include "numerics/streams.h"
+#include "engine/simulate.h"
+#include "formats/report.h"
 
 #ifndef COMBOSIM_VERSION
 #error "COMBOSIM_VERSION must be defined by the build"
@@ -87,6 +86,73 @@ std::string csvfield(const std::string& text) {
   return quoted + "\"";
 }
 
+// The outcome sums by name, in the order written.
+struct OutcomeField {
+  const char* name;
+  std::int64_t OutcomeSums::*sum;
+};
+constexpr OutcomeField kOutcomeFields[] = {
+    {"trials", &OutcomeSums::ntrial},
+    {"patients", &OutcomeSums::patients},
+    {"patients2", &OutcomeSums::patients2},
+    {"toxicities", &OutcomeSums::toxicities},
+    {"toxicities2", &OutcomeSums::toxicities2},
+    {"responses", &OutcomeSums::responses},
+    {"responses2", &OutcomeSums::responses2},
+    {"overtoxic", &OutcomeSums::overtoxic},
+    {"overtoxic2", &OutcomeSums::overtoxic2},
+    {"patientsxovertoxic", &OutcomeSums::patientsovertoxic},
+    {"minpatients", &OutcomeSums::minpatients},
+    {"maxpatients", &OutcomeSums::maxpatients}};
+
+Json outcomestojson(const OutcomeSums& o) {
+  Json j;
+  for (const OutcomeField& f : kOutcomeFields) j[f.name] = o.*f.sum;
+  for (int k = 0; k < kNumTrialEnds; ++k) {
+    j["reasons"][trialendname(static_cast<TrialEnd>(k))] = o.reasons[k];
+  }
+  return j;
+}
+
+bool count(const Json& j, const char* name, std::int64_t& to) {
+  if (!j.contains(name) || !j[name].is_number_integer()) return false;
+  if (!j[name].is_number_unsigned() && j[name].get<std::int64_t>() < 0) return false;
+  if (j[name].is_number_unsigned() &&
+      j[name].get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+    return false;
+  }
+  to = j[name].get<std::int64_t>();
+  return true;
+}
+
+bool outcomesfromjson(const Json& j, OutcomeSums& o) {
+  if (!j.is_object() || !j.contains("reasons") || !j["reasons"].is_object()) {
+    return false;
+  }
+  for (const OutcomeField& f : kOutcomeFields) {
+    if (!count(j, f.name, o.*f.sum)) return false;
+  }
+  for (int k = 0; k < kNumTrialEnds; ++k) {
+    if (!count(j["reasons"], trialendname(static_cast<TrialEnd>(k)), o.reasons[k])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when the outcomes count `ntrial` trials, `selected` of them with a
+// selection, and their patients' minimum is not above their maximum.
+bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
+                   std::int64_t selected) {
+  std::int64_t reasons = 0;
+  for (int k = 0; k < kNumTrialEnds; ++k) {
+    if (__builtin_add_overflow(reasons, o.reasons[k], &reasons)) return false;
+  }
+  return o.ntrial == ntrial && reasons == ntrial &&
+         o.reasons[static_cast<int>(TrialEnd::kSelected)] == selected &&
+         o.minpatients <= o.maxpatients;
+}
+
 std::string shardlist(const std::vector<int>& shards) {
   std::string text;
   for (std::size_t i = 0; i < shards.size(); ++i) {
@@ -151,43 +217,82 @@ std::string describerandom(const BatchResult& r) {
          std::to_string(r.nshard);
 }
 
-std::string simulate(BatchResult& r, const ProgressFn& progress) {
-  settings = r.settings;
+namespace {
+
+// Progress and outcomes of one part's trials, numbered as in the whole run.
+class PartObserver : public Observer {
+ public:
+  PartObserver(std::int64_t before, int total, const ProgressFn& progress,
+               const TrialFn& trial)
+      : before_(before), total_(total), progress_(progress), trial_(trial) {}
+  void endtrial(std::int64_t t, const TrialOutcome& outcome) override {
+    if (trial_) trial_(before_ + t, outcome);
+    ++done_;
+    if (progress_) progress_(done_, total_);
+  }
+  void setpart(std::int64_t before) { before_ = before; }
+
+ private:
+  std::int64_t before_;
+  int total_;
+  int done_ = 0;
+  const ProgressFn& progress_;
+  const TrialFn& trial_;
+};
+
+}  // namespace
+
+std::string simulate(BatchResult& r, const ProgressFn& progress,
+                     const TrialFn& trial) {
   int total = 0;
   for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
 
-  // One trial record for all the parts; it is too large for the stack.
-  auto state = std::make_unique<TrialState>();
-  const std::clock_t clockstart = preparetrials(r.input, *state, r.acc);
   r.ntrial = 0;
+  r.acc = Accumulators{};
+  r.outcomes = OutcomeSums{};
+  std::clock_t ticks = 0;
+  PartObserver observer(0, total, progress, trial);
   for (int k : r.shards) {
     // Each part from the start of its own streams.
-    if (r.random.seeded) {
-      useseededstreams(r.random.seed, static_cast<std::uint64_t>(k));
-    } else {
-      usefixedstreams();
-    }
     const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
-    for (int t = 0; t < range.count; ++t) {
-      const DrawStatus status = runtrial(*state, r.acc);
-      if (!status.ok()) {
-        std::ostringstream message;
-        samplerfailure(message, status);
-        std::string text = message.str();
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        if (text.empty()) {
-          text = "sampler consistency guard " + std::to_string(-status.code) +
-                 " ended the run";
-        }
-        return "trial " + std::to_string(range.first + t + 1) + ": " + text;
-      }
-      ++r.ntrial;
-      if (progress) progress(r.ntrial, total);
+    Scenario part{r.settings, r.input};
+    part.settings.ntrial = range.count;
+    Streams streams;
+    streams.seeded = r.random.seeded;
+    streams.seed = r.random.seed;
+    streams.shard = static_cast<std::uint64_t>(k);
+    observer.setpart(range.first);
+    const SimulationResult result = simulate(part, r.rules, streams, &observer);
+    if (!result.failure.ok()) {
+      return "trial " + std::to_string(range.first + result.failedtrial) + ": " +
+             result.message;
     }
+    for (int d1 = 0; d1 < kMaxDose; ++d1) {
+      for (int d2 = 0; d2 < kMaxDose; ++d2) {
+        r.acc.sumpat[d1][d2] += result.acc.sumpat[d1][d2];
+        r.acc.sumtox[d1][d2] += result.acc.sumtox[d1][d2];
+        r.acc.sumresp[d1][d2] += result.acc.sumresp[d1][d2];
+        r.acc.nselect[d1][d2] += result.acc.nselect[d1][d2];
+      }
+    }
+    addoutcomesums(r.outcomes, result.outcomes);
+    r.ntrial += static_cast<int>(result.ntrial);
+    ticks += result.cputicks;
   }
-  r.cpuseconds =
-      static_cast<double>(std::clock() - clockstart) / CLOCKS_PER_SEC;
+  r.cpuseconds = static_cast<double>(ticks) / CLOCKS_PER_SEC;
   return "";
+}
+
+void writetrialsheader(std::ostream& os) {
+  os << "trial,selected,reason,patients,toxicities,responses\n";
+}
+
+void writetrialrow(std::ostream& os, std::int64_t trial,
+                   const TrialOutcome& outcome) {
+  os << trial << ',';
+  if (outcome.sel1 >= 0) os << '"' << outcome.sel1 + 1 << ',' << outcome.sel2 + 1 << '"';
+  os << ',' << trialendname(outcome.reason) << ',' << outcome.patients << ','
+     << outcome.toxicities << ',' << outcome.responses << '\n';
 }
 
 void writereporttext(std::ostream& os, const BatchResult& r) {
@@ -199,6 +304,7 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   settings = r.settings;
   settings.ntrial = r.ntrial;
   data.inconclusive = inconclusivepercent(r.acc);
+  data.rules = r.rules;
   writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
   os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
 }
@@ -210,7 +316,7 @@ Json resulttojson(const BatchResult& r) {
   j["name"] = r.name;
   j["source"] = r.source;
   j["position"] = r.position;
-  j["scenario"] = scenariotojson(r.settings, r.input);
+  j["scenario"] = scenariotojson(r.settings, r.input, &r.rules);
   j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);
@@ -221,6 +327,7 @@ Json resulttojson(const BatchResult& r) {
   j["sums"]["toxicities"] = tablejson(r, r.acc.sumtox);
   j["sums"]["responses"] = tablejson(r, r.acc.sumresp);
   j["sums"]["selections"] = tablejson(r, r.acc.nselect);
+  j["sums"]["outcomes"] = outcomestojson(r.outcomes);
   j["averages"]["patients"] = averagejson(r, r.acc.sumpat, 1);
   j["averages"]["toxicities"] = averagejson(r, r.acc.sumtox, 1);
   j["averages"]["responses"] = averagejson(r, r.acc.sumresp, 1);
@@ -271,6 +378,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   }
   r.settings = read.settings;
   r.input = read.input;
+  r.rules = read.rules;
+  if (!j["scenario"].contains("rules")) return fail("scenario: rules: missing");
 
   if (!j.contains("random") || !j["random"].is_object() ||
       !j["random"].contains("generator")) {
@@ -337,6 +446,13 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
     for (int d2 = 0; d2 < r.settings.ndose2; ++d2) selected += r.acc.nselect[d1][d2];
   }
   if (selected > r.ntrial) return fail("sums: more selections than trials");
+  if (!j["sums"].contains("outcomes") ||
+      !outcomesfromjson(j["sums"]["outcomes"], r.outcomes)) {
+    return fail("sums: outcomes must hold a count from 0 up for every sum");
+  }
+  if (!outcomesagree(r.outcomes, r.ntrial, selected)) {
+    return fail("sums: outcomes do not agree with the trials and selections");
+  }
 
   if (!j.contains("cpuseconds") || !j["cpuseconds"].is_number()) {
     return fail("cpuseconds: missing");
@@ -348,7 +464,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
 void writesummaryheader(std::ostream& os) {
   os << "scenario,drug1,drug2,truetox,trueresp,meanpatients,meantoxicities,"
         "meanresponses,selectionpercent,inconclusivepercent,trials,generator,"
-        "seed,shard,nshard\n";
+        "seed,shard,nshard,targettox,mineff,escalate,deescalate,admissible,"
+        "safety,futility,minpatients\n";
 }
 
 void writesummaryrows(std::ostream& os, const BatchResult& r) {
@@ -367,7 +484,14 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
          << numbertext(inconclusive) << ',' << r.ntrial << ',' << generator
-         << ',' << seed << ',' << shard << ',' << r.nshard << '\n';
+         << ',' << seed << ',' << shard << ',' << r.nshard << ','
+         << numbertext(r.settings.targettox) << ','
+         << numbertext(r.settings.mineff) << ','
+         << numbertext(r.rules.escalate) << ','
+         << numbertext(r.rules.deescalate) << ','
+         << numbertext(r.rules.admissible) << ','
+         << numbertext(r.rules.safety) << ','
+         << numbertext(r.rules.futility) << ',' << r.rules.minpatients << '\n';
     }
   }
 }
@@ -387,6 +511,9 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
   for (const BatchResult* p : ordered) {
     if (scenariotojson(p->settings, p->input) != scenario) {
       return "the parts hold different scenarios";
+    }
+    if (rulestojson(p->rules) != rulestojson(first.rules)) {
+      return "the parts ran under different design rules";
     }
     if (p->random.seeded != first.random.seeded ||
         p->random.seed != first.random.seed) {
@@ -416,8 +543,12 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
   for (int k = 1; k <= first.nshard; ++k) merged.shards.push_back(k);
   merged.ntrial = 0;
   merged.acc = Accumulators{};
+  merged.outcomes = OutcomeSums{};
   merged.cpuseconds = 0;
   for (const BatchResult* p : ordered) {
+    if (!addoutcomesums(merged.outcomes, p->outcomes)) {
+      return "the outcome sums overflow 64 bits";
+    }
     merged.ntrial += p->ntrial;
     merged.cpuseconds += p->cpuseconds;
     for (int d1 = 0; d1 < kMaxDose; ++d1) {

@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "batch/scenariofile.h"
-#include "driver/trialstate.h"
+#include "design/rules.h"
+#include "engine/outcome.h"
+#include "records/trialstate.h"
 
 // Which generators stood behind the random streams.
 struct RandomSource {
@@ -44,11 +46,13 @@ struct BatchResult {
                                  // from 1: the order of summary rows
   SimulationSettings settings;   // the scenario; ntrial counts all its trials
   ScenarioInput input;
+  DesignRules rules;             // the design's thresholds
   RandomSource random;
   int nshard = 1;                // N, the parts the trials are split into
   std::vector<int> shards;       // the parts summed here, ascending, 1-based
   int ntrial = 0;                // trials summed here
-  Accumulators acc;              // their sums
+  Accumulators acc;              // their sums per combination
+  OutcomeSums outcomes;          // the sums of their outcomes
   double cpuseconds = 0;         // processor time of those trials
 };
 
@@ -66,28 +70,40 @@ std::string describerandom(const BatchResult& r);
 // Reports how far the trials have got: trials done of the total.
 using ProgressFn = std::function<void(int done, int total)>;
 
-// Runs the trials of parts `r.shards` of `r.nshard` in order, each from the
-// start of its streams: the seeded ones of the part, or the fixed-seed
-// generators from their program-start state, as in a fresh combosim. Sets the
-// process-wide settings to the scenario's, fills r.ntrial, r.acc and
-// r.cpuseconds, and calls `progress` after every trial. Returns "" or, after
+// Receives each trial's outcome, the trial numbered from 1 as in the whole
+// run of all parts.
+using TrialFn = std::function<void(std::int64_t trial, const TrialOutcome&)>;
+
+// Runs the trials of parts `r.shards` of `r.nshard` in order through the
+// engine, each from the start of its streams: the seeded ones of the part, or
+// the fixed-seed generators from their program-start state, as in a fresh
+// combosim. Fills r.ntrial, r.acc, r.outcomes and r.cpuseconds, and calls
+// `progress` and `trial` (when set) after every trial. Returns "" or, after
 // a failed draw, the sampler's message naming the trial.
 // REQUIRES: every part of r.shards holds at least one trial.
-std::string simulate(BatchResult& r, const ProgressFn& progress);
+std::string simulate(BatchResult& r, const ProgressFn& progress,
+                     const TrialFn& trial = nullptr);
+
+// The header line of NAME.trials.csv, and the row of one trial.
+void writetrialsheader(std::ostream& os);
+void writetrialrow(std::ostream& os, std::int64_t trial,
+                   const TrialOutcome& outcome);
 
 // The percentage of trials without a selection from the counts themselves,
 // (trials - selections) / trials * 100: exactly 0 when every trial selected.
 // The files for scripts carry this figure.
 double exactinconclusive(const BatchResult& r);
 
-// Writes the report block in the results.txt layout, followed by the line on
-// the generators. Sets the process-wide settings to the result's, with
-// ntrial = r.ntrial: the report reads them from there.
+// Writes the report block in the results.txt layout, with the result's
+// rules, followed by the line on the generators. Sets the process-wide
+// settings to the result's, with ntrial = r.ntrial: the report reads them
+// from there.
 void writereporttext(std::ostream& os, const BatchResult& r);
 
-// The result as a JSON object: the scenario (in the scenario file form), the
-// generators and parts, the sums, per-combination averages and percentages,
-// the exact inconclusive percentage, processor time and program version.
+// The result as a JSON object: the scenario (in the scenario file form, with
+// its rules), the generators and parts, the sums (per combination, and of the
+// trials' outcomes), per-combination averages and percentages, the exact
+// inconclusive percentage, processor time and program version.
 Json resulttojson(const BatchResult& r);
 
 // Reads a result written by resulttojson() of this program version back,
@@ -96,12 +112,14 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
                     std::string& problem);
 
 // The header line of summary.csv, and the rows of one result: one per
-// combination, drug-1 level outer, levels from 1.
+// combination, drug-1 level outer, levels from 1; each row ends with the
+// scenario's targettox, mineff and rules.
 void writesummaryheader(std::ostream& os);
 void writesummaryrows(std::ostream& os, const BatchResult& r);
 
 // Adds up `parts` of one scenario into `merged`. They must hold the same
-// scenario, generators and number of parts, and between them every part once.
+// scenario, rules, generators and number of parts, and between them every
+// part once.
 // The merged result keeps the position of the first part. Returns "" or the
 // problem.
 std::string mergeresults(const std::vector<BatchResult>& parts,

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -78,6 +79,7 @@ int runworker(const BatchOptions& options, const std::string& path,
   r.position = position;
   r.settings = read.settings;
   r.input = read.input;
+  r.rules = read.rules;
   r.random = options.random;
   r.nshard = options.nshard;
   if (options.shard > 0) {
@@ -95,8 +97,40 @@ int runworker(const BatchOptions& options, const std::string& path,
   int total = 0;
   for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
   sendline(fd, 'T', std::to_string(total));
+  const std::string stem = outputstem(r);
+  // Each trial's outcome goes straight to a temporary file, renamed into
+  // place with the other outputs: memory stays bounded however many trials.
+  const std::string trialspath =
+      outputpath(options.outdir, stem + ".trials.csv");
+  const std::string trialstemp = trialspath + ".tmp" + std::to_string(getpid());
+  std::ofstream trialsfile;
+  TrialFn ontrial;
+  if (options.trials) {
+    trialsfile.open(trialstemp, std::ios::binary | std::ios::trunc);
+    writetrialsheader(trialsfile);
+    ontrial = [&trialsfile](std::int64_t t, const TrialOutcome& outcome) {
+      writetrialrow(trialsfile, t, outcome);
+    };
+  }
   const std::string failure = simulate(
-      r, [fd](int done, int) { sendline(fd, 'P', std::to_string(done)); });
+      r, [fd](int done, int) { sendline(fd, 'P', std::to_string(done)); },
+      ontrial);
+  if (options.trials) {
+    trialsfile.close();
+    std::string problem;
+    if (!failure.empty()) {
+      std::remove(trialstemp.c_str());
+    } else if (!trialsfile) {
+      problem = "cannot write " + trialspath;
+    } else if (std::rename(trialstemp.c_str(), trialspath.c_str()) != 0) {
+      problem = "cannot write " + trialspath + ": " + std::strerror(errno);
+    }
+    if (!problem.empty()) {
+      std::remove(trialstemp.c_str());
+      sendline(fd, 'E', path + ": " + problem);
+      return kBatchFailed;
+    }
+  }
   if (!failure.empty()) {
     sendline(fd, 'E', path + ": " + failure);
     return kBatchFailed;
@@ -104,7 +138,6 @@ int runworker(const BatchOptions& options, const std::string& path,
 
   std::ostringstream text;
   writereporttext(text, r);
-  const std::string stem = outputstem(r);
   for (const auto& [file, contents] :
        {std::pair<std::string, std::string>{stem + ".txt", text.str()},
         {stem + ".json", resulttojson(r).dump(2) + "\n"}}) {
@@ -373,6 +406,28 @@ std::string makeoutdir(const std::string& outdir) {
   return "";
 }
 
+// Joins the trials files of every part, in the order of the parts, into
+// `path`: one header, then every part's rows. Returns "" or the problem.
+std::string jointrials(const std::map<int, std::string>& files, int nshard,
+                       const std::string& path) {
+  if (static_cast<int>(files.size()) != nshard) {
+    return "trials files of some shards are missing; " + path + " not written";
+  }
+  std::ostringstream joined;
+  writetrialsheader(joined);
+  const std::string header = joined.str();
+  for (const auto& [k, file] : files) {
+    std::string text;
+    std::string problem;
+    if (!readwholefile(file, text, problem)) return problem;
+    if (text.compare(0, header.size(), header) != 0) {
+      return file + ": not a trials file of combosim-batch";
+    }
+    joined << text.substr(header.size());
+  }
+  return writefileatomically(path, joined.str());
+}
+
 }  // namespace
 
 int availablecores() {
@@ -470,6 +525,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
   bool failed = false;
   std::vector<std::string> names;
   std::map<std::string, std::vector<BatchResult>> parts;
+  std::map<std::string, std::map<int, std::string>> trialfiles;  // name -> shard -> file
   for (const std::string& file : files) {
     BatchResult r;
     std::string problem;
@@ -479,6 +535,9 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
       continue;
     }
     if (parts.find(r.name) == parts.end()) names.push_back(r.name);
+    const fs::path trials = fs::path(file).parent_path() /
+                            (outputstem(r) + ".trials.csv");
+    if (fs::exists(trials)) trialfiles[r.name][r.shards.front()] = trials.string();
     parts[r.name].push_back(r);
   }
   std::stable_sort(names.begin(), names.end(),
@@ -497,6 +556,10 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
       if (problem.empty()) {
         problem = writefileatomically(outputpath(outdir, name + ".json"),
                                       resulttojson(merged).dump(2) + "\n");
+      }
+      if (problem.empty() && trialfiles.count(name) > 0) {
+        problem = jointrials(trialfiles[name], merged.nshard,
+                             outputpath(outdir, name + ".trials.csv"));
       }
     }
     if (!problem.empty()) {

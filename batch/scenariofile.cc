@@ -21,8 +21,10 @@
 #include <set>
 #include <sstream>
 #include <streambuf>
+#include <tuple>
+#include <utility>
 
-#include "driver/dialogue.h"
+#include "formats/dialogue.h"
 
 namespace {
 
@@ -186,11 +188,8 @@ constexpr const char* kFields[] = {
     "mineff",     "scenprior1", "scenprior2",  "ncohort1",   "cohortsize1",
     "ncohort2",   "cohortsize2", "ntrial"};
 
-// Answers made from a JSON scenario: each answer with the field it came from.
-struct Answer {
-  std::string text;
-  std::string field;  // empty for the confirmations
-};
+// The optional object of design rules, and its fields.
+constexpr char kRules[] = "rules";
 
 // Reads a whole number that fits an int; false otherwise.
 bool wholenumber(const Json& v, int& n) {
@@ -217,10 +216,10 @@ std::string indexed(const std::string& field, int i) {
   return field + "[" + std::to_string(i) + "]";
 }
 
-// Checks that `v` is an array of `n` numbers; appends them to `answers`.
-// Returns the problem ("FIELD: TEXT"), or "".
+// Reads an array of `n` numbers into `to`. Returns the problem ("FIELD:
+// TEXT"), or "".
 std::string numberlist(const Json& v, const std::string& field, int n,
-                       bool probability, std::vector<Answer>& answers) {
+                       bool probability, double* to) {
   if (!v.is_array() || static_cast<int>(v.size()) != n) {
     return field + ": must be an array of " + std::to_string(n) +
            (n == 1 ? " number" : " numbers");
@@ -231,16 +230,15 @@ std::string numberlist(const Json& v, const std::string& field, int n,
     if (probability && x.get<double>() < 0) {
       return indexed(field, i) + ": a probability below 0";
     }
-    answers.push_back({numbertext(x.get<double>()), indexed(field, i)});
+    to[i] = x.get<double>();
   }
   return "";
 }
 
-// Checks that `v` is an ndose1 by ndose2 array of probabilities, indexed
-// [drug-1 level][drug-2 level]; appends its cells to `answers` in the
-// dialogue's order (drug 1 outer), then the confirmation.
+// Reads an ndose1 by ndose2 array of probabilities, indexed [drug-1
+// level][drug-2 level], into `m`.
 std::string matrix(const Json& v, const std::string& field, int ndose1,
-                   int ndose2, std::vector<Answer>& answers) {
+                   int ndose2, double m[kMaxDose][kMaxDose]) {
   if (!v.is_array() || static_cast<int>(v.size()) != ndose1) {
     return field + ": must be an array of " + std::to_string(ndose1) +
            " rows (drug-1 levels) of " + std::to_string(ndose2) +
@@ -249,11 +247,38 @@ std::string matrix(const Json& v, const std::string& field, int ndose1,
   for (int d1 = 0; d1 < ndose1; ++d1) {
     const std::string problem = numberlist(v[static_cast<std::size_t>(d1)],
                                            indexed(field, d1), ndose2, true,
-                                           answers);
+                                           m[d1]);
     if (!problem.empty()) return problem;
   }
-  answers.push_back({"y", ""});
   return "";
+}
+
+// Reads the "rules" object into `rules`, defaults kept for fields it omits.
+std::string rulesfromjson(const Json& j, DesignRules& rules) {
+  const std::string prefix = std::string(kRules) + ".";
+  if (!j.is_object()) return std::string(kRules) + ": must be an object";
+  const std::pair<const char*, double*> thresholds[] = {
+      {"escalate", &rules.escalate},     {"deescalate", &rules.deescalate},
+      {"admissible", &rules.admissible}, {"safety", &rules.safety},
+      {"futility", &rules.futility}};
+  for (const auto& item : j.items()) {
+    bool known = item.key() == "minpatients";
+    for (const auto& [field, value] : thresholds) known = known || item.key() == field;
+    if (!known) return prefix + item.key() + ": unknown field";
+  }
+  for (const auto& [field, value] : thresholds) {
+    if (!j.contains(field)) continue;
+    if (!j[field].is_number()) return prefix + field + ": must be a number";
+    *value = j[field].get<double>();
+  }
+  if (j.contains("minpatients")) {
+    const Json& v = j["minpatients"];
+    if (!wholenumber(v, rules.minpatients)) {
+      return prefix + "minpatients: " + wholenumberproblem(v);
+    }
+  }
+  const std::string problem = checkrules(rules);
+  return problem.empty() ? "" : prefix + problem;
 }
 
 }  // namespace
@@ -300,7 +325,7 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   };
   if (!j.is_object()) return fail("must hold one JSON object");
   for (const auto& item : j.items()) {
-    bool known = false;
+    bool known = item.key() == kRules;
     for (const char* f : kFields) known = known || item.key() == f;
     if (!known) return fail(item.key() + ": unknown field");
   }
@@ -309,75 +334,67 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   }
 
   // Whole numbers and single probabilities first: they decide the shapes.
-  int ndose1 = 0, ndose2 = 0, ncohort1 = 0, cohortsize1 = 0, ncohort2 = 0,
-      cohortsize2 = 0, ntrial = 0;
+  Scenario scenario;
+  SimulationSettings& s = scenario.settings;
   const std::pair<const char*, int*> counts[] = {
-      {"ndose1", &ndose1},          {"ndose2", &ndose2},
-      {"ncohort1", &ncohort1},      {"cohortsize1", &cohortsize1},
-      {"ncohort2", &ncohort2},      {"cohortsize2", &cohortsize2},
-      {"ntrial", &ntrial}};
+      {"ndose1", &s.ndose1},           {"ndose2", &s.ndose2},
+      {"ncohort1", &s.ncohort1},       {"cohortsize1", &s.cohortsize1},
+      {"ncohort2", &s.ncohort2},       {"cohortsize2", &s.cohortsize2},
+      {"ntrial", &s.ntrial}};
   for (const auto& [field, value] : counts) {
     if (!wholenumber(j[field], *value)) {
       return fail(std::string(field) + ": " + wholenumberproblem(j[field]));
     }
   }
-  for (const char* field : {"targettox", "mineff"}) {
+  const std::pair<const char*, double*> single[] = {{"targettox", &s.targettox},
+                                                    {"mineff", &s.mineff}};
+  for (const auto& [field, value] : single) {
     if (!j[field].is_number()) return fail(std::string(field) + ": must be a number");
     if (j[field].get<double>() < 0) {
       return fail(std::string(field) + ": a probability below 0");
     }
+    *value = j[field].get<double>();
   }
-
-  // The answers, in the dialogue's order, each with its field.
-  std::vector<Answer> answers = {{std::to_string(ndose1), "ndose1"},
-                                 {std::to_string(ndose2), "ndose2"}};
-  const bool gridfits =
-      ndose1 >= 1 && ndose1 <= kMaxDose && ndose2 >= 1 && ndose2 <= kMaxDose;
-  if (gridfits) {
-    for (const char* field : {"scentox", "sceneff"}) {
-      const std::string problem = matrix(j[field], field, ndose1, ndose2, answers);
-      if (!problem.empty()) return fail(problem);
-    }
-    answers.push_back({numbertext(j["targettox"].get<double>()), "targettox"});
-    answers.push_back({numbertext(j["mineff"].get<double>()), "mineff"});
-    const std::pair<const char*, int> priors[] = {{"scenprior1", ndose1},
-                                                  {"scenprior2", ndose2}};
-    for (const auto& [field, n] : priors) {
-      const std::string problem = numberlist(j[field], field, n, false, answers);
-      if (!problem.empty()) return fail(problem);
-      answers.push_back({"y", ""});
-    }
-    for (const auto& [field, value] : counts) {
-      if (std::string(field).rfind("ndose", 0) != 0) {
-        answers.push_back({std::to_string(*value), field});
-      }
-    }
-    answers.push_back({"y", ""});
+  // The grid's size first: the shapes of the arrays follow from it.
+  if (s.ndose1 < 1 || s.ndose1 > kMaxDose || s.ndose2 < 1 || s.ndose2 > kMaxDose) {
+    return fail(checkscenario(scenario));
   }
-  // Otherwise the dialogue stops at the dose count that is out of range.
-
-  std::string text;
-  std::vector<std::size_t> offsets;
-  for (const Answer& a : answers) {
-    offsets.push_back(text.size());
-    text += a.text + "\n";
+  ScenarioInput& in = scenario.input;
+  for (const auto& [field, m] : {std::pair<const char*, double(*)[kMaxDose]>{"scentox", in.scentox},
+                                 {"sceneff", in.sceneff}}) {
+    const std::string problem = matrix(j[field], field, s.ndose1, s.ndose2, m);
+    if (!problem.empty()) return fail(problem);
   }
-  const DialogueOutcome outcome = rundialogue(text, read);
-  const DialogueMessage* first = nullptr;
-  if (!outcome.rereads.empty()) {
-    first = &outcome.rereads.front();
-  } else if (outcome.status != 0) {
-    first = &outcome.failure;
+  for (const auto& [field, n, to] :
+       {std::tuple<const char*, int, double*>{"scenprior1", s.ndose1, in.scenprior1},
+        {"scenprior2", s.ndose2, in.scenprior2}}) {
+    const std::string problem = numberlist(j[field], field, n, false, to);
+    if (!problem.empty()) return fail(problem);
   }
-  if (first == nullptr) return read;
-  std::string field;
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    if (offsets[i] == first->at) field = answers[i].field;
+  if (j.contains(kRules)) {
+    const std::string problem = rulesfromjson(j[kRules], read.rules);
+    if (!problem.empty()) return fail(problem);
   }
-  return fail((field.empty() ? "" : field + ": ") + first->text);
+  const std::string problem = checkscenario(scenario);
+  if (!problem.empty()) return fail(problem);
+  read.settings = s;
+  read.input = in;
+  return read;
 }
 
-Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input) {
+Json rulestojson(const DesignRules& rules) {
+  Json j;
+  j["escalate"] = rules.escalate;
+  j["deescalate"] = rules.deescalate;
+  j["admissible"] = rules.admissible;
+  j["safety"] = rules.safety;
+  j["futility"] = rules.futility;
+  j["minpatients"] = rules.minpatients;
+  return j;
+}
+
+Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
+                    const DesignRules* rules) {
   Json j;
   j["ndose1"] = s.ndose1;
   j["ndose2"] = s.ndose2;
@@ -406,6 +423,7 @@ Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input) {
   j["ncohort2"] = s.ncohort2;
   j["cohortsize2"] = s.cohortsize2;
   j["ntrial"] = s.ntrial;
+  if (rules != nullptr) j[kRules] = rulestojson(*rules);
   return j;
 }
 

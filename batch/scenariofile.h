@@ -2,18 +2,21 @@
 // console dialogue without echo.
 //
 // Two forms are read. An answer file is what `combosim < FILE` reads: one
-// answer after another, as typed at the console. A JSON file holds one object
-// with named fields (scentox and sceneff indexed [drug-1 level][drug-2
-// level], 0-based):
+// answer after another, as typed at the console, read by the console's own
+// dialogue without echo. A JSON file holds one object with named fields
+// (scentox and sceneff indexed [drug-1 level][drug-2 level], 0-based), and
+// optionally the design's rules (any field left out keeps its default):
 //
 //   {"ndose1": 2, "ndose2": 1, "scentox": [[0.1], [0.3]],
 //    "sceneff": [[0.2], [0.4]], "targettox": 0.3, "mineff": 0.2,
 //    "scenprior1": [0.1, 0.3], "scenprior2": [0.2], "ncohort1": 4,
-//    "cohortsize1": 3, "ncohort2": 3, "cohortsize2": 3, "ntrial": 100}
+//    "cohortsize1": 3, "ncohort2": 3, "cohortsize2": 3, "ntrial": 100,
+//    "rules": {"escalate": 0.85, "minpatients": 9}}
 //
-// Both forms go through readscenario(), so every check of the dialogue
-// applies to both. A problem is reported as one line that names the file,
-// the place (line of an answer file, field of a JSON file) and the problem.
+// It is read straight into a scenario and checked by the engine's
+// checkscenario(), which holds the dialogue's checks. A problem is reported as
+// one line that names the file, the place (line of an answer file, field of
+// a JSON file) and the problem.
 #ifndef COMBOSIM_BATCH_SCENARIOFILE_H_
 #define COMBOSIM_BATCH_SCENARIOFILE_H_
 
@@ -22,7 +25,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "driver/trialstate.h"
+#include "design/rules.h"
+#include "engine/simulate.h"
+#include "records/trialstate.h"
 
 // JSON values keep their fields in the order written, in files read and
 // written alike.
@@ -32,6 +37,7 @@ using Json = nlohmann::ordered_json;
 struct ScenarioRead {
   SimulationSettings settings;        // all fields but outdir
   ScenarioInput input;
+  DesignRules rules;                  // the defaults for an answer file
   std::string problem;                // one line; empty when the file was read
   std::vector<std::string> notes;     // one line per answer the dialogue
                                       // rejected and read again from the next
@@ -67,15 +73,19 @@ ScenarioRead readscenariofile(const std::string& path);
 // the first rejected answer as well.
 ScenarioRead readanswers(const std::string& answers, const std::string& source);
 
-// Reads a scenario object in the JSON form. Each field is needed, and no other
-// is allowed. On top of the dialogue's checks, probabilities below 0 are
-// refused. A value that the dialogue rejects is a problem here: a JSON file
-// has no next answer to correct it.
+// Reads a scenario object in the JSON form. Each field but "rules" is
+// needed, and no other is allowed. On top of the dialogue's checks,
+// probabilities below 0 are refused. A value that the dialogue rejects is a
+// problem here: a JSON file has no next answer to correct it.
 ScenarioRead readjsonscenario(const Json& j, const std::string& source);
 
-// The scenario in the JSON form, readable by readjsonscenario(). Numbers are
-// written so that they read back to the same doubles.
-Json scenariotojson(const SimulationSettings& s,
-                              const ScenarioInput& input);
+// The scenario in the JSON form, readable by readjsonscenario(), with all
+// six rules when `rules` is given. Numbers are written so that they read back
+// to the same doubles.
+Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
+                    const DesignRules* rules = nullptr);
+
+// The rules as the "rules" object of the JSON form, every field written.
+Json rulestojson(const DesignRules& rules);
 
 #endif  // COMBOSIM_BATCH_SCENARIOFILE_H_

@@ -6,7 +6,7 @@
 
 #include "design/effmodel.h"
 #include "design/toxmodel.h"
-#include "driver/trialstate.h"
+#include "records/trialstate.h"
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
 
@@ -95,7 +95,7 @@ void BM_phase2update(benchmark::State& state) {
   int allclosed = 0;
   for (auto _ : state) {
     for (int j = 0; j < s->nadm; ++j) s->admopen[j] = 1;
-    benchmark::DoNotOptimize(phase2update(*s, &allclosed));
+    benchmark::DoNotOptimize(phase2update(*s, DesignRules{}, &allclosed));
   }
   state.SetLabel("4x4 grid, 6 admissible combinations");
 }

@@ -55,13 +55,13 @@ double betadraw(double a, double b, int n, int r) {
   return p;
 }
 
-int applystoppingrules(TrialState& s) {
-  // Futility and safety, for open entries with more than 6 patients.
+int applystoppingrules(TrialState& s, const DesignRules& rules) {
+  // Futility and safety, for open entries with more than minpatients patients.
   for (int j = 0; j < s.nadm; ++j) {
     if (s.admopen[j] != 1) continue;
     const int n = s.npat[s.adm1[j]][s.adm2[j]];
-    if (s.admpreff[j] < kFutility && n > kMinPatientsToClose) s.admopen[j] = 0;
-    if (s.admprsafe[j] < kSafety && n > kMinPatientsToClose) s.admopen[j] = 0;
+    if (s.admpreff[j] < rules.futility && n > rules.minpatients) s.admopen[j] = 0;
+    if (s.admprsafe[j] < rules.safety && n > rules.minpatients) s.admopen[j] = 0;
   }
   // Is anything still open?
   int open = 0;
@@ -104,7 +104,8 @@ double EffDensity::operator()(double x) {
   return prior + lik;
 }
 
-DrawStatus phase2update(TrialState& s, int* allclosed) {
+DrawStatus phase2update(TrialState& s, const DesignRules& rules,
+                        int* allclosed) {
   const TreatedCells cells = treatedcells(s);
   // The dose levels of the admissible combinations, for their summaries.
   int rows[kMaxDose];
@@ -177,6 +178,6 @@ DrawStatus phase2update(TrialState& s, int* allclosed) {
   }
 
   // Steps 4 and 5.
-  *allclosed = applystoppingrules(s);
+  *allclosed = applystoppingrules(s, rules);
   return DrawStatus{};
 }

@@ -7,13 +7,11 @@
 #define COMBOSIM_DESIGN_EFFMODEL_H_
 
 #include "design/drawstatus.h"
-#include "driver/trialstate.h"
+#include "design/rules.h"
+#include "records/trialstate.h"
 
 constexpr double kEffLower = 0.1;     // sampling interval of a and b
 constexpr double kEffUpper = 100;
-constexpr double kFutility = 0.15;    // close when pr(p > mineff) < 0.15
-constexpr double kSafety = 0.4;       // close when pr(tox < target) < 0.4
-constexpr int kMinPatientsToClose = 6;  // only entries with more may close
 
 // Log full conditional of betaeff[effpar] at x, up to a constant, given the
 // current peff of every admissible entry. Leaves x in betaeff[effpar].
@@ -56,17 +54,19 @@ class EffDensity {
 // the largest double below 1. Consumes numbers from uniform01().
 double betadraw(double a, double b, int n, int r);
 
-// Closes every open admissible entry with more than 6 patients whose
-// admpreff is below 0.15 (futile) or whose admprsafe is below 0.4 (unsafe).
-// Returns 1 when no entry is open afterwards, else 0.
-int applystoppingrules(TrialState& s);
+// Closes every open admissible entry with more than rules.minpatients
+// patients whose admpreff is below rules.futility (futile) or whose admprsafe
+// is below rules.safety (unsafe). Returns 1 when no entry is open afterwards,
+// else 0.
+int applystoppingrules(TrialState& s, const DesignRules& rules);
 
 // Refits both posteriors from all of the trial's patients by 2100 Gibbs
 // iterations (100 burn-in), fills admprsafe, admpreff, meaneff and the 2000
-// effdraws of every admissible entry, and closes open entries with more than 6
-// patients that are futile or unsafe. *allclosed is set to 1 when no entry is
+// effdraws of every admissible entry, and closes open entries that are futile
+// or unsafe by applystoppingrules. *allclosed is set to 1 when no entry is
 // open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
 // if any; nothing else is then valid. Advances both random streams.
-DrawStatus phase2update(TrialState& s, int* allclosed);
+DrawStatus phase2update(TrialState& s, const DesignRules& rules,
+                        int* allclosed);
 
 #endif  // COMBOSIM_DESIGN_EFFMODEL_H_

@@ -49,14 +49,14 @@ bool choose(const TrialState& s, const Candidate (&cands)[4], Eligible eligible,
 
 }  // namespace
 
-int phase1rule(TrialState& s) {
+int phase1rule(TrialState& s, const DesignRules& rules) {
   const int c1 = s.cur1;
   const int c2 = s.cur2;
   const double m = s.meantox[c1][c2];
   int next1 = c1;
   int next2 = c2;
 
-  if (s.prsafe[c1][c2] > kEscalate) {
+  if (s.prsafe[c1][c2] > rules.escalate) {
     // Escalation: a diagonal counts only when its mean toxicity is higher.
     const Candidate cands[4] = {{c1 + 1, c2, false},
                                 {c1, c2 + 1, false},
@@ -71,7 +71,7 @@ int phase1rule(TrialState& s) {
       next1 = choice.d1;
       next2 = choice.d2;
     }
-  } else if (s.prsafe[c1][c2] < kDeescalate) {
+  } else if (s.prsafe[c1][c2] < rules.deescalate) {
     s.ndeesc[c1][c2] += 1;
     // De-escalation: a diagonal counts only when its mean toxicity is lower.
     const Candidate cands[4] = {{c1 - 1, c2, false},
@@ -85,7 +85,7 @@ int phase1rule(TrialState& s) {
     if (!have) {
       // At the lowest combination: stop once enough patients say it is too
       // toxic, otherwise treat the next cohort there again.
-      if (s.ntotal > kStopPatients) return 1;
+      if (s.ntotal > rules.minpatients) return 1;
     } else if (!(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
       next1 = choice.d1;
       next2 = choice.d2;

@@ -2,7 +2,7 @@
 #ifndef COMBOSIM_DESIGN_RANDOMISE_H_
 #define COMBOSIM_DESIGN_RANDOMISE_H_
 
-#include "driver/trialstate.h"
+#include "records/trialstate.h"
 
 // Computes the randomisation probability r[j] of every admissible entry from
 // the stored effdraws by staged elimination; closed entries get 0. Returns

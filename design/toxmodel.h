@@ -11,7 +11,7 @@
 #include <limits>
 
 #include "design/drawstatus.h"
-#include "driver/trialstate.h"
+#include "records/trialstate.h"
 
 // Sampling intervals of alpha, beta and gamma.
 constexpr double kToxLower[3] = {0.1, 0.1, 0.1};

@@ -14,9 +14,9 @@
 #include <sstream>
 #include <string>
 
-#include "driver/dialogue.h"
-#include "driver/exitcodes.h"
-#include "driver/trialstate.h"
+#include "formats/dialogue.h"
+#include "formats/exitcodes.h"
+#include "records/trialstate.h"
 
 namespace dialoguecheck {
 

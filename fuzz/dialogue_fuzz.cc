@@ -15,8 +15,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/report.h"
-#include "driver/trial.h"
+#include "formats/report.h"
+#include "engine/trial.h"
 #include "fuzz/dialogue_check.h"
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
@@ -48,7 +48,7 @@ std::string simulate(const ScenarioInput& scenario) {
   auto acc = std::make_unique<Accumulators>();
   preparetrials(scenario, *state, *acc);
   for (int t = 1; t <= settings.ntrial; ++t) {
-    const DrawStatus status = runtrial(*state, *acc);
+    const DrawStatus status = runtrial(*state, DesignRules{}, *acc);
     if (!status.ok()) {
       return "sampler failure " + std::to_string(status.code) + " at " +
              (status.efficacy ? "betaeff[" : "betatox[") +

@@ -21,6 +21,10 @@ int samplerrand() {
 
 void samplerrandreset() { randstate = 1; }
 
+std::uint32_t samplerrandstate() { return randstate; }
+
+void setsamplerrandstate(std::uint32_t state) { randstate = state; }
+
 int armsdraw(double lower, double upper, LogDensityFn logdensity,
              void* userdata, double current, double* out) {
   return armsdrawt(

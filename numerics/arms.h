@@ -7,6 +7,8 @@
 #ifndef COMBOSIM_NUMERICS_ARMS_H_
 #define COMBOSIM_NUMERICS_ARMS_H_
 
+#include <cstdint>
+
 // Log density up to an additive constant, at x; userdata is passed through.
 using LogDensityFn = double (*)(double x, void* userdata);
 
@@ -74,6 +76,10 @@ int samplerrand();
 
 // Puts the sampler's integer source back to its program-start state.
 void samplerrandreset();
+
+// The integer source's state, and putting a saved state back.
+std::uint32_t samplerrandstate();
+void setsamplerrandstate(std::uint32_t state);
 
 #include "numerics/arms-inl.h"  // IWYU pragma: export
 

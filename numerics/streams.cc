@@ -31,6 +31,24 @@ void useseededstreams(std::uint64_t seed, std::uint64_t shard) {
 
 bool seededstreams() { return seeded; }
 
+StreamState savestreams() {
+  StreamState state;
+  state.seeded = seeded;
+  state.uniform = uniform01state();
+  state.samplerrand = samplerrandstate();
+  state.uniformengine = uniformengine;
+  state.randengine = randengine;
+  return state;
+}
+
+void restorestreams(const StreamState& state) {
+  seeded = state.seeded;
+  setuniform01state(state.uniform);
+  setsamplerrandstate(state.samplerrand);
+  uniformengine = state.uniformengine;
+  randengine = state.randengine;
+}
+
 double seededuniform01() {
   // The top 53 bits as a multiple of 2^-53.
   return static_cast<double>(uniformengine() >> 11) * 0x1.0p-53;

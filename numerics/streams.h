@@ -12,6 +12,9 @@
 #define COMBOSIM_NUMERICS_STREAMS_H_
 
 #include <cstdint>
+#include <random>
+
+#include "numerics/uniform.h"
 
 // Puts the fixed-seed generators back behind both streams, from their
 // program-start state.
@@ -23,6 +26,22 @@ void useseededstreams(std::uint64_t seed, std::uint64_t shard);
 
 // Returns true while seeded generators stand behind the streams.
 bool seededstreams();
+
+// Everything that decides the next numbers of both streams: which generators
+// stand behind them and where each is. Restoring it replays the same numbers.
+struct StreamState {
+  bool seeded = false;               // the seeded generators stand behind both
+  UniformState uniform;              // the fixed-seed uniform generator
+  std::uint32_t samplerrand = 1;     // the fixed-seed integer source
+  std::mt19937_64 uniformengine;     // the seeded generators
+  std::mt19937_64 randengine;
+};
+
+// A copy of both streams' state.
+StreamState savestreams();
+
+// Puts both streams in `state`.
+void restorestreams(const StreamState& state);
 
 // The next numbers of the seeded generators; uniform01() and samplerrand()
 // return them while seededstreams() is true.

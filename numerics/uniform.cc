@@ -63,3 +63,7 @@ double uniform01() {
 }
 
 void uniform01reset() { stream = UniformState(); }
+
+UniformState uniform01state() { return stream; }
+
+void setuniform01state(const UniformState& state) { stream = state; }

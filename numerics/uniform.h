@@ -40,4 +40,8 @@ double uniformnext(UniformState& state);
 // s1 = s2 = 0 and reaches 1 for s1 = 259199, s2 >= 134378.
 double uniformslot(int s1, int s2);
 
+// The process-wide stream's state, and putting a saved state back.
+UniformState uniform01state();
+void setuniform01state(const UniformState& state);
+
 #endif  // COMBOSIM_NUMERICS_UNIFORM_H_

@@ -219,6 +219,13 @@ BatchResult smallpart(int k) {
   r.acc.sumtox[1][0] = k;
   r.acc.sumresp[0][1] = 2 * k;
   r.acc.nselect[1][0] = k == 2 ? 0 : 1;
+  TrialOutcome outcome;
+  outcome.reason = k == 2 ? TrialEnd::kAllClosed : TrialEnd::kSelected;
+  outcome.patients = 12 + k;
+  outcome.toxicities = k;
+  outcome.responses = 2 * k;
+  outcome.overtoxic = k;
+  addoutcome(r.outcomes, outcome);
   r.cpuseconds = 0.5;
   return r;
 }
@@ -234,6 +241,11 @@ TEST(Merge, AddsTheSumsOfAllParts) {
   EXPECT_EQ(merged.acc.sumresp[0][1], 12);
   EXPECT_EQ(merged.acc.nselect[1][0], 2);
   EXPECT_EQ(merged.cpuseconds, 1.5);
+  EXPECT_EQ(merged.outcomes.patients2, 13 * 13 + 14 * 14 + 15 * 15);
+  EXPECT_EQ(merged.outcomes.patientsovertoxic, 13 * 1 + 14 * 2 + 15 * 3);
+  EXPECT_EQ(merged.outcomes.minpatients, 13);
+  EXPECT_EQ(merged.outcomes.maxpatients, 15);
+  EXPECT_EQ(merged.outcomes.reasons[static_cast<int>(TrialEnd::kAllClosed)], 1);
   EXPECT_EQ(outputstem(merged), "small");
   EXPECT_EQ(outputstem(smallpart(2)), "small.shard-2-of-3");
   // One of three trials without a selection.
@@ -247,6 +259,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   otherscenario.input.sceneff[1][1] = 0.55;
   BatchResult othersplit = smallpart(3);
   othersplit.nshard = 4;
+  BatchResult otherrules = smallpart(3);
+  otherrules.rules.futility = 0.2;
   struct Case {
     std::vector<BatchResult> parts;
     std::string problem;
@@ -261,6 +275,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
        "the parts hold different scenarios"},
       {{smallpart(1), smallpart(2), othersplit},
        "the parts split the trials into different numbers of shards"},
+      {{smallpart(1), smallpart(2), otherrules},
+       "the parts ran under different design rules"},
   };
   for (const Case& c : cases) {
     BatchResult merged;
@@ -297,6 +313,10 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
       {"/sums/toxicities/1/0", -1,
        "p.json: sums: toxicities must be an ndose1 by ndose2 array of counts"},
       {"/sums/selections/0/0", 5, "p.json: sums: more selections than trials"},
+      {"/sums/outcomes/reasons/selected", 1,
+       "p.json: sums: outcomes do not agree with the trials and selections"},
+      {"/sums/outcomes/patients", -3,
+       "p.json: sums: outcomes must hold a count from 0 up for every sum"},
       {"/scenario/ntrial", 0,
        "p.json: scenario: ntrial: The number of simulated trials must be at "
        "least 1"},
@@ -623,12 +643,14 @@ TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
                 "scenario", "drug1", "drug2", "truetox", "trueresp",
                 "meanpatients", "meantoxicities", "meanresponses",
                 "selectionpercent", "inconclusivepercent", "trials",
-                "generator", "seed", "shard", "nshard"}));
+                "generator", "seed", "shard", "nshard", "targettox", "mineff",
+                "escalate", "deescalate", "admissible", "safety", "futility",
+                "minpatients"}));
   std::map<std::string, int> rows;
   const auto number = [](const std::string& text) { return std::strtod(text.c_str(), nullptr); };
   while (std::getline(csv, line)) {
     const std::vector<std::string> f = csvfields(line);
-    ASSERT_EQ(f.size(), 15u) << line;
+    ASSERT_EQ(f.size(), 23u) << line;
     const Json j = loadjson(dir.path() / "out" / (f[0] + ".json"));
     const std::size_t d1 = std::stoul(f[1]) - 1;
     const std::size_t d2 = std::stoul(f[2]) - 1;
@@ -644,6 +666,9 @@ TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
     EXPECT_EQ(f[12], "3");
     EXPECT_EQ(f[13], "");  // every shard
     EXPECT_EQ(f[14], "1");
+    EXPECT_EQ(number(f[15]), j["scenario"]["targettox"].get<double>()) << line;
+    EXPECT_EQ(f[17], "0.8");  // the default rules
+    EXPECT_EQ(f[22], "6");
     ++rows[f[0]];
   }
   EXPECT_EQ(rows, (std::map<std::string, int>{{"batch_small_json", 4}, {"golden_2x4", 8}}));

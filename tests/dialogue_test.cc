@@ -1,6 +1,6 @@
 // tests/dialogue_test.cc: the scenario dialogue on in-memory streams, with
 // every prompt, message, echo and exit status compared literally.
-#include "driver/dialogue.h"
+#include "formats/dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/exitcodes.h"
+#include "formats/exitcodes.h"
 
 namespace {
 

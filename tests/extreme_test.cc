@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/dialogue.h"
-#include "driver/trial.h"
+#include "formats/dialogue.h"
+#include "engine/trial.h"
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
 #include "tests/program_runner.h"
@@ -256,7 +256,7 @@ TEST(ExtremeScenarioSetup, ManyAdmissibleFixtureAdmitsMoreThanTen) {
   auto state = std::make_unique<TrialState>();
   auto acc = std::make_unique<Accumulators>();
   preparetrials(scenario, *state, *acc);
-  ASSERT_TRUE(runtrial(*state, *acc).ok());
+  ASSERT_TRUE(runtrial(*state, DesignRules{}, *acc).ok());
   EXPECT_GT(state->nadm, 10);
   uniform01reset();
   samplerrandreset();

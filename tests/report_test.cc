@@ -1,6 +1,6 @@
 // Report: the exact layout of one copy, the inconclusive percentage, and the
 // report file's failure paths.
-#include "driver/report.h"
+#include "formats/report.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/program.h"
+#include "console/program.h"
 #include "tests/settings_guard.h"
 
 namespace {

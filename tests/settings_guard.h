@@ -3,7 +3,7 @@
 #ifndef COMBOSIM_TESTS_SETTINGS_GUARD_H_
 #define COMBOSIM_TESTS_SETTINGS_GUARD_H_
 
-#include "driver/trialstate.h"
+#include "records/trialstate.h"
 
 class SettingsGuard {
  public:

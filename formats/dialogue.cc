@@ -1,11 +1,11 @@
-// driver/dialogue.cc: the scenario dialogue.
+// formats/dialogue.cc: the scenario dialogue.
 //
 // Every answer goes through readvalue(), which flushes the console, extracts
 // one token, re-reads the same value while a check rejects it, and turns a
 // failed extraction (not convertible, out of range, end of input) into a
 // one-line message and `false`. Callers pass `false` up; readscenario() turns
 // it into kExitBadInput. A failed stream is never read again.
-#include "driver/dialogue.h"
+#include "formats/dialogue.h"
 
 #include <climits>
 #include <iomanip>
@@ -13,7 +13,7 @@
 #include <ostream>
 #include <string>
 
-#include "driver/exitcodes.h"
+#include "formats/exitcodes.h"
 
 namespace {
 
@@ -36,10 +36,6 @@ constexpr char kNoticeLine2[] =
 static_assert(sizeof kNoticeRule - 1 == 65 && sizeof kNoticeLine1 - 1 == 65 &&
                   sizeof kNoticeLine2 - 1 == 65,
               "the notice box is 65 characters wide");
-
-// Upper bound on the cohort numbers and sizes: keeps a trial's patient counts
-// (1000 * 1000 per phase) far inside a 32-bit int.
-constexpr int kMaxCohortValue = 1000;
 
 // What a failed extraction of each type was expecting.
 const char* expected(const int&) { return "not an integer, or out of range"; }

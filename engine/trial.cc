@@ -1,14 +1,20 @@
-// driver/trial.cc: one simulated trial after another.
-#include "driver/trial.h"
-
-#include <iostream>
+// engine/trial.cc: one simulated trial after another.
+#include "engine/trial.h"
 
 #include "design/effmodel.h"
 #include "design/phase1rule.h"
 #include "design/randomise.h"
 #include "design/toxmodel.h"
-#include "driver/exitcodes.h"
+#include "engine/simulate.h"
 #include "numerics/uniform.h"
+
+namespace {
+
+void beforeupdate(Observer* observer, const TrialState& s) {
+  if (observer != nullptr) observer->beforeupdate(s);
+}
+
+}  // namespace
 
 std::clock_t preparetrials(const ScenarioInput& scenario, TrialState& s,
                            Accumulators& acc) {
@@ -55,7 +61,7 @@ void gencohort(TrialState& s) {
   s.nresp[c1][c2] += y;
 }
 
-void selectbest(const TrialState& s, Accumulators& acc) {
+int selectbest(const TrialState& s, Accumulators& acc) {
   int best = -1;
   double top = 0.0;
   for (int k = 0; k < s.nadm; ++k) {
@@ -65,32 +71,46 @@ void selectbest(const TrialState& s, Accumulators& acc) {
     }
   }
   if (best >= 0) acc.nselect[s.adm1[best]][s.adm2[best]] += 1;
+  return best;
 }
 
-DrawStatus runphase2(TrialState& s, Accumulators& acc) {
+DrawStatus runphase2(TrialState& s, const DesignRules& rules,
+                     Accumulators& acc, TrialOutcome& outcome,
+                     Observer* observer) {
   // Step 1: start of phase II.
   s.phase1 = false;
   for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
+  outcome.reason = s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed;
 
   // Step 2: first refit on the phase I data.
   int allclosed = 0;
-  DrawStatus status = phase2update(s, &allclosed);
+  beforeupdate(observer, s);
+  DrawStatus status = phase2update(s, rules, &allclosed);
   if (!status.ok() || allclosed) return status;
 
   // Step 3: the phase II cohorts.
   for (int cohort = 0; cohort < settings.ncohort2; ++cohort) {
     phase2randomise(s);
     gencohort(s);
-    status = phase2update(s, &allclosed);
+    beforeupdate(observer, s);
+    status = phase2update(s, rules, &allclosed);
     if (!status.ok() || allclosed) return status;
   }
 
   // Step 4.
-  selectbest(s, acc);
+  const int best = selectbest(s, acc);
+  if (best >= 0) {
+    outcome.reason = TrialEnd::kSelected;
+    outcome.sel1 = s.adm1[best];
+    outcome.sel2 = s.adm2[best];
+  } else {
+    outcome.reason = TrialEnd::kNoPositiveMean;
+  }
   return DrawStatus{};
 }
 
-DrawStatus runtrial(TrialState& s, Accumulators& acc) {
+DrawStatus runtrial(TrialState& s, const DesignRules& rules, Accumulators& acc,
+                    TrialOutcome* outcome, Observer* observer) {
   const int J = settings.ndose1;
   const int K = settings.ndose2;
 
@@ -114,16 +134,19 @@ DrawStatus runtrial(TrialState& s, Accumulators& acc) {
   bool stopped = false;
   for (int cohort = 0; cohort < settings.ncohort1 && !stopped; ++cohort) {
     gencohort(s);
+    beforeupdate(observer, s);
     const DrawStatus status = updatetox(s);
     if (!status.ok()) return status;
-    stopped = phase1rule(s) != 0;
+    stopped = phase1rule(s, rules) != 0;
   }
 
+  TrialOutcome end;
+  end.reason = TrialEnd::kPhase1Stopped;
   if (!stopped) {
     // Step 3: the admissible list, in grid order, from the last update.
     for (int d1 = 0; d1 < J; ++d1) {
       for (int d2 = 0; d2 < K; ++d2) {
-        if (s.prsafe[d1][d2] > kAdmissible) {
+        if (s.prsafe[d1][d2] > rules.admissible) {
           s.adm1[s.nadm] = d1;
           s.adm2[s.nadm] = d2;
           s.nadm = s.nadm + 1;
@@ -131,7 +154,7 @@ DrawStatus runtrial(TrialState& s, Accumulators& acc) {
       }
     }
     // Step 4: phase II.
-    const DrawStatus status = runphase2(s, acc);
+    const DrawStatus status = runphase2(s, rules, acc, end, observer);
     if (!status.ok()) return status;
   }
 
@@ -141,20 +164,12 @@ DrawStatus runtrial(TrialState& s, Accumulators& acc) {
       acc.sumtox[d1][d2] += s.ntox[d1][d2];
       acc.sumresp[d1][d2] += s.nresp[d1][d2];
       acc.sumpat[d1][d2] += s.npat[d1][d2];
+      end.toxicities += s.ntox[d1][d2];
+      end.responses += s.nresp[d1][d2];
+      if (s.truetox[d1][d2] > settings.targettox) end.overtoxic += s.npat[d1][d2];
     }
   }
+  end.patients = s.ntotal;
+  if (outcome != nullptr) *outcome = end;
   return DrawStatus{};
-}
-
-int samplerfailure(std::ostream& out, const DrawStatus& status) {
-  if (status.code < 0) {
-    // An internal guard of the sampler: its own status, no console message.
-    std::cerr << "combosim: sampler consistency guard " << -status.code
-              << " ended the run" << std::endl;
-    return -status.code;
-  }
-  out << (status.efficacy ? "error code for drawing betaeff["
-                          : "error code for drawing betatox[")
-      << status.param << "]:" << status.code << std::endl;
-  return kExitFatal;
 }

@@ -1,15 +1,16 @@
-// driver/trialstate.h: the run's data records.
+// records/trialstate.h: the run's data records.
 //
-// SimulationSettings is process-wide (one object, `settings`, written once by
-// the dialogue and read everywhere after it). ScenarioInput and Accumulators
-// are held by the driver. TrialState describes the trial being simulated; the
-// driver owns exactly one, allocates it once for the run and passes it by
-// reference to every per-trial operation.
+// SimulationSettings is process-wide (one object, `settings`, written by the
+// dialogue or by the engine at the start of a run, and read everywhere after
+// it). ScenarioInput and Accumulators are held by the engine's caller.
+// TrialState describes the trial being simulated; the engine owns exactly one,
+// allocates it once for the run and passes it by reference to every
+// per-trial operation.
 //
 // Per-combination arrays are 10 by 10 with the drug-1 index first: element
 // (d1, d2) is [d1][d2]. Only the ndose1 by ndose2 cells are ever used.
-#ifndef COMBOSIM_DRIVER_TRIALSTATE_H_
-#define COMBOSIM_DRIVER_TRIALSTATE_H_
+#ifndef COMBOSIM_RECORDS_TRIALSTATE_H_
+#define COMBOSIM_RECORDS_TRIALSTATE_H_
 
 #include <cstdint>
 #include <string>
@@ -19,6 +20,9 @@ constexpr int kMaxAdm = kMaxDose * kMaxDose;    // admissible list: whole grid
 constexpr int kNumDraws = 2000;                 // retained Gibbs iterations
 constexpr int kBurnIn = 100;                    // discarded Gibbs iterations
 constexpr int kNumIter = kBurnIn + kNumDraws;   // Gibbs iterations per update
+// Upper bound on the cohort numbers and sizes: keeps a trial's patient counts
+// (1000 * 1000 per phase) far inside a 32-bit int.
+constexpr int kMaxCohortValue = 1000;
 
 struct SimulationSettings {
   int ndose1 = 0;         // J, dose levels of drug 1, 1 to 10
@@ -83,4 +87,4 @@ struct Accumulators {
   std::int64_t nselect[kMaxDose][kMaxDose] = {};
 };
 
-#endif  // COMBOSIM_DRIVER_TRIALSTATE_H_
+#endif  // COMBOSIM_RECORDS_TRIALSTATE_H_

@@ -1,9 +1,9 @@
-// driver/main.cc: combosim, the console program. Reads the scenario from the
+// console/main.cc: combosim, the console program. Reads the scenario from the
 // console, simulates the trials and writes the report; every exit status is
-// one of driver/exitcodes.h.
+// one of formats/exitcodes.h.
 #include <iostream>
 
-#include "driver/program.h"
+#include "console/program.h"
 
 int main() {
   // `settings.outdir` already holds "./": it is set when `settings` is

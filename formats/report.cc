@@ -1,13 +1,10 @@
-// driver/report.cc: averages and selection percentages over the trials,
+// formats/report.cc: averages and selection percentages over the trials,
 // appended to results.txt and shown on the console.
-#include "driver/report.h"
+#include "formats/report.h"
 
 #include <fstream>
 #include <iomanip>
 
-#include "design/effmodel.h"
-#include "design/phase1rule.h"
-#include "driver/trial.h"
 
 const char kFileTrialLabel[] = "    the number of trials = ";
 const char kConsoleTrialLabel[] = " ;   the number of trials = ";
@@ -85,17 +82,17 @@ void writereportcopy(std::ostream& os, const ScenarioInput& scenario,
      << " ; the number of cohort = " << settings.ncohort2 << std::endl
      << std::endl;
   os << "Phase I dose-finding: escalate if pr(toxicity<" << settings.targettox
-     << ") > " << kEscalate << std::endl;
+     << ") > " << data.rules.escalate << std::endl;
   os << "                      de-escalate if pr(toxicity<"
-     << settings.targettox << ") < " << kDeescalate << std::endl
+     << settings.targettox << ") < " << data.rules.deescalate << std::endl
      << std::endl;
-  os << "A dose is admissible for phase II if " << kAdmissible
+  os << "A dose is admissible for phase II if " << data.rules.admissible
      << "<pr(toxicity<" << settings.targettox << ") < " << 1 << std::endl
      << std::endl;
   os << "Phase II stopping rules: safety stopping if "
-     << "pr(toxicity<" << settings.targettox << ") < " << kSafety << std::endl;
+     << "pr(toxicity<" << settings.targettox << ") < " << data.rules.safety << std::endl;
   os << "                         futility stopping if pr(efficacy>"
-     << settings.mineff << ") < " << kFutility << std::endl;
+     << settings.mineff << ") < " << data.rules.futility << std::endl;
 
   os << std::endl << "True toxicity:" << std::endl;
   writetruetable(os, scenario.scentox);

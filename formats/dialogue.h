@@ -1,4 +1,4 @@
-// driver/dialogue.h: the console dialogue that reads and confirms a scenario.
+// formats/dialogue.h: the console dialogue that reads and confirms a scenario.
 //
 // The dialogue is the program's only input. It greets the user, asks for the
 // dose grid, the true toxicity and response probabilities, the target
@@ -6,12 +6,12 @@
 // the cohorts of both phases and the number of trials, echoes matrices and
 // lists back for confirmation and ends with a notice box. Answers are read
 // with formatted extraction, so several may stand on one line.
-#ifndef COMBOSIM_DRIVER_DIALOGUE_H_
-#define COMBOSIM_DRIVER_DIALOGUE_H_
+#ifndef COMBOSIM_FORMATS_DIALOGUE_H_
+#define COMBOSIM_FORMATS_DIALOGUE_H_
 
 #include <iosfwd>
 
-#include "driver/trialstate.h"
+#include "records/trialstate.h"
 
 // Runs the whole dialogue: prompts, messages and echoes go to `out` (flushed
 // before every read), answers come from `in`. Uses no other stream, so a
@@ -36,4 +36,4 @@ int readscenario(std::istream& in, std::ostream& out, SimulationSettings& s,
 void showgrid(std::ostream& out, const double m[kMaxDose][kMaxDose], int ndose1,
               int ndose2);
 
-#endif  // COMBOSIM_DRIVER_DIALOGUE_H_
+#endif  // COMBOSIM_FORMATS_DIALOGUE_H_

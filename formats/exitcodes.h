@@ -1,6 +1,6 @@
-// driver/exitcodes.h: the exit statuses of combosim, in one place.
-#ifndef COMBOSIM_DRIVER_EXITCODES_H_
-#define COMBOSIM_DRIVER_EXITCODES_H_
+// formats/exitcodes.h: the exit statuses of combosim, in one place.
+#ifndef COMBOSIM_FORMATS_EXITCODES_H_
+#define COMBOSIM_FORMATS_EXITCODES_H_
 
 enum ExitStatus {
   kExitOk = 0,             // report written (or the scenario dialogue completed)
@@ -11,4 +11,4 @@ enum ExitStatus {
   // 1, 10, 30, 31, 32.
 };
 
-#endif  // COMBOSIM_DRIVER_EXITCODES_H_
+#endif  // COMBOSIM_FORMATS_EXITCODES_H_

@@ -1,19 +1,21 @@
-// driver/report.h: the operating-characteristics report.
-#ifndef COMBOSIM_DRIVER_REPORT_H_
-#define COMBOSIM_DRIVER_REPORT_H_
+// formats/report.h: the operating-characteristics report.
+#ifndef COMBOSIM_FORMATS_REPORT_H_
+#define COMBOSIM_FORMATS_REPORT_H_
 
 #include <ctime>
 #include <istream>
 #include <ostream>
 #include <string>
 
-#include "driver/trialstate.h"
+#include "design/rules.h"
+#include "records/trialstate.h"
 
 // What one copy of the report prints, computed once for both copies.
 struct ReportData {
   std::string calendar;   // calendar time text, ending with its newline
   double cpuhours = 0;    // processor time of the trials, in hours
   double inconclusive = 0;  // percentage of trials without a selection
+  DesignRules rules;        // the thresholds printed in the header lines
 };
 
 // Returns the path of the report file: outdir followed by "results.txt".
@@ -54,4 +56,4 @@ int writereport(std::ostream& console, const ScenarioInput& scenario,
 // Shows the closing prompt and waits for one word (or the end of input).
 void closingprompt(std::istream& in, std::ostream& console);
 
-#endif  // COMBOSIM_DRIVER_REPORT_H_
+#endif  // COMBOSIM_FORMATS_REPORT_H_

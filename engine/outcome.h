@@ -1,0 +1,58 @@
+// engine/outcome.h: how each simulated trial ended, and sums of the trials'
+// outcomes that stay bounded in memory however many trials run.
+#ifndef COMBOSIM_ENGINE_OUTCOME_H_
+#define COMBOSIM_ENGINE_OUTCOME_H_
+
+#include <cstdint>
+
+// Why a trial ended: with a selection, or without one for one of four reasons.
+enum class TrialEnd {
+  kSelected,        // the open entry with the highest mean response
+  kPhase1Stopped,   // phase I stopped at the lowest combination
+  kNoneAdmissible,  // no combination admissible for phase II
+  kAllClosed,       // every admissible entry closed in phase II
+  kNoPositiveMean,  // entries open, but none with a mean response above 0
+};
+constexpr int kNumTrialEnds = 5;
+
+// "selected", "phase1_stopped", "none_admissible", "all_closed",
+// "no_positive_mean".
+const char* trialendname(TrialEnd reason);
+
+// One trial's outcome.
+struct TrialOutcome {
+  TrialEnd reason = TrialEnd::kSelected;
+  int sel1 = -1;       // drug-1 index of the selected combination; -1: none
+  int sel2 = -1;       // drug-2 index of the selected combination; -1: none
+  int patients = 0;    // patients treated in the trial
+  int toxicities = 0;
+  int responses = 0;
+  int overtoxic = 0;   // patients treated where the true toxicity > targettox
+};
+
+// Sums over trials of their outcomes: counts, squares and one cross product,
+// all 64-bit, so that sums of parts add up exactly to the sums of the whole.
+struct OutcomeSums {
+  std::int64_t ntrial = 0;
+  std::int64_t reasons[kNumTrialEnds] = {};  // trials per TrialEnd
+  std::int64_t patients = 0;
+  std::int64_t patients2 = 0;            // sum of squares
+  std::int64_t toxicities = 0;
+  std::int64_t toxicities2 = 0;
+  std::int64_t responses = 0;
+  std::int64_t responses2 = 0;
+  std::int64_t overtoxic = 0;
+  std::int64_t overtoxic2 = 0;
+  std::int64_t patientsovertoxic = 0;    // sum of patients * overtoxic
+  std::int64_t minpatients = 0;          // over the trials; 0 when none
+  std::int64_t maxpatients = 0;
+};
+
+// Adds one trial's outcome to `sums`.
+void addoutcome(OutcomeSums& sums, const TrialOutcome& outcome);
+
+// Adds `part` to `sums`. Returns false, leaving `sums` unchanged, when a sum
+// would overflow 64 bits.
+bool addoutcomesums(OutcomeSums& sums, const OutcomeSums& part);
+
+#endif  // COMBOSIM_ENGINE_OUTCOME_H_

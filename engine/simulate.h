@@ -1,0 +1,96 @@
+// engine/simulate.h: the one entry point that simulates a scenario's trials
+// and returns what they gave. No console, no file, no exit: a failure comes
+// back as a value, progress and cancellation go through an observer.
+//
+// The engine runs on the program's process-wide state (the settings record
+// and the two random streams, see records/trialstate.h and
+// numerics/streams.h): simulate() sets both before the first trial, so one
+// call never depends on an earlier one, and two calls must not run at once
+// in one process.
+#ifndef COMBOSIM_ENGINE_SIMULATE_H_
+#define COMBOSIM_ENGINE_SIMULATE_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "design/drawstatus.h"
+#include "design/rules.h"
+#include "engine/outcome.h"
+#include "records/trialstate.h"
+
+// A scenario: the design's settings and the truth the trials are drawn from.
+struct Scenario {
+  SimulationSettings settings;  // ntrial trials are simulated
+  ScenarioInput input;
+};
+
+// Returns "" when the scenario is one the dialogue could have read (dose
+// counts 1 to 10, probabilities in [0, 1], priors strictly inside (0, 1),
+// cohort numbers and sizes 1 to 1000 with 0 phase II cohorts allowed, at
+// least 1 trial); otherwise one line naming the first field at fault and the
+// problem, e.g. "scentox[1][0]: The toxicity probability is larger than 1".
+std::string checkscenario(const Scenario& scenario);
+
+// Which generators stand behind the two random streams.
+struct Streams {
+  bool seeded = false;      // false: the program's own fixed-seed generators,
+                            // from their program-start state, as in a fresh
+                            // console run
+  std::uint64_t seed = 0;   // S, when seeded
+  std::uint64_t shard = 1;  // K: the seeded streams of part K of the run
+};
+
+// Sees a run as it goes. Every callback has a default that does nothing.
+class Observer {
+ public:
+  virtual ~Observer() = default;
+
+  // Before trial `trial` (from 1) starts. Returning false cancels the run.
+  virtual bool starttrial(std::int64_t trial);
+
+  // After trial `trial` ended, with its outcome.
+  virtual void endtrial(std::int64_t trial, const TrialOutcome& outcome);
+
+  // Before every posterior update (each phase I toxicity update and each
+  // phase II refit), with the trial record the update starts from. The
+  // random streams stand where the update will draw from: savestreams()
+  // copies them.
+  virtual void beforeupdate(const TrialState& s);
+};
+
+// What a run gave.
+struct SimulationResult {
+  std::int64_t ntrial = 0;   // trials completed
+  Accumulators acc;          // their sums per combination
+  OutcomeSums outcomes;      // their outcomes
+  std::clock_t cputicks = 0; // processor clock ticks of the trials
+  bool cancelled = false;    // the observer stopped the run
+  // A failed sampler draw ends the run; the trial it happened in is not
+  // counted.
+  DrawStatus failure;
+  std::int64_t failedtrial = 0;  // the trial of the failure, from 1
+  int exitstatus = 0;    // the status a program ends with after the failure:
+                         // 1 for a sampler error code, a guard's own status
+  std::string message;   // its text: "error code for drawing betatox[1]:1007",
+                         // or "sampler consistency guard 31 ended the run"
+
+  bool ok() const { return failure.ok() && !cancelled; }
+  double cpuseconds() const {
+    return static_cast<double>(cputicks) / CLOCKS_PER_SEC;
+  }
+};
+
+// Simulates scenario.settings.ntrial trials of the scenario under `rules`,
+// from the start of `streams`. Sets the process-wide settings to
+// scenario.settings (outdir included) and puts `streams` behind the random
+// streams. `observer` may be null.
+// REQUIRES: checkscenario(scenario) and checkrules(rules) are "".
+SimulationResult simulate(const Scenario& scenario, const DesignRules& rules,
+                          const Streams& streams, Observer* observer);
+
+// The text and exit status of a failed draw, as in SimulationResult.
+std::string drawfailuretext(const DrawStatus& status);
+int drawfailurestatus(const DrawStatus& status);
+
+#endif  // COMBOSIM_ENGINE_SIMULATE_H_

@@ -1,0 +1,4 @@
+// records/trialstate.cc: the one definition of the process-wide settings.
+#include "records/trialstate.h"
+
+SimulationSettings settings;
