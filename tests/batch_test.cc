@@ -153,6 +153,14 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
        "f: cohortsize2: The cohort size for the phase II trial must be at most "
        "1000"},
       {"/ntrial", 0, "f: ntrial: The number of simulated trials must be at least 1"},
+      {"/rules", Json::array(), "f: rules: must be an object"},
+      {"/rules", {{"escalate", 1.2}},
+       "f: rules.escalate: must lie strictly between 0 and 1"},
+      {"/rules", {{"deescalate", 0.85}},
+       "f: rules.deescalate: must be below escalate"},
+      {"/rules", {{"minpatients", -1}}, "f: rules.minpatients: must not be negative"},
+      {"/rules", {{"minpatients", 6.5}}, "f: rules.minpatients: must be a whole number"},
+      {"/rules", {{"futile", 0.2}}, "f: rules.futile: unknown field"},
   };
   for (const Case& c : cases) {
     Json j = smalljson();
@@ -487,7 +495,7 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   // 3 trials in 2 parts: 2, then 1. Each part is a run of its own.
   for (const char* part : {"2/2", "1/2"}) {
     const BatchRun run = runbatch(
-        dir.path(), {"--seed", "11", "--shard", part, "--out", "parts", scenario});
+        dir.path(), {"--seed", "11", "--shard", part, "--trials", "--out", "parts", scenario});
     EXPECT_EQ(run.status, 0) << run.err;
   }
   const fs::path parts = dir.path() / "parts";
@@ -500,8 +508,13 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
                    "parts/golden_2x4.shard-2-of-2.json"});
   EXPECT_EQ(merge.status, 0) << merge.err;
   const BatchRun whole = runbatch(
-      dir.path(), {"--seed", "11", "--shards", "2", "--out", "whole", scenario});
+      dir.path(), {"--seed", "11", "--shards", "2", "--trials", "--out", "whole", scenario});
   EXPECT_EQ(whole.status, 0) << whole.err;
+  // The parts' trials, numbered as in the whole run, joined in order.
+  EXPECT_NE(readfile(parts / "golden_2x4.shard-2-of-2.trials.csv").find("\n3,"),
+            std::string::npos);
+  EXPECT_EQ(readfile(dir.path() / "merged/golden_2x4.trials.csv"),
+            readfile(dir.path() / "whole/golden_2x4.trials.csv"));
 
   expectsameoutputs(dir.path() / "merged", dir.path() / "whole", "golden_2x4");
   EXPECT_EQ(readfile(dir.path() / "merged/summary.csv"),
@@ -597,11 +610,19 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
             readfile(sourcefile(kSmallAnswers)));
 }
 
+// The fields of a CSV line; a quoted field ("2,1") may hold commas.
 std::vector<std::string> csvfields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-  if (!line.empty() && line.back() == ',') fields.push_back("");
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
   return fields;
 }
 
@@ -684,6 +705,45 @@ TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
       EXPECT_EQ(selected[3 - d2][d1], twodecimals(j["selectionpercent"][d1][d2].get<double>()));
     }
   }
+}
+
+TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  Json j = smalljson();
+  j["ntrial"] = 6;
+  j["rules"] = {{"escalate", 0.9}, {"minpatients", 9}};
+  std::ofstream(dir.path() / "strict.json") << j.dump();
+  const BatchRun run =
+      runbatch(dir.path(), {"--trials", "--out", "out", "strict.json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const std::string report = readfile(dir.path() / "out/strict.txt");
+  EXPECT_NE(report.find("escalate if pr(toxicity<0.3) > 0.9\n"), std::string::npos);
+  EXPECT_NE(report.find("de-escalate if pr(toxicity<0.3) < 0.45\n"), std::string::npos);
+  const Json result = loadjson(dir.path() / "out/strict.json");
+  EXPECT_EQ(result["scenario"]["rules"],
+            Json::parse(R"({"escalate": 0.9, "deescalate": 0.45, "admissible": 0.4,
+                            "safety": 0.4, "futility": 0.15, "minpatients": 9})"));
+
+  // One row per trial; together they make the outcome sums.
+  std::istringstream csv(readfile(dir.path() / "out/strict.trials.csv"));
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "trial,selected,reason,patients,toxicities,responses");
+  const Json& sums = result["sums"]["outcomes"];
+  std::int64_t trials = 0, patients = 0, selected = 0;
+  while (std::getline(csv, line)) {
+    const std::vector<std::string> f = csvfields(line);
+    ASSERT_EQ(f.size(), 6u) << line;
+    EXPECT_EQ(f[0], std::to_string(++trials));
+    EXPECT_EQ(f[1].empty(), f[2] != "selected") << line;
+    selected += f[1].empty() ? 0 : 1;
+    patients += std::stoll(f[3]);
+  }
+  EXPECT_EQ(trials, 6);
+  EXPECT_EQ(patients, sums["patients"].get<std::int64_t>());
+  EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
 }
 
 TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
