@@ -33,6 +33,16 @@ clean:
 bench:
 	bench/run.sh $(abspath $(BUILD))
 
+# Shards on a real one-node Slurm cluster (as root) and through GNU parallel,
+# each checked against one combosim-batch process (see "Running on a
+# cluster" in README.md).
+.PHONY: slurm-test parallel-test
+slurm-test: build
+	scripts/slurm-test.sh $(abspath $(BUILD))
+
+parallel-test: build
+	scripts/parallel-test.sh $(abspath $(BUILD))
+
 # Robustness checks (see "Robustness" in README.md).
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++-14
@@ -65,10 +75,11 @@ valgrind: build
 	    > valgrind-run.txt; status=$$?; \
 	  tail -n 8 valgrind-run.txt; rm -rf $$dir; exit $$status
 
-# System packages the build needs, installed when missing (Debian and
-# Ubuntu): directly as root, otherwise through sudo. `build`, and with it
-# every target that builds, runs this first.
-DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev
+# System packages the build and the cluster tests need, installed when
+# missing (Debian and Ubuntu): directly as root, otherwise through sudo.
+# `build`, and with it every target that builds, runs this first.
+DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev \
+  slurm-wlm munge parallel
 .PHONY: deps
 deps:
 	@command -v dpkg >/dev/null || { echo "deps: no dpkg here; install by hand: $(DEPS)"; exit 0; }; \
