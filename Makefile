@@ -64,7 +64,7 @@ fuzz:
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOMBOSIM_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE '^r$$'
 
 # One small scenario under valgrind's memcheck; any error fails.
 valgrind: build
@@ -79,7 +79,7 @@ valgrind: build
 # missing (Debian and Ubuntu): directly as root, otherwise through sudo.
 # `build`, and with it every target that builds, runs this first.
 DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev \
-  slurm-wlm munge parallel
+  slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-testthat
 .PHONY: deps
 deps:
 	@command -v dpkg >/dev/null || { echo "deps: no dpkg here; install by hand: $(DEPS)"; exit 0; }; \
@@ -95,3 +95,14 @@ deps:
 	$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing
 build: deps
 $(BUILD)/CMakeCache.txt: | deps
+
+# The R package: assembled from r/combosim and the engine's sources in
+# $(BUILD)/r/combosim and installed into $(BUILD)/rlib; `make test` runs its
+# tests. `make rcheck` runs R CMD check on it and fails on anything but the
+# argued warning (see r/check.sh).
+.PHONY: r rcheck
+r: deps
+	r/assemble.sh $(BUILD) $(JOBS)
+test: r
+rcheck: r
+	r/check.sh $(BUILD)

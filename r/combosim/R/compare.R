@@ -1,0 +1,39 @@
+# Several results side by side.
+
+combosim_compare <- function(...) {
+  results <- list(...)
+  if (length(results) == 0L) fail("combosim_compare needs at least one result")
+  labels <- names(results)
+  if (is.null(labels)) labels <- rep("", length(results))
+  exprs <- vapply(as.list(substitute(list(...)))[-1L], deparse1, "")
+  labels[!nzchar(labels)] <- exprs[!nzchar(labels)]
+  labels <- make.unique(labels)
+  for (i in seq_along(results)) {
+    if (!inherits(results[[i]], "combosim_oc")) {
+      fail("combosim_compare: ", labels[i], " is not a result of combosim_oc()")
+    }
+  }
+  dims <- vapply(results, function(r) dim(r$selection), integer(2))
+  if (any(dims != dims[, 1])) {
+    fail("combosim_compare: the results must have the same dose grid")
+  }
+  j <- dims[1, 1]
+  k <- dims[2, 1]
+  cells <- cbind(rep(seq_len(j), each = k), rep(seq_len(k), times = j))
+  rows <- data.frame(
+    measure = c(rep("selection %", j * k), rep("patients", j * k),
+                "inconclusive %", "patients per trial",
+                "toxicities per trial", "responses per trial"),
+    drug1 = c(cells[, 1], cells[, 1], rep(NA_integer_, 4)),
+    drug2 = c(cells[, 2], cells[, 2], rep(NA_integer_, 4)),
+    stringsAsFactors = FALSE)
+  for (i in seq_along(results)) {
+    r <- results[[i]]
+    rows[[labels[i]]] <- c(r$selection[cells], r$patients[cells],
+                           r$inconclusive,
+                           r$sums$outcomes[["patients"]] / r$scenario$ntrial,
+                           r$sums$outcomes[["toxicities"]] / r$scenario$ntrial,
+                           r$sums$outcomes[["responses"]] / r$scenario$ntrial)
+  }
+  rows
+}

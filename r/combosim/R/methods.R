@@ -1,0 +1,163 @@
+# print(), plot() and as.data.frame() of a combosim_oc result.
+
+# A number as C++ streams write it by default (6 significant digits).
+fmtg <- function(x) sprintf("%g", x)
+
+# The lines of one table of the report, [drug-1, drug-2] laid out as the
+# dose grid: one row per drug-2 level, the highest on top, and one column per
+# drug-1 level, labelled as the console labels its grids. `cell` formats one
+# value exactly as the report does, 10 characters wide, and `label` a level
+# number to stand under it.
+gridlines <- function(m, cell, label) {
+  j <- nrow(m)
+  k <- ncol(m)
+  rows <- vapply(rev(seq_len(k)), function(d2) {
+    name <- if (d2 - 1L == k %/% 2L) "Drug 2 " else "       "
+    paste0(name, formatC(d2, width = 2), "|",
+           paste0(vapply(m[, d2], cell, ""), collapse = ""))
+  }, "")
+  c(rows,
+    paste0(strrep(" ", 9), strrep("-", 10 * j + 1)),
+    paste0(strrep(" ", 10), paste0(vapply(seq_len(j), label, ""), collapse = "")),
+    paste0(strrep(" ", 5 * j + 7), "Drug 1"))
+}
+
+truthcell <- function(v) formatC(fmtg(v), width = 10)
+truthlabel <- function(d) formatC(d, width = 10)
+meancell <- function(v) paste0(sprintf("%8.2f", v), "  ")
+meanlabel <- function(d) paste0(formatC(d, width = 8), "  ")
+
+# 100 minus the selection percentages added in the report's print order
+# (drug-2 levels from the highest down, drug-1 levels ascending), as the
+# console report computes its figure; one plain double addition at a time.
+reportinconclusive <- function(x) {
+  total <- 0
+  sel <- x$selection
+  for (d2 in rev(seq_len(ncol(sel)))) {
+    for (d1 in seq_len(nrow(sel))) total <- total + sel[d1, d2]
+  }
+  max(100 - total, 0)
+}
+
+reasonlabels <- c(
+  phase1_stopped = "phase I stopped at the lowest combination",
+  none_admissible = "no combination admissible for phase II",
+  all_closed = "every admissible combination closed as unsafe or futile",
+  no_positive_mean = "no open combination with a mean response above 0")
+
+randomtext <- function(x) {
+  if (is.null(x$seed)) return("combosim's fixed-seed generators")
+  paste0("std::mt19937_64, seed ", seedtext(x$seed))
+}
+
+print.combosim_oc <- function(x, ...) {
+  s <- x$scenario
+  out <- c(
+    sprintf("combosim %s: %d by %d combinations, %d trials", x$version,
+            nrow(s$tox), ncol(s$tox), s$ntrial),
+    paste0("Random numbers: ", randomtext(x)),
+    "",
+    sprintf("Phase I cohort size = %d ; the number of cohort = %d",
+            s$cohortsize1, s$ncohort1),
+    sprintf("Phase II cohort size = %d ; the number of cohort = %d",
+            s$cohortsize2, s$ncohort2),
+    "",
+    rulelines(x$rules, s$target, s$mineff),
+    "", "True toxicity:", gridlines(s$tox, truthcell, truthlabel),
+    "", "True efficacy:", gridlines(s$eff, truthcell, truthlabel),
+    "", "Number of patients treated at each dose:",
+    gridlines(x$patients, meancell, meanlabel),
+    "", "Number of toxicity observed at each dose:",
+    gridlines(x$toxicities, meancell, meanlabel),
+    "", "Number of response observed at each dose:",
+    gridlines(x$responses, meancell, meanlabel),
+    "", "Selection probabilities (%):",
+    gridlines(x$selection, meancell, meanlabel),
+    "",
+    sprintf("Percentage of inconclusive trials: %.2f%%", reportinconclusive(x)))
+  ends <- x$reasons[names(reasonlabels)]
+  if (any(ends > 0)) {
+    out <- c(out, sprintf("  %s: %.2f%%", reasonlabels[ends > 0],
+                          ends[ends > 0] / s$ntrial * 100))
+  }
+  cat(out, sep = "\n")
+  invisible(x)
+}
+
+# The combination of the truth a design should select: the one with the
+# highest true response among those with true toxicity at or below the
+# target and true response at least mineff. Returns c(drug1, drug2), or
+# NULL when no combination is acceptable.
+bestcombination <- function(s) {
+  ok <- s$tox <= s$target & s$eff >= s$mineff
+  if (!any(ok)) return(NULL)
+  eff <- ifelse(ok, s$eff, -Inf)
+  which(eff == max(eff), arr.ind = TRUE)[1, ]
+}
+
+plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
+  which <- match.arg(which, several.ok = TRUE)
+  s <- x$scenario
+  titles <- c(selection = "Selection (%)", patients = "Patients per trial")
+  old <- graphics::par(mfrow = c(1L, length(which)),
+                       mar = c(6.5, 4, 3, 1))
+  on.exit(graphics::par(old))
+  j <- nrow(s$tox)
+  k <- ncol(s$tox)
+  best <- bestcombination(s)
+  for (w in which) {
+    m <- x[[w]]
+    graphics::image(seq_len(j), seq_len(k), m, zlim = c(0, max(m, 1)),
+                    col = grDevices::hcl.colors(20, "YlOrRd", rev = TRUE),
+                    xlab = "Drug 1 level", ylab = "Drug 2 level",
+                    main = titles[[w]], axes = FALSE, ...)
+    graphics::axis(1, at = seq_len(j))
+    graphics::axis(2, at = seq_len(k))
+    graphics::box()
+    # Too toxic in truth: hatched.
+    toxic <- which(s$tox > s$target, arr.ind = TRUE)
+    if (nrow(toxic) > 0L) {
+      graphics::rect(toxic[, 1] - 0.5, toxic[, 2] - 0.5, toxic[, 1] + 0.5,
+                     toxic[, 2] + 0.5, density = 8, col = "grey40",
+                     border = NA)
+    }
+    if (!is.null(best)) {
+      graphics::rect(best[1] - 0.47, best[2] - 0.47, best[1] + 0.47,
+                     best[2] + 0.47, lwd = 3)
+    }
+    graphics::text(rep(seq_len(j), k), rep(seq_len(k), each = j),
+                   sprintf("%.1f", m), font = 2)
+  }
+  graphics::mtext(paste("Outlined: the acceptable combination with the",
+                        "highest true response;",
+                        "hatched: true toxicity above the target"),
+                  side = 1, line = -1.2, outer = TRUE, cex = 0.8)
+  invisible(x)
+}
+
+as.data.frame.combosim_oc <- function(x, row.names = NULL, optional = FALSE,
+                                      ..., scenario = deparse1(substitute(x))) {
+  s <- x$scenario
+  j <- nrow(s$tox)
+  k <- ncol(s$tox)
+  # Drug-1 level outer, as the rows of summary.csv.
+  d1 <- rep(seq_len(j), each = k)
+  d2 <- rep(seq_len(k), times = j)
+  cells <- cbind(d1, d2)
+  r <- x$rules
+  data.frame(
+    scenario = scenario, drug1 = d1, drug2 = d2,
+    truetox = s$tox[cells], trueresp = s$eff[cells],
+    meanpatients = x$patients[cells], meantoxicities = x$toxicities[cells],
+    meanresponses = x$responses[cells],
+    selectionpercent = x$selection[cells],
+    inconclusivepercent = x$inconclusive, trials = s$ntrial,
+    generator = x$generator,
+    seed = if (is.null(x$seed)) NA_character_ else seedtext(x$seed),
+    shard = NA_integer_, nshard = 1L,
+    targettox = s$target, mineff = s$mineff,
+    escalate = r$escalate, deescalate = r$deescalate,
+    admissible = r$admissible, safety = r$safety, futility = r$futility,
+    minpatients = r$minpatients,
+    row.names = row.names, stringsAsFactors = FALSE)
+}

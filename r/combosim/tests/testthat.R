@@ -1,0 +1,4 @@
+library(testthat)
+library(combosim)
+
+test_check("combosim")

@@ -1,0 +1,67 @@
+# combosim_oc(): shapes, names, reproducibility and bad arguments.
+
+test_that("every table is [drug-1, drug-2] with named levels", {
+  x <- run()
+  levels <- list(drug1 = c("1", "2"), drug2 = c("1", "2", "3"))
+  for (m in list(x$selection, x$patients, x$toxicities, x$responses,
+                 x$scenario$tox, x$scenario$eff, x$sums$selections)) {
+    expect_identical(dimnames(m), levels)
+  }
+  expect_identical(unname(x$scenario$tox), small$tox)
+  expect_equal(sum(x$sums$selections), x$reasons[["selected"]])
+  expect_equal(sum(x$reasons), small$ntrial)
+  expect_equal(x$inconclusive, 100 * (1 - x$reasons[["selected"]] / small$ntrial))
+  expect_identical(nrow(x$trials), as.integer(small$ntrial))
+  expect_equal(sum(x$trials$patients), sum(x$sums$patients))
+  expect_identical(sum(!is.na(x$trials$drug1)), as.integer(x$reasons[["selected"]]))
+})
+
+test_that("the same seed gives the same run, and runs do not affect each other", {
+  fixed <- run()
+  seeded <- run(seed = 7)
+  expect_identical(run(seed = 7)[1:7], seeded[1:7])
+  expect_identical(run(seed = "7")[1:7], seeded[1:7])
+  expect_identical(run()[1:7], fixed[1:7])
+  expect_false(identical(seeded$patients, fixed$patients))
+})
+
+test_that("the default rules are the engine's", {
+  expect_identical(unclass(combosim_rules()), combosim:::cs_defaultrules())
+})
+
+test_that("bad arguments stop with one line naming the argument", {
+  over <- small$tox
+  over[2, 1] <- 1.2
+  cases <- list(
+    list(list(tox = over), "tox[2, 1]: The toxicity probability is larger than 1"),
+    list(list(tox = matrix(0, 0, 3)), paste(
+      "tox must have 1 to 10 rows (drug-1 levels) and 1 to 10 columns",
+      "(drug-2 levels), not 0 by 3")),
+    list(list(ntrial = -1), "ntrial: The number of simulated trials must be at least 1"),
+    list(list(ntrial = 2.5), "ntrial must be a single whole number"),
+    list(list(eff = t(small$eff)), "eff must have the shape of tox (2 by 3), not 3 by 2"),
+    list(list(prior1 = c(0.1, 0.2, 0.3)), paste(
+      "prior1 must be a numeric vector with one value per drug-1 level",
+      "(the rows of tox): 2 values")),
+    list(list(prior2 = c(0.1, 1, 0.3)), paste(
+      "prior2[2]: The prior estimate of toxicity probability must lie",
+      "strictly between 0 and 1")),
+    list(list(target = 1.5), "target: The target probability is larger than 1"),
+    list(list(eff = small$eff * NA), "eff[1, 1]: must be a number"),
+    list(list(cohortsize2 = 1001), "cohortsize2: The cohort size for the phase II trial must be at most 1000"),
+    list(list(seed = -1), "seed must be NULL, a whole number from 0 to 2^53, or a string of digits up to 18446744073709551615"),
+    list(list(seed = "18446744073709551616"), "seed: expected a whole number from 0 to 18446744073709551615"),
+    list(list(rules = list()), "rules must come from combosim_rules()"))
+  for (case in cases) {
+    expect_error(do.call(run, case[[1]]), case[[2]], fixed = TRUE,
+                 label = case[[2]])
+  }
+  expect_error(combosim_rules(escalate = 1), "escalate: must lie strictly between 0 and 1", fixed = TRUE)
+  expect_error(combosim_rules(deescalate = 0.9), "deescalate: must be below escalate", fixed = TRUE)
+  expect_error(combosim_rules(minpatients = -1), "minpatients: must not be negative", fixed = TRUE)
+})
+
+test_that("progress shows on the message stream, ending at every trial done", {
+  shown <- capture.output(x <- run(progress = TRUE), type = "message")
+  expect_match(shown[length(shown)], "| 100% (6 of 6 trials)", fixed = TRUE)
+})

@@ -1,0 +1,94 @@
+# The package gives exactly what the command-line programs give.
+
+# The rows of the report's table titled `title` (the lines after it, up to a
+# blank line), with the trailing spaces the report writes.
+reporttable <- function(lines, title) {
+  at <- which(startsWith(lines, title))[1]
+  rows <- character()
+  for (line in lines[-seq_len(at)]) {
+    if (!nzchar(trimws(line))) break
+    rows <- c(rows, line)
+  }
+  rows
+}
+
+# The same table in print(): the row cells after the level labels.
+printedtable <- function(lines, title) {
+  rows <- reporttable(lines, title)
+  sub("^.......[ 0-9][0-9]\\|", "", rows[grepl("^.......[ 0-9][0-9]\\|", rows)])
+}
+
+test_that("without a seed, print() shows combosim's report tables exactly", {
+  exe <- program("COMBOSIM_EXE")
+  dir <- tempfile("console")
+  dir.create(dir)
+  writeLines(answers(small), file.path(dir, "answers.txt"))
+  runin(dir, exe, input = "answers.txt")
+  report <- readLines(file.path(dir, "results.txt"))
+  printed <- capture.output(print(run()))
+  titles <- c("True toxicity:", "True efficacy:",
+              "Number of patients treated at each dose:",
+              "Number of toxicity observed at each dose:",
+              "Number of response observed at each dose:",
+              "Selection probabilities (%):")
+  for (title in titles) {
+    expect_identical(printedtable(printed, title), reporttable(report, title),
+                     label = title)
+  }
+  inconclusive <- "Percentage of inconclusive trials:"
+  expect_identical(printed[startsWith(printed, inconclusive)],
+                   report[startsWith(report, inconclusive)])
+})
+
+# Runs combosim-batch on the scenario (with `args`) and reads its result.
+batchrun <- function(s, args = character(), rules = NULL) {
+  skip_if_not_installed("jsonlite")
+  exe <- program("COMBOSIM_BATCH_EXE")
+  dir <- tempfile("batch")
+  dir.create(dir)
+  writeLines(jsonscenario(s, rules), file.path(dir, "small.json"), sep = "")
+  runin(dir, exe, c("--out", "out", args, "small.json"))
+  list(json = jsonlite::fromJSON(file.path(dir, "out", "small.json")),
+       csv = utils::read.csv(file.path(dir, "out", "summary.csv"),
+                             colClasses = c(seed = "character"),
+                             stringsAsFactors = FALSE))
+}
+
+# Every figure of `x` is the same double as in the batch result `j`.
+expect_batch_figures <- function(x, j) {
+  tables <- c(patients = "patients", toxicities = "toxicities",
+              responses = "responses")
+  for (name in names(tables)) {
+    expect_identical(unname(x[[name]]), j$averages[[tables[[name]]]], label = name)
+    expect_identical(unname(x$sums[[name]]), j$sums[[tables[[name]]]] + 0,
+                     label = paste("sums of", name))
+  }
+  expect_identical(unname(x$selection), j$selectionpercent)
+  expect_identical(unname(x$sums$selections), j$sums$selections + 0)
+  expect_identical(x$inconclusive, j$inconclusivepercent)
+  outcomes <- unlist(j$sums$outcomes[names(x$sums$outcomes)])
+  expect_identical(x$sums$outcomes, outcomes + 0)
+  expect_identical(x$reasons, unlist(j$sums$outcomes$reasons)[names(x$reasons)] + 0)
+  expect_identical(x$version, j$version)
+}
+
+test_that("without a seed, the figures are combosim-batch's to the last bit", {
+  b <- batchrun(small)
+  expect_identical(b$json$random$generator, "fixed")
+  expect_batch_figures(run(), b$json)
+})
+
+test_that("seed = S gives combosim-batch --seed S, also under other rules", {
+  rules <- combosim_rules(escalate = 0.85, futility = 0.2, minpatients = 3)
+  b <- batchrun(small, c("--seed", "2024"), rules)
+  x <- run(seed = 2024, rules = rules)
+  expect_identical(b$json$random$seed, 2024L)
+  expect_batch_figures(x, b$json)
+  # as.data.frame() is summary.csv, row by row, column by column.
+  frame <- as.data.frame(x, scenario = "small")
+  expect_identical(names(frame), names(b$csv))
+  for (name in setdiff(names(frame), "shard")) {
+    expect_equal(frame[[name]], b$csv[[name]], label = name, tolerance = 0)
+  }
+  expect_true(all(is.na(b$csv$shard)) && all(is.na(frame$shard)))
+})
