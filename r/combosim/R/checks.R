@@ -37,7 +37,7 @@ seedtext <- function(seed) {
   # Whole numbers up to 2^53 are exact as doubles; larger ones as text.
   if (is.numeric(seed) && length(seed) == 1L && !is.na(seed) &&
       seed == round(seed) && seed >= 0 && seed <= 2^53) {
-    return(sprintf("%.0f", seed))
+    return(sprintf("%.0f", as.double(seed)))
   }
   fail("seed must be NULL, a whole number from 0 to 2^53, or a string of ",
        "digits up to 18446744073709551615")

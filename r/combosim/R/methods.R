@@ -53,8 +53,8 @@ randomtext <- function(x) {
 print.combosim_oc <- function(x, ...) {
   s <- x$scenario
   out <- c(
-    sprintf("combosim %s: %d by %d combinations, %d trials", x$version,
-            nrow(s$tox), ncol(s$tox), s$ntrial),
+    sprintf("combosim %s: %d trials on a %d by %d dose grid", x$version,
+            s$ntrial, nrow(s$tox), ncol(s$tox)),
     paste0("Random numbers: ", randomtext(x)),
     "",
     sprintf("Phase I cohort size = %d ; the number of cohort = %d",
@@ -105,10 +105,12 @@ plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
   j <- nrow(s$tox)
   k <- ncol(s$tox)
   best <- bestcombination(s)
+  # Light to dark, stopping short of shades too dark for black marks.
+  shades <- grDevices::hcl.colors(30, "YlOrRd", rev = TRUE)[1:22]
   for (w in which) {
     m <- x[[w]]
     graphics::image(seq_len(j), seq_len(k), m, zlim = c(0, max(m, 1)),
-                    col = grDevices::hcl.colors(20, "YlOrRd", rev = TRUE),
+                    col = shades,
                     xlab = "Drug 1 level", ylab = "Drug 2 level",
                     main = titles[[w]], axes = FALSE, ...)
     graphics::axis(1, at = seq_len(j))
@@ -118,7 +120,7 @@ plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
     toxic <- which(s$tox > s$target, arr.ind = TRUE)
     if (nrow(toxic) > 0L) {
       graphics::rect(toxic[, 1] - 0.5, toxic[, 2] - 0.5, toxic[, 1] + 0.5,
-                     toxic[, 2] + 0.5, density = 8, col = "grey40",
+                     toxic[, 2] + 0.5, density = 8, col = "black",
                      border = NA)
     }
     if (!is.null(best)) {

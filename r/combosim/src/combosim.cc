@@ -6,6 +6,7 @@
 #include <Rcpp.h>
 #include <R_ext/Utils.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string>
@@ -38,7 +39,8 @@ bool interruptpending() { return R_ToplevelExec(checkinterrupt, nullptr) == FALS
 class RunObserver : public Observer {
  public:
   RunObserver(int ntrial, bool progress) : ntrial_(ntrial), progress_(progress) {
-    outcomes.reserve(static_cast<std::size_t>(ntrial));
+    // Room for the usual runs; longer ones grow the vector.
+    outcomes.reserve(static_cast<std::size_t>(std::min(ntrial, 1 << 16)));
   }
 
   bool starttrial(std::int64_t) override {
@@ -168,6 +170,17 @@ Rcpp::List trialtable(const std::vector<TrialOutcome>& outcomes) {
       Rcpp::Named("overtoxic") = overtoxic);
 }
 
+// True while a run is under way. The engine's process-wide state allows one
+// run at a time, and R code can run during one: the event handlers that
+// R_CheckUserInterrupt() lets run.
+bool running = false;
+
+// Marks a run under way for its lifetime, also when it ends by an exception.
+struct RunningGuard {
+  RunningGuard() { running = true; }
+  ~RunningGuard() { running = false; }
+};
+
 Rcpp::List problemonly(const std::string& problem) {
   return Rcpp::List::create(Rcpp::Named("problem") = problem);
 }
@@ -245,6 +258,8 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
     streams.shard = 1;
   }
 
+  if (running) return problemonly("another simulation is running in this R session");
+  const RunningGuard guard;
   RunObserver observer(s.ntrial, progress);
   const SimulationResult result =
       simulate(scenario, rulesfromlist(rules), streams, &observer);
