@@ -84,15 +84,14 @@ print.combosim_oc <- function(x, ...) {
   invisible(x)
 }
 
-# The combination of the truth a design should select: the one with the
-# highest true response among those with true toxicity at or below the
-# target and true response at least mineff. Returns c(drug1, drug2), or
-# NULL when no combination is acceptable.
-bestcombination <- function(s) {
+# The combinations of the truth a design should select, the targets: those
+# with the highest true response among the acceptable ones (true toxicity at
+# most the target, true response at least mineff); every one of them on a
+# tie. Returns their (drug1, drug2) rows, none when nothing is acceptable.
+targets <- function(s) {
   ok <- s$tox <= s$target & s$eff >= s$mineff
-  if (!any(ok)) return(NULL)
-  eff <- ifelse(ok, s$eff, -Inf)
-  which(eff == max(eff), arr.ind = TRUE)[1, ]
+  if (!any(ok)) return(matrix(integer(), 0L, 2L))
+  which(ok & s$eff == max(s$eff[ok]), arr.ind = TRUE)
 }
 
 plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
@@ -104,7 +103,7 @@ plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
   on.exit(graphics::par(old))
   j <- nrow(s$tox)
   k <- ncol(s$tox)
-  best <- bestcombination(s)
+  best <- targets(s)
   # Light to dark, stopping short of shades too dark for black marks.
   shades <- grDevices::hcl.colors(30, "YlOrRd", rev = TRUE)[1:22]
   for (w in which) {
@@ -123,14 +122,14 @@ plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
                      toxic[, 2] + 0.5, density = 8, col = "black",
                      border = NA)
     }
-    if (!is.null(best)) {
-      graphics::rect(best[1] - 0.47, best[2] - 0.47, best[1] + 0.47,
-                     best[2] + 0.47, lwd = 3)
+    if (nrow(best) > 0L) {
+      graphics::rect(best[, 1] - 0.47, best[, 2] - 0.47, best[, 1] + 0.47,
+                     best[, 2] + 0.47, lwd = 3)
     }
     graphics::text(rep(seq_len(j), k), rep(seq_len(k), each = j),
                    sprintf("%.1f", m), font = 2)
   }
-  graphics::mtext(paste("Outlined: the acceptable combination with the",
+  graphics::mtext(paste("Outlined: the acceptable combinations with the",
                         "highest true response;",
                         "hatched: true toxicity above the target"),
                   side = 1, line = -1.2, outer = TRUE, cex = 0.8)
