@@ -64,7 +64,7 @@ fuzz:
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOMBOSIM_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE '^r$$'
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE '^(r|slurm|parallel)$$'
 
 # One small scenario under valgrind's memcheck; any error fails.
 valgrind: build

@@ -7,7 +7,9 @@
 # Needs GNU parallel (Debian's parallel, which `make deps` installs; the
 # moreutils program of the same name is refused); installs nothing itself.
 #
-# Exit status: 0 passed, 1 failed, 2 cannot run here (usage, missing program).
+# Exit status: 0 passed, 1 failed, 2 usage, no program to test or a
+# 'parallel' that is not GNU parallel, 77 skipped loudly when no parallel is
+# installed.
 set -euo pipefail
 
 usage="usage: $0 [BUILD_DIR]"
@@ -20,6 +22,10 @@ batch=$(cd "${1:-$repo/build}" 2>/dev/null && pwd)/combosim-batch || true
 if [ ! -x "$batch" ]; then
   echo "parallel-test: no combosim-batch in ${1:-$repo/build}; run make build" >&2
   exit 2
+fi
+if ! command -v parallel >/dev/null; then
+  echo "parallel-test: SKIPPED: GNU parallel is not installed; run make deps as root" >&2
+  exit 77
 fi
 version=$(parallel --version 2>&1 </dev/null) || true
 if [[ $version != "GNU parallel "* ]]; then
