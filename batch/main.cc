@@ -2,7 +2,6 @@
 // in parallel, on independent seeded streams if asked, split into shards and
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
-#include <charconv>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -12,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "batch/runner.h"
+#include "formats/cli.h"
 
 namespace {
 
@@ -54,17 +54,6 @@ constexpr char kFooter[] =
     "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
     "others are written); 2 bad command line or output directory.";
-
-// Reads a seed: a decimal number from 0 to 2^64 - 1. Returns "" or the
-// problem.
-std::string readseed(const std::string& text, std::uint64_t& seed) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, error] = std::from_chars(text.data(), end, seed);
-  if (text.empty() || error != std::errc() || ptr != end) {
-    return "expected a whole number from 0 to 18446744073709551615";
-  }
-  return "";
-}
 
 // Reads "K/N" with 1 <= K <= N. Returns "" or the problem.
 std::string readshard(const std::string& text, int& k, int& n) {

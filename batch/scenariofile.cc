@@ -191,48 +191,8 @@ constexpr const char* kFields[] = {
 // The optional object of design rules, and its fields.
 constexpr char kRules[] = "rules";
 
-// Reads a whole number that fits an int; false otherwise.
-bool wholenumber(const Json& v, int& n) {
-  if (v.is_number_unsigned()) {
-    const std::uint64_t u = v.get<std::uint64_t>();
-    if (u > static_cast<std::uint64_t>(INT_MAX)) return false;
-    n = static_cast<int>(u);
-    return true;
-  }
-  if (v.is_number_integer()) {
-    const std::int64_t i = v.get<std::int64_t>();
-    if (i < INT_MIN || i > INT_MAX) return false;
-    n = static_cast<int>(i);
-    return true;
-  }
-  return false;
-}
-
-std::string wholenumberproblem(const Json& v) {
-  return v.is_number_integer() ? "is out of range" : "must be a whole number";
-}
-
 std::string indexed(const std::string& field, int i) {
   return field + "[" + std::to_string(i) + "]";
-}
-
-// Reads an array of `n` numbers into `to`. Returns the problem ("FIELD:
-// TEXT"), or "".
-std::string numberlist(const Json& v, const std::string& field, int n,
-                       bool probability, double* to) {
-  if (!v.is_array() || static_cast<int>(v.size()) != n) {
-    return field + ": must be an array of " + std::to_string(n) +
-           (n == 1 ? " number" : " numbers");
-  }
-  for (int i = 0; i < n; ++i) {
-    const Json& x = v[static_cast<std::size_t>(i)];
-    if (!x.is_number()) return indexed(field, i) + ": must be a number";
-    if (probability && x.get<double>() < 0) {
-      return indexed(field, i) + ": a probability below 0";
-    }
-    to[i] = x.get<double>();
-  }
-  return "";
 }
 
 // Reads an ndose1 by ndose2 array of probabilities, indexed [drug-1
@@ -253,41 +213,7 @@ std::string matrix(const Json& v, const std::string& field, int ndose1,
   return "";
 }
 
-// Reads the "rules" object into `rules`, defaults kept for fields it omits.
-std::string rulesfromjson(const Json& j, DesignRules& rules) {
-  const std::string prefix = std::string(kRules) + ".";
-  if (!j.is_object()) return std::string(kRules) + ": must be an object";
-  const std::pair<const char*, double*> thresholds[] = {
-      {"escalate", &rules.escalate},     {"deescalate", &rules.deescalate},
-      {"admissible", &rules.admissible}, {"safety", &rules.safety},
-      {"futility", &rules.futility}};
-  for (const auto& item : j.items()) {
-    bool known = item.key() == "minpatients";
-    for (const auto& [field, value] : thresholds) known = known || item.key() == field;
-    if (!known) return prefix + item.key() + ": unknown field";
-  }
-  for (const auto& [field, value] : thresholds) {
-    if (!j.contains(field)) continue;
-    if (!j[field].is_number()) return prefix + field + ": must be a number";
-    *value = j[field].get<double>();
-  }
-  if (j.contains("minpatients")) {
-    const Json& v = j["minpatients"];
-    if (!wholenumber(v, rules.minpatients)) {
-      return prefix + "minpatients: " + wholenumberproblem(v);
-    }
-  }
-  const std::string problem = checkrules(rules);
-  return problem.empty() ? "" : prefix + problem;
-}
-
 }  // namespace
-
-std::string numbertext(double v) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, result.ptr);
-}
 
 bool isjsonscenario(const std::string& path) {
   return std::filesystem::path(path).extension() == ".json";
@@ -382,17 +308,6 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   return read;
 }
 
-Json rulestojson(const DesignRules& rules) {
-  Json j;
-  j["escalate"] = rules.escalate;
-  j["deescalate"] = rules.deescalate;
-  j["admissible"] = rules.admissible;
-  j["safety"] = rules.safety;
-  j["futility"] = rules.futility;
-  j["minpatients"] = rules.minpatients;
-  return j;
-}
-
 Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
                     const DesignRules* rules) {
   Json j;
@@ -425,61 +340,6 @@ Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
   j["ntrial"] = s.ntrial;
   if (rules != nullptr) j[kRules] = rulestojson(*rules);
   return j;
-}
-
-bool readwholefile(const std::string& path, std::string& text,
-                   std::string& problem) {
-  if (std::filesystem::is_directory(path)) {
-    problem = path + ": is a directory";
-    return false;
-  }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    problem = path + ": cannot be read: " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream whole;
-  whole << file.rdbuf();  // sets failbit on `whole` for an empty file only
-  if (file.bad()) {
-    problem = path + ": cannot be read";
-    return false;
-  }
-  text = whole.str();
-  return true;
-}
-
-bool readjsonfile(const std::string& path, Json& j, std::string& problem) {
-  std::string text;
-  if (!readwholefile(path, text, problem)) return false;
-  // The library keeps the last of two equal keys; a scenario file that
-  // gives a field twice is refused instead. Keys seen, per open object:
-  std::vector<std::set<std::string>> keys;
-  std::string twice;
-  const auto checkkeys = [&keys, &twice](int, Json::parse_event_t event,
-                                         Json& parsed) {
-    if (event == Json::parse_event_t::object_start) keys.emplace_back();
-    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-    if (event == Json::parse_event_t::key && !keys.empty() &&
-        !keys.back().insert(parsed.get<std::string>()).second && twice.empty()) {
-      twice = parsed.get<std::string>();
-    }
-    return true;
-  };
-  // The library reports a syntax error by exception; it stops here.
-  try {
-    j = Json::parse(text, checkkeys);
-  } catch (const Json::parse_error& e) {
-    const std::string what = e.what();
-    const std::size_t cut = what.find("] ");
-    problem = path + ": " +
-              (cut == std::string::npos ? what : what.substr(cut + 2));
-    return false;
-  }
-  if (!twice.empty()) {
-    problem = path + ": " + twice + ": given more than once";
-    return false;
-  }
-  return true;
 }
 
 ScenarioRead readscenariofile(const std::string& path) {

@@ -23,15 +23,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "design/rules.h"
 #include "engine/simulate.h"
+#include "formats/jsonfile.h"
 #include "records/trialstate.h"
-
-// JSON values keep their fields in the order written, in files read and
-// written alike.
-using Json = nlohmann::ordered_json;
 
 // What reading one scenario file gave.
 struct ScenarioRead {
@@ -43,24 +38,11 @@ struct ScenarioRead {
                                       // rejected and read again from the next
 };
 
-// The shortest decimal text of `v` that reads back to the same double.
-std::string numbertext(double v);
-
 // Returns true when `path` names a JSON scenario (its extension is .json).
 bool isjsonscenario(const std::string& path);
 
 // The name of a scenario's outputs: the file name without its extension.
 std::string scenarioname(const std::string& path);
-
-// Reads the file at `path` whole into `text`. Returns false, with a
-// one-line problem naming the file, when it cannot be read.
-bool readwholefile(const std::string& path, std::string& text,
-                   std::string& problem);
-
-// Reads and parses the JSON file at `path`. Returns false, with a one-line
-// problem naming the file and where its syntax fails, or the key that an
-// object holds twice, otherwise.
-bool readjsonfile(const std::string& path, Json& j, std::string& problem);
 
 // Reads the answer file or JSON file at `path`. On a problem, `problem` is
 // filled and the records are not to be used.
@@ -84,8 +66,5 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source);
 // to the same doubles.
 Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
                     const DesignRules* rules = nullptr);
-
-// The rules as the "rules" object of the JSON form, every field written.
-Json rulestojson(const DesignRules& rules);
 
 #endif  // COMBOSIM_BATCH_SCENARIOFILE_H_

@@ -105,13 +105,19 @@ double EffDensity::operator()(double x) {
 }
 
 DrawStatus phase2update(TrialState& s, const DesignRules& rules,
-                        int* allclosed) {
+                        int* allclosed, bool wholegrid) {
   const TreatedCells cells = treatedcells(s);
-  // The dose levels of the admissible combinations, for their summaries.
+  // The dose levels of the admissible combinations, for their summaries, or
+  // every level for summaries of the whole grid.
+  static constexpr int kLevels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   int rows[kMaxDose];
   int cols[kMaxDose];
-  const int nrows = distinctlevels(s.adm1, s.nadm, rows);
-  const int ncols = distinctlevels(s.adm2, s.nadm, cols);
+  const int nrows =
+      wholegrid ? settings.ndose1 : distinctlevels(s.adm1, s.nadm, rows);
+  const int ncols =
+      wholegrid ? settings.ndose2 : distinctlevels(s.adm2, s.nadm, cols);
+  const int* rowlevels = wholegrid ? kLevels : rows;
+  const int* collevels = wholegrid ? kLevels : cols;
   double logp[kMaxAdm];
   double log1mp[kMaxAdm];
   ToxGrid grid;
@@ -133,6 +139,14 @@ DrawStatus phase2update(TrialState& s, const DesignRules& rules,
     s.admprsafe[j] = 0;
     s.admpreff[j] = 0;
     s.meaneff[j] = 0;
+  }
+  if (wholegrid) {
+    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+        s.meantox[d1][d2] = 0;
+        s.prsafe[d1][d2] = 0;
+      }
+    }
   }
 
   // Step 3: Gibbs iterations.
@@ -167,13 +181,21 @@ DrawStatus phase2update(TrialState& s, const DesignRules& rules,
     // 3.4 summaries of the retained iterations.
     if (iter < kBurnIn) continue;
     const int t = iter - kBurnIn;
-    grid.update(s, rows, nrows, cols, ncols, memo);
+    grid.update(s, rowlevels, nrows, collevels, ncols, memo);
     for (int j = 0; j < s.nadm; ++j) {
       const double pi = grid.probtox(s.adm1[j], s.adm2[j]);
       if (pi < settings.targettox) s.admprsafe[j] += 1.0 / kNumDraws;
       s.effdraws[j][t] = s.peff[j];
       if (s.peff[j] > settings.mineff) s.admpreff[j] += 1.0 / kNumDraws;
       s.meaneff[j] += s.peff[j] / kNumDraws;
+    }
+    if (!wholegrid) continue;
+    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+        const double pi = grid.probtox(d1, d2);
+        s.meantox[d1][d2] += pi / kNumDraws;
+        if (pi < settings.targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
+      }
     }
   }
 

@@ -66,7 +66,10 @@ int applystoppingrules(TrialState& s, const DesignRules& rules);
 // or unsafe by applystoppingrules. *allclosed is set to 1 when no entry is
 // open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
 // if any; nothing else is then valid. Advances both random streams.
+// With `wholegrid`, also fills meantox and prsafe of every combination of the
+// grid from the same draws, as updatetox does in phase I (admprsafe of an
+// entry equals its prsafe then); the random numbers drawn are the same.
 DrawStatus phase2update(TrialState& s, const DesignRules& rules,
-                        int* allclosed);
+                        int* allclosed, bool wholegrid = false);
 
 #endif  // COMBOSIM_DESIGN_EFFMODEL_H_

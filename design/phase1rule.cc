@@ -24,6 +24,32 @@ double dist(const TrialState& s, int d1, int d2) {
   return std::fabs(s.meantox[d1][d2] - settings.targettox);
 }
 
+// The neighbours of (c1, c2) a move looks at, in order.
+void escalationcands(int c1, int c2, Candidate (&cands)[4]) {
+  cands[0] = {c1 + 1, c2, false};
+  cands[1] = {c1, c2 + 1, false};
+  cands[2] = {c1 - 1, c2 + 1, true};
+  cands[3] = {c1 + 1, c2 - 1, true};
+}
+void deescalationcands(int c1, int c2, Candidate (&cands)[4]) {
+  cands[0] = {c1 - 1, c2, false};
+  cands[1] = {c1, c2 - 1, false};
+  cands[2] = {c1 - 1, c2 + 1, true};
+  cands[3] = {c1 + 1, c2 - 1, true};
+}
+
+// The move-specific conditions of a later candidate: an escalation's diagonal
+// counts only when its mean toxicity is higher than m, the current one's, and
+// a target de-escalated from too often is passed over; a de-escalation's
+// diagonal counts only when its mean toxicity is lower.
+bool eligibleup(const TrialState& s, const Candidate& x, double m) {
+  return (!x.diagonal || s.meantox[x.d1][x.d2] > m) &&
+         s.ndeesc[x.d1][x.d2] < kCountLimit;
+}
+bool eligibledown(const TrialState& s, const Candidate& x, double m) {
+  return !x.diagonal || s.meantox[x.d1][x.d2] < m;
+}
+
 // Picks among the candidates inside the grid, in order: the first is the
 // initial choice; a later one replaces the choice when it is eligible and
 // strictly closer to the target. Returns false when no candidate is inside.
@@ -57,15 +83,11 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
   int next2 = c2;
 
   if (s.prsafe[c1][c2] > rules.escalate) {
-    // Escalation: a diagonal counts only when its mean toxicity is higher.
-    const Candidate cands[4] = {{c1 + 1, c2, false},
-                                {c1, c2 + 1, false},
-                                {c1 - 1, c2 + 1, true},
-                                {c1 + 1, c2 - 1, true}};
+    Candidate cands[4];
+    escalationcands(c1, c2, cands);
     Candidate choice{};
     const bool have = choose(s, cands, [&](const Candidate& x) {
-      return (!x.diagonal || s.meantox[x.d1][x.d2] > m) &&
-             s.ndeesc[x.d1][x.d2] < kCountLimit;
+      return eligibleup(s, x, m);
     }, &choice);
     if (have && !(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
       next1 = choice.d1;
@@ -73,14 +95,11 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
     }
   } else if (s.prsafe[c1][c2] < rules.deescalate) {
     s.ndeesc[c1][c2] += 1;
-    // De-escalation: a diagonal counts only when its mean toxicity is lower.
-    const Candidate cands[4] = {{c1 - 1, c2, false},
-                                {c1, c2 - 1, false},
-                                {c1 - 1, c2 + 1, true},
-                                {c1 + 1, c2 - 1, true}};
+    Candidate cands[4];
+    deescalationcands(c1, c2, cands);
     Candidate choice{};
     const bool have = choose(s, cands, [&](const Candidate& x) {
-      return !x.diagonal || s.meantox[x.d1][x.d2] < m;
+      return eligibledown(s, x, m);
     }, &choice);
     if (!have) {
       // At the lowest combination: stop once enough patients say it is too
@@ -95,4 +114,23 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
   s.cur1 = next1;
   s.cur2 = next2;
   return 0;
+}
+
+int phase1candidates(const TrialState& s, bool up, int d1[4], int d2[4]) {
+  const double m = s.meantox[s.cur1][s.cur2];
+  Candidate cands[4];
+  if (up) {
+    escalationcands(s.cur1, s.cur2, cands);
+  } else {
+    deescalationcands(s.cur1, s.cur2, cands);
+  }
+  int n = 0;
+  for (const Candidate& x : cands) {
+    if (!insidegrid(x.d1, x.d2)) continue;
+    if (n > 0 && !(up ? eligibleup(s, x, m) : eligibledown(s, x, m))) continue;
+    d1[n] = x.d1;
+    d2[n] = x.d2;
+    ++n;
+  }
+  return n;
 }

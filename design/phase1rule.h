@@ -15,4 +15,12 @@ constexpr double kCountLimit = 200;   // limit on ndeesc of a move's target
 // de-escalation calls in ndeesc.
 int phase1rule(TrialState& s, const DesignRules& rules);
 
+// The neighbours of (cur1, cur2) among which phase1rule chooses, in its order
+// of looking: escalation targets when `up`, de-escalation targets otherwise.
+// The first inside the grid is always among them, each later one only when it
+// is eligible (its mean toxicity on the move's side of the current one, for a
+// diagonal). Writes their indices into d1, d2 and returns how many, 0 to 4;
+// 0 at the edge of the grid the move heads for. Changes nothing.
+int phase1candidates(const TrialState& s, bool up, int d1[4], int d2[4]);
+
 #endif  // COMBOSIM_DESIGN_PHASE1RULE_H_

@@ -61,7 +61,7 @@ void gencohort(TrialState& s) {
   s.nresp[c1][c2] += y;
 }
 
-int selectbest(const TrialState& s, Accumulators& acc) {
+int bestentry(const TrialState& s) {
   int best = -1;
   double top = 0.0;
   for (int k = 0; k < s.nadm; ++k) {
@@ -70,8 +70,26 @@ int selectbest(const TrialState& s, Accumulators& acc) {
       top = s.meaneff[k];
     }
   }
+  return best;
+}
+
+int selectbest(const TrialState& s, Accumulators& acc) {
+  const int best = bestentry(s);
   if (best >= 0) acc.nselect[s.adm1[best]][s.adm2[best]] += 1;
   return best;
+}
+
+void admissiblelist(TrialState& s, const DesignRules& rules) {
+  s.nadm = 0;
+  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+      if (s.prsafe[d1][d2] > rules.admissible) {
+        s.adm1[s.nadm] = d1;
+        s.adm2[s.nadm] = d2;
+        s.nadm = s.nadm + 1;
+      }
+    }
+  }
 }
 
 DrawStatus runphase2(TrialState& s, const DesignRules& rules,
@@ -144,15 +162,7 @@ DrawStatus runtrial(TrialState& s, const DesignRules& rules, Accumulators& acc,
   end.reason = TrialEnd::kPhase1Stopped;
   if (!stopped) {
     // Step 3: the admissible list, in grid order, from the last update.
-    for (int d1 = 0; d1 < J; ++d1) {
-      for (int d2 = 0; d2 < K; ++d2) {
-        if (s.prsafe[d1][d2] > rules.admissible) {
-          s.adm1[s.nadm] = d1;
-          s.adm2[s.nadm] = d2;
-          s.nadm = s.nadm + 1;
-        }
-      }
-    }
+    admissiblelist(s, rules);
     // Step 4: phase II.
     const DrawStatus status = runphase2(s, rules, acc, end, observer);
     if (!status.ok()) return status;

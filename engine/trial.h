@@ -23,10 +23,18 @@ std::clock_t preparetrials(const ScenarioInput& scenario, TrialState& s,
 // uniform01(). Adds the outcomes to the trial's counts.
 void gencohort(TrialState& s);
 
+// Returns the admissible entry the trial selects: the open entry with the
+// largest meaneff above 0, the earliest on ties; -1 when there is none.
+int bestentry(const TrialState& s);
+
 // Makes the final selection: the open entry with the largest meaneff (above
 // 0; the earliest on ties) gets one more trial in nselect. Returns that
 // entry, or -1 when no open entry has a mean response above 0.
 int selectbest(const TrialState& s, Accumulators& acc);
+
+// Fills the admissible list (adm1, adm2, nadm) from prsafe: every
+// combination with prsafe > rules.admissible, in grid order (drug 1 outer).
+void admissiblelist(TrialState& s, const DesignRules& rules);
 
 // Phase II of one trial: opens every admissible entry, treats ncohort2
 // cohorts by adaptive randomisation, and selects. Sets outcome.reason and the

@@ -1,0 +1,473 @@
+// engine/conduct.cc: a real trial taken through the design's steps, in the
+// order engine/trial.cc takes a simulated one, with the real cohorts in place
+// of simulated ones.
+#include "engine/conduct.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <utility>
+
+#include "design/effmodel.h"
+#include "design/phase1rule.h"
+#include "design/randomise.h"
+#include "design/toxmodel.h"
+#include "engine/trial.h"
+#include "numerics/uniform.h"
+
+namespace {
+
+std::string levels(Combination at) {
+  return "(" + std::to_string(at.d1 + 1) + ", " + std::to_string(at.d2 + 1) + ")";
+}
+
+std::string cohortplace(int cohort) {
+  return "cohort " + std::to_string(cohort) + ": ";
+}
+
+int totalcohorts(const SimulationSettings& s) { return s.ncohort1 + s.ncohort2; }
+
+// The admissible entry of a combination, or -1.
+int entryof(const TrialState& s, Combination at) {
+  for (int k = 0; k < s.nadm; ++k) {
+    if (s.adm1[k] == at.d1 && s.adm2[k] == at.d2) return k;
+  }
+  return -1;
+}
+
+// Puts the streams where update c.nupdate starts, and counts it.
+void beginupdate(Conduct& c, const UpdateStreams& streams) {
+  const std::size_t k = static_cast<std::size_t>(c.nupdate);
+  restorestreams(k < streams.given.size() ? streams.given[k] : streams.fresh);
+  c.nupdate += 1;
+}
+
+std::vector<PosteriorRow> posteriortable(const TrialState& s) {
+  std::vector<PosteriorRow> table;
+  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+      PosteriorRow row;
+      row.at = {d1, d2};
+      row.npat = s.npat[d1][d2];
+      row.ntox = s.ntox[d1][d2];
+      row.nresp = s.nresp[d1][d2];
+      row.meantox = s.meantox[d1][d2];
+      row.prsafe = s.prsafe[d1][d2];
+      if (!s.phase1) {
+        row.entry = entryof(s, row.at);
+        if (row.entry >= 0) {
+          row.preff = s.admpreff[row.entry];
+          row.meaneff = s.meaneff[row.entry];
+          row.open = s.admopen[row.entry] != 0;
+        }
+      }
+      table.push_back(row);
+    }
+  }
+  return table;
+}
+
+// "" or the problem with the cohort's own fields.
+std::string cohortproblem(const Cohort& k, int number) {
+  const std::string place = cohortplace(number);
+  if (k.at.d1 < 0 || k.at.d1 >= settings.ndose1 || k.at.d2 < 0 ||
+      k.at.d2 >= settings.ndose2) {
+    return place + "combination: " + levels(k.at) + " is outside the " +
+           std::to_string(settings.ndose1) + " by " +
+           std::to_string(settings.ndose2) + " grid";
+  }
+  if (k.npat < 1) return place + "patients: must be at least 1";
+  if (k.npat > kMaxCohortValue) {
+    return place + "patients: must be at most " + std::to_string(kMaxCohortValue);
+  }
+  const std::pair<const char*, int> counts[] = {{"toxicities", k.ntox},
+                                                {"responses", k.nresp}};
+  for (const auto& [field, n] : counts) {
+    if (n < 0) return place + field + ": must not be negative";
+    if (n > k.npat) {
+      return place + field + ": " + std::to_string(n) + " is more than the " +
+             std::to_string(k.npat) + " patients";
+    }
+  }
+  return "";
+}
+
+// "" or why the trial can take no further cohort.
+std::string positionproblem(const Conduct& c, int number) {
+  const int total = totalcohorts(c.design.settings);
+  if (c.last.stage == Stage::kEnded && c.ncohort < total) {
+    return cohortplace(number) + "the design stopped the trial after cohort " +
+           std::to_string(c.ncohort) + ": " + endwords(c.last.end);
+  }
+  if (c.ncohort >= total) {
+    return cohortplace(number) + "the design has " + std::to_string(total) +
+           " cohorts (" + std::to_string(c.design.settings.ncohort1) +
+           " in phase I, " + std::to_string(c.design.settings.ncohort2) +
+           " in phase II)";
+  }
+  return "";
+}
+
+// The deviations of a cohort from what the design chose for it.
+std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
+                                    int number) {
+  std::vector<std::string> warnings;
+  const TrialState& s = *c.s;
+  const std::string place = cohortplace(number);
+  const Combination chosen = c.last.next;
+  if (!(k.at == chosen)) {
+    std::string where = "treated at " + levels(k.at);
+    if (!s.phase1) {
+      const int entry = entryof(s, k.at);
+      if (entry < 0) {
+        where += ", which is not admissible for phase II";
+      } else if (s.admopen[entry] == 0) {
+        for (const Closure& x : c.closures) {
+          if (x.entry == entry) {
+            where += ", which was closed after cohort " + std::to_string(x.cohort);
+          }
+        }
+      }
+    }
+    warnings.push_back(place + where + "; the design chose " + levels(chosen));
+  }
+  const int size = s.phase1 ? settings.cohortsize1 : settings.cohortsize2;
+  if (k.npat != size) {
+    warnings.push_back(place + std::to_string(k.npat) +
+                       (k.npat == 1 ? " patient" : " patients") +
+                       "; the design's cohort size is " + std::to_string(size));
+  }
+  return warnings;
+}
+
+// The end of a trial without a selection.
+void endtrial(Decision& d, TrialEnd end) {
+  d.stage = Stage::kEnded;
+  d.end = end;
+}
+
+// A phase II update and what follows it: the closures, then the end of the
+// trial, or the randomisation of the next cohort.
+DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
+  TrialState& s = *c.s;
+  const DesignRules& rules = c.design.rules;
+  int wasopen[kMaxAdm];
+  for (int k = 0; k < s.nadm; ++k) wasopen[k] = s.admopen[k];
+
+  beginupdate(c, streams);
+  int allclosed = 0;
+  const DrawStatus status = phase2update(s, rules, &allclosed, true);
+  if (!status.ok()) return status;
+  d.phase2 = true;
+
+  // The stopping rules compared these; the others cannot close.
+  for (int k = 0; k < s.nadm; ++k) {
+    const Combination at{s.adm1[k], s.adm2[k]};
+    const int n = s.npat[at.d1][at.d2];
+    if (wasopen[k] == 0 || !(n > rules.minpatients)) continue;
+    d.comparisons.push_back({Compared::kSafety, at, s.admprsafe[k]});
+    d.comparisons.push_back({Compared::kFutility, at, s.admpreff[k]});
+    if (s.admopen[k] != 0) continue;
+    Closure x;
+    x.entry = k;
+    x.at = at;
+    x.cohort = c.ncohort;
+    x.npat = n;
+    x.futile = s.admpreff[k] < rules.futility;
+    x.unsafe = s.admprsafe[k] < rules.safety;
+    x.preff = s.admpreff[k];
+    x.prsafe = s.admprsafe[k];
+    d.closures.push_back(x);
+    c.closures.push_back(x);
+  }
+
+  if (allclosed != 0) {
+    endtrial(d, s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed);
+    return status;
+  }
+  if (c.ncohort == totalcohorts(settings)) {
+    const int best = bestentry(s);
+    if (best < 0) {
+      endtrial(d, TrialEnd::kNoPositiveMean);
+    } else {
+      endtrial(d, TrialEnd::kSelected);
+      d.selected = {s.adm1[best], s.adm2[best]};
+    }
+    return status;
+  }
+  // The next cohort's combination, as phase2randomise draws it: every share
+  // first, then one uniform number.
+  d.randomised = true;
+  d.probs.assign(static_cast<std::size_t>(s.nadm), 0.0);
+  const int last = randomisationprobs(s, d.probs.data());
+  d.u = uniform01();
+  d.drawn = walkprobs(d.probs.data(), s.nadm, d.u, last);
+  s.cur1 = s.adm1[d.drawn];
+  s.cur2 = s.adm2[d.drawn];
+  d.stage = Stage::kPhase2;
+  d.next = {s.cur1, s.cur2};
+  return status;
+}
+
+// A phase I cohort's update, the rule, and at the end of phase I the switch.
+DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
+  TrialState& s = *c.s;
+  const DesignRules& rules = c.design.rules;
+  beginupdate(c, streams);
+  const DrawStatus status = updatetox(s);
+  if (!status.ok()) return status;
+
+  d.phase1 = true;
+  d.current = {s.cur1, s.cur2};
+  d.prsafe = s.prsafe[s.cur1][s.cur2];
+  d.ntotal = s.ntotal;
+  // At the switch the rule matters only where it can stop the trial.
+  if (c.ncohort < settings.ncohort1 || d.current == Combination{0, 0}) {
+    d.comparisons.push_back({Compared::kPhase1, d.current, d.prsafe});
+  }
+  d.branch = d.prsafe > rules.escalate     ? Branch::kEscalate
+             : d.prsafe < rules.deescalate ? Branch::kDeescalate
+                                           : Branch::kStay;
+  if (d.branch != Branch::kStay) {
+    int cand1[4];
+    int cand2[4];
+    d.ncand = phase1candidates(s, d.branch == Branch::kEscalate, cand1, cand2);
+    for (int i = 0; i < d.ncand; ++i) d.candidates[i] = {cand1[i], cand2[i]};
+  }
+  if (phase1rule(s, rules) != 0) {
+    endtrial(d, TrialEnd::kPhase1Stopped);
+    return status;
+  }
+  if (c.ncohort < settings.ncohort1) {
+    d.stage = Stage::kPhase1;
+    d.next = {s.cur1, s.cur2};
+    return status;
+  }
+
+  // The switch: the admissible list from this last phase I update, every
+  // entry open, and the first phase II update on the phase I data.
+  d.switched = true;
+  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+      d.comparisons.push_back({Compared::kAdmissible, {d1, d2}, s.prsafe[d1][d2]});
+    }
+  }
+  admissiblelist(s, rules);
+  for (int k = 0; k < s.nadm; ++k) d.admissible.push_back({s.adm1[k], s.adm2[k]});
+  s.phase1 = false;
+  for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
+  return phase2step(c, streams, d);
+}
+
+// Running sums of one compared probability over the replicates.
+struct SpreadSums {
+  Compared what;
+  Combination at;
+  int n = 0;
+  double sum = 0;
+  double min = 0;
+  double max = 0;
+  std::vector<double> values;
+};
+
+}  // namespace
+
+std::string checkdesign(const TrialDesign& design) {
+  Scenario scenario;
+  scenario.settings = design.settings;
+  scenario.settings.ntrial = 1;
+  for (int d = 0; d < kMaxDose; ++d) {
+    scenario.input.scenprior1[d] = design.prior1[d];
+    scenario.input.scenprior2[d] = design.prior2[d];
+  }
+  const std::string problem = checkscenario(scenario);
+  if (!problem.empty()) return problem;
+  const std::string rules = checkrules(design.rules);
+  return rules.empty() ? "" : "rules." + rules;
+}
+
+UpdateStreams freshstreams(const Streams& streams) {
+  if (streams.seeded) {
+    useseededstreams(streams.seed, streams.shard);
+  } else {
+    usefixedstreams();
+  }
+  UpdateStreams result;
+  result.fresh = savestreams();
+  return result;
+}
+
+std::string endwords(TrialEnd end) {
+  switch (end) {
+    case TrialEnd::kPhase1Stopped:
+      return "phase I stopped at the lowest combination";
+    case TrialEnd::kNoneAdmissible:
+      return "no combination was admissible for phase II";
+    case TrialEnd::kAllClosed:
+      return "every admissible combination was closed";
+    case TrialEnd::kNoPositiveMean:
+      return "no open combination has a mean response above 0";
+    case TrialEnd::kSelected:
+      break;
+  }
+  return "the trial is complete";
+}
+
+Conduct startconduct(const TrialDesign& design) {
+  settings = design.settings;
+  Conduct c;
+  c.design = design;
+  c.s = std::make_unique<TrialState>();
+  TrialState& s = *c.s;
+  for (int d = 0; d < kMaxDose; ++d) {
+    s.priortox1[d] = design.prior1[d];
+    s.priortox2[d] = design.prior2[d];
+  }
+  s.phase1 = true;
+  c.last.stage = Stage::kPhase1;
+  c.last.next = {0, 0};
+  return c;
+}
+
+Conduct copyconduct(const Conduct& c) {
+  Conduct copy;
+  copy.design = c.design;
+  copy.s = std::make_unique<TrialState>(*c.s);
+  copy.ncohort = c.ncohort;
+  copy.nupdate = c.nupdate;
+  copy.last = c.last;
+  copy.closures = c.closures;
+  return copy;
+}
+
+CohortStep addcohort(Conduct& c, const Cohort& cohort,
+                     const UpdateStreams& streams) {
+  settings = c.design.settings;
+  CohortStep step;
+  const int number = c.ncohort + 1;
+  step.problem = cohortproblem(cohort, number);
+  if (step.problem.empty()) step.problem = positionproblem(c, number);
+  if (!step.problem.empty()) return step;
+  step.warnings = deviations(c, cohort, number);
+
+  // The cohort's outcomes join the trial's counts, at its own combination.
+  TrialState& s = *c.s;
+  const Combination at = cohort.at;
+  s.npat[at.d1][at.d2] += cohort.npat;
+  s.ntox[at.d1][at.d2] += cohort.ntox;
+  s.nresp[at.d1][at.d2] += cohort.nresp;
+  s.ntotal += cohort.npat;
+  s.cur1 = at.d1;
+  s.cur2 = at.d2;
+  c.ncohort = number;
+
+  Decision& d = step.decision;
+  d.cohort = number;
+  step.failure = s.phase1 ? phase1step(c, streams, d) : phase2step(c, streams, d);
+  if (!step.failure.ok()) {
+    step.problem = cohortplace(number) + "the sampler failed: " +
+                   drawfailuretext(step.failure);
+    return step;
+  }
+  d.table = posteriortable(s);
+  c.last = d;
+  return step;
+}
+
+bool sameoutcome(const Decision& a, const Decision& b) {
+  if (a.stage != b.stage || a.admissible != b.admissible) return false;
+  if (a.closures.size() != b.closures.size()) return false;
+  for (std::size_t i = 0; i < a.closures.size(); ++i) {
+    const Closure& x = a.closures[i];
+    const Closure& y = b.closures[i];
+    if (x.entry != y.entry || x.futile != y.futile || x.unsafe != y.unsafe) {
+      return false;
+    }
+  }
+  if (a.stage != Stage::kEnded) return a.next == b.next;
+  return a.end == b.end && (a.end != TrialEnd::kSelected || a.selected == b.selected);
+}
+
+ConductResult runconduct(const TrialDesign& design,
+                         const std::vector<Cohort>& cohorts,
+                         const ConductOptions& options) {
+  ConductResult result;
+  Conduct c = startconduct(design);
+  Conduct before;  // the state before the last cohort, for the replicates
+  const bool replicate = options.replicates > 0 && !cohorts.empty();
+  for (std::size_t i = 0; i < cohorts.size(); ++i) {
+    if (replicate && i + 1 == cohorts.size()) before = copyconduct(c);
+    CohortStep step = addcohort(c, cohorts[i], options.streams);
+    for (std::string& w : step.warnings) result.warnings.push_back(std::move(w));
+    if (!step.problem.empty()) {
+      result.problem = step.problem;
+      result.cohort = static_cast<int>(i) + 1;
+      result.failure = step.failure;
+      return result;
+    }
+    result.history.push_back(std::move(step.decision));
+  }
+  result.next = c.last;
+  result.closures = c.closures;
+  if (!replicate) return result;
+
+  // Step 2: the last cohort's steps again, on other streams.
+  Stability& st = result.stability;
+  st.replicates = options.replicates;
+  st.seed = options.seed;
+  std::vector<SpreadSums> sums;
+  for (int r = 0; r < options.replicates; ++r) {
+    Conduct rep = copyconduct(before);
+    const UpdateStreams streams = freshstreams(
+        Streams{true, options.seed, static_cast<std::uint64_t>(r) + 1});
+    CohortStep step = addcohort(rep, cohorts.back(), streams);
+    if (!step.problem.empty()) {
+      result.problem = "replicate " + std::to_string(r + 1) + ": " + step.problem;
+      result.cohort = static_cast<int>(cohorts.size());
+      result.failure = step.failure;
+      return result;
+    }
+    const Decision& d = step.decision;
+    auto same = std::find_if(st.outcomes.begin(), st.outcomes.end(),
+                             [&d](const OutcomeCount& o) {
+                               return sameoutcome(o.decision, d);
+                             });
+    if (same == st.outcomes.end()) {
+      st.outcomes.push_back({d, 1});
+    } else {
+      same->count += 1;
+    }
+    for (const Comparison& x : d.comparisons) {
+      auto it = std::find_if(sums.begin(), sums.end(), [&x](const SpreadSums& s) {
+        return s.what == x.what && s.at == x.at;
+      });
+      if (it == sums.end()) {
+        sums.push_back({x.what, x.at, 0, 0, x.value, x.value, {}});
+        it = sums.end() - 1;
+      }
+      it->n += 1;
+      it->sum += x.value;
+      it->min = std::min(it->min, x.value);
+      it->max = std::max(it->max, x.value);
+      it->values.push_back(x.value);
+    }
+  }
+  std::stable_sort(st.outcomes.begin(), st.outcomes.end(),
+                   [](const OutcomeCount& a, const OutcomeCount& b) {
+                     return a.count > b.count;
+                   });
+  for (const SpreadSums& s : sums) {
+    Spread spread;
+    spread.what = s.what;
+    spread.at = s.at;
+    spread.n = s.n;
+    spread.mean = s.sum / s.n;
+    double squares = 0;
+    for (double v : s.values) squares += (v - spread.mean) * (v - spread.mean);
+    spread.sd = s.n > 1 ? std::sqrt(squares / (s.n - 1)) : 0;
+    spread.min = s.min;
+    spread.max = s.max;
+    st.spreads.push_back(spread);
+  }
+  return result;
+}

@@ -1,0 +1,259 @@
+// engine/conduct.h: running a real trial with the design. From the cohorts
+// treated so far, the state the design is in, reached by the design's own
+// steps (the simulator's update, rule and randomisation functions), and its
+// decision for the next step with the numbers behind it; and how often that
+// decision comes out the same under other random numbers.
+//
+// Plain records in, plain records out: combinations are indices from 0 (dose
+// level - 1); problems and warnings are one line of text each, naming the
+// cohort (counted from 1) and the field, with combinations written by level,
+// "(2, 1)". Like simulate(), conduct runs on the program's process-wide
+// settings and random streams: it sets both, and two calls must not run at
+// once in one process.
+#ifndef COMBOSIM_ENGINE_CONDUCT_H_
+#define COMBOSIM_ENGINE_CONDUCT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "design/drawstatus.h"
+#include "design/rules.h"
+#include "engine/outcome.h"
+#include "engine/simulate.h"
+#include "numerics/streams.h"
+#include "records/trialstate.h"
+
+// A trial's design: a scenario without the truth.
+struct TrialDesign {
+  SimulationSettings settings;   // ndose1 to cohortsize2; ntrial and outdir
+                                 // are not used
+  double prior1[kMaxDose] = {};  // prior toxicity guesses, drug-1 levels
+  double prior2[kMaxDose] = {};  // prior toxicity guesses, drug-2 levels
+  DesignRules rules;
+};
+
+// Returns "" when a scenario could hold the design (checkscenario) and the
+// rules pass checkrules; otherwise one line naming the first field at fault,
+// e.g. "ncohort1: The total number of cohorts ... must be at least 1", or
+// "rules.escalate: must lie strictly between 0 and 1".
+std::string checkdesign(const TrialDesign& design);
+
+// A combination of the grid, by index from 0.
+struct Combination {
+  int d1 = 0;
+  int d2 = 0;
+  bool operator==(const Combination&) const = default;
+};
+
+// One cohort as treated.
+struct Cohort {
+  Combination at;  // where it was treated
+  int npat = 0;    // patients, 1 to kMaxCohortValue
+  int ntox = 0;    // of whom had a toxicity, 0 to npat
+  int nresp = 0;   // of whom responded, 0 to npat
+};
+
+// Where the random streams stand as each posterior update starts. Updates
+// are counted from 0 over the whole trial, in the order the design makes
+// them (one per phase I cohort; one at the switch to phase II; one per
+// phase II cohort), as the simulator's Observer::beforeupdate sees them.
+struct UpdateStreams {
+  StreamState fresh;               // every update starts here,
+  std::vector<StreamState> given;  // but update k at given[k], k < size
+};
+
+// Streams on which every update starts afresh from the start of `streams`:
+// the program's fixed-seed generators, or the seeded ones of (seed, shard).
+UpdateStreams freshstreams(const Streams& streams);
+
+// Where the trial stands after a decision.
+enum class Stage {
+  kPhase1,  // the next cohort is a phase I cohort, at `next`
+  kPhase2,  // the next cohort is a phase II cohort, at `next`
+  kEnded,   // the trial is over (`end` says how)
+};
+
+// How the phase I rule read pr(toxicity < target) at the current combination.
+enum class Branch {
+  kEscalate,    // above rules.escalate
+  kStay,        // from rules.deescalate to rules.escalate
+  kDeescalate,  // below rules.deescalate
+};
+
+// A posterior probability that a rule compared with a threshold.
+enum class Compared {
+  kPhase1,      // prsafe at the current combination, with escalate and
+                // deescalate
+  kAdmissible,  // prsafe of a combination at the switch, with admissible
+  kSafety,      // pr(toxicity < target) of an open combination with more
+                // than minpatients patients, with safety
+  kFutility,    // pr(response > mineff) of the same, with futility
+};
+struct Comparison {
+  Compared what = Compared::kPhase1;
+  Combination at;
+  double value = 0;
+};
+
+// An admissible combination closed by a phase II update.
+struct Closure {
+  int entry = 0;        // its index in the admissible list
+  Combination at;
+  int cohort = 0;       // cohorts treated when it closed
+  int npat = 0;         // patients at the combination then
+  bool futile = false;  // pr(response > mineff) < rules.futility
+  bool unsafe = false;  // pr(toxicity < target) < rules.safety
+  double preff = 0;     // pr(response > mineff) then
+  double prsafe = 0;    // pr(toxicity < target) then
+};
+
+// One combination's posterior after the latest update.
+struct PosteriorRow {
+  Combination at;
+  int npat = 0;        // the trial's counts at the combination
+  int ntox = 0;
+  int nresp = 0;
+  double meantox = 0;  // posterior mean toxicity
+  double prsafe = 0;   // pr(toxicity < targettox)
+  int entry = -1;      // phase II: index in the admissible list; -1: none
+  double preff = 0;    // entry >= 0: pr(response > mineff)
+  double meaneff = 0;  // entry >= 0: posterior mean response
+  bool open = false;   // entry >= 0: open for the next cohort
+};
+
+// The design's decision after a cohort, with the numbers behind it.
+struct Decision {
+  int cohort = 0;  // cohorts treated (0: the start)
+
+  // The phase I rule, after each phase I cohort's toxicity update.
+  bool phase1 = false;
+  Combination current;  // the last cohort's combination, the rule's start
+  double prsafe = 0;    // pr(toxicity < target) there
+  Branch branch = Branch::kStay;
+  int ncand = 0;              // the neighbours the move chose among, in the
+  Combination candidates[4];  // rule's order (none for kStay)
+  int ntotal = 0;             // patients in the trial
+
+  // The switch to phase II, after the last phase I cohort.
+  bool switched = false;
+  std::vector<Combination> admissible;  // the admissible list, grid order
+
+  // A phase II update: at the switch and after each phase II cohort.
+  bool phase2 = false;
+  std::vector<Closure> closures;  // the entries this update closed
+
+  // The randomisation of the next phase II cohort.
+  bool randomised = false;
+  std::vector<double> probs;  // per admissible entry; 0 when closed
+  double u = 0;               // the first uniform number after the update
+  int drawn = -1;             // the entry it chose
+
+  // What comes next.
+  Stage stage = Stage::kPhase1;
+  Combination next;  // the next cohort's combination, unless kEnded
+  TrialEnd end = TrialEnd::kSelected;  // kEnded: how the trial ended
+  Combination selected;                // end == kSelected: the selection
+
+  std::vector<Comparison> comparisons;  // every threshold comparison made
+  std::vector<PosteriorRow> table;      // the grid, drug 1 outer; empty at
+                                        // the start
+};
+
+// How a trial ended, in words: "phase I stopped at the lowest combination",
+// "no combination was admissible for phase II", "every admissible combination
+// was closed", "no open combination has a mean response above 0", or
+// "the trial is complete".
+std::string endwords(TrialEnd end);
+
+// The design's state after the cohorts so far, for one trial.
+struct Conduct {
+  TrialDesign design;
+  std::unique_ptr<TrialState> s;  // the trial record, as the simulator's
+  int ncohort = 0;                // cohorts treated
+  int nupdate = 0;                // posterior updates made
+  Decision last;                  // the decision after the last cohort
+  std::vector<Closure> closures;  // every closure so far, in order
+};
+
+// A trial before its first cohort, which goes to the lowest combination.
+// REQUIRES: checkdesign(design) is "".
+Conduct startconduct(const TrialDesign& design);
+
+// A copy with a trial record of its own.
+Conduct copyconduct(const Conduct& c);
+
+// What adding one cohort gave.
+struct CohortStep {
+  std::string problem;  // the cohort is refused: counts out of range, a
+                        // combination outside the grid, more cohorts than
+                        // the design has, or a cohort after the design ended
+                        // the trial; `c` is then unchanged. Or the sampler
+                        // failed (`failure`); `c` is then not to be used.
+  DrawStatus failure;
+  std::vector<std::string> warnings;  // the cohort deviates from the design:
+                                      // another combination or cohort size
+  Decision decision;                  // the next step, also in c.last
+};
+
+// Adds the next cohort and takes the design's steps that follow it: the
+// updates (each starting its random numbers where `streams` says), the phase
+// I rule, the switch, the closures, the randomisation of the next cohort or
+// the selection. Advances both random streams.
+CohortStep addcohort(Conduct& c, const Cohort& cohort,
+                     const UpdateStreams& streams);
+
+// How the next decision comes out under other random numbers.
+struct OutcomeCount {
+  Decision decision;  // the first replicate with this outcome
+  int count = 0;
+};
+struct Spread {
+  Compared what = Compared::kPhase1;
+  Combination at;
+  int n = 0;  // replicates that made the comparison
+  double mean = 0;
+  double sd = 0;  // with divisor n - 1; 0 for one replicate
+  double min = 0;
+  double max = 0;
+};
+struct Stability {
+  int replicates = 0;
+  std::uint64_t seed = 0;              // S of the streams (S, r + 1)
+  std::vector<OutcomeCount> outcomes;  // most frequent first, then first seen
+  std::vector<Spread> spreads;         // in the order first compared
+};
+
+// True when two decisions come to the same: the same next combination or the
+// same end and selection, after the same admissible list and closures.
+bool sameoutcome(const Decision& a, const Decision& b);
+
+struct ConductOptions {
+  UpdateStreams streams;    // where each update starts
+  int replicates = 0;       // R: recompute the last cohort's decision R times
+  std::uint64_t seed = 0;   // replicate r on the seeded streams (seed, r + 1)
+};
+
+struct ConductResult {
+  std::string problem;  // one line; the rest is not to be used then
+  int cohort = 0;       // the cohort the problem is about, from 1
+  DrawStatus failure;   // the sampler failed (problem says where)
+  std::vector<std::string> warnings;
+  std::vector<Decision> history;  // the decision after each cohort
+  Decision next;                  // the decision after the last cohort, or
+                                  // the start without cohorts
+  std::vector<Closure> closures;  // every closure, in order
+  Stability stability;            // with replicates and at least one cohort
+};
+
+// Takes `cohorts` one by one through addcohort and, with R replicates,
+// recomputes the last cohort's steps (its updates and draw, from the state
+// before it) R times, replicate r with every update starting afresh on the
+// seeded streams (seed, r + 1).
+// REQUIRES: checkdesign(design) is "".
+ConductResult runconduct(const TrialDesign& design,
+                         const std::vector<Cohort>& cohorts,
+                         const ConductOptions& options);
+
+#endif  // COMBOSIM_ENGINE_CONDUCT_H_

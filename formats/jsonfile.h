@@ -1,0 +1,54 @@
+// formats/jsonfile.h: JSON input files as the front ends read them: whole
+// files, parsed with every key of an object given once, and the fields that
+// scenario and design files share (whole numbers, lists of numbers, the
+// design's rules), each problem one line naming the field.
+#ifndef COMBOSIM_FORMATS_JSONFILE_H_
+#define COMBOSIM_FORMATS_JSONFILE_H_
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "design/rules.h"
+
+// JSON values keep their fields in the order written, in files read and
+// written alike.
+using Json = nlohmann::ordered_json;
+
+// The shortest decimal text of `v` that reads back to the same double.
+std::string numbertext(double v);
+
+// Reads the file at `path` whole into `text`. Returns false, with a
+// one-line problem naming the file, when it cannot be read.
+bool readwholefile(const std::string& path, std::string& text,
+                   std::string& problem);
+
+// Parses `text` into `j`. Returns false, with a one-line problem that starts
+// with `source` and says where the syntax fails, or which key an object holds
+// twice.
+bool parsejson(const std::string& text, const std::string& source, Json& j,
+               std::string& problem);
+
+// Reads and parses the JSON file at `path`, as parsejson with the path as
+// the source.
+bool readjsonfile(const std::string& path, Json& j, std::string& problem);
+
+// Reads a whole number that fits an int into `n`; false otherwise.
+bool wholenumber(const Json& v, int& n);
+
+// Why wholenumber refused `v`: "is out of range" or "must be a whole number".
+std::string wholenumberproblem(const Json& v);
+
+// Reads an array of `n` numbers into `to`; with `probability`, a number below
+// 0 is refused. Returns "" or the problem, "FIELD: TEXT" or "FIELD[i]: TEXT".
+std::string numberlist(const Json& v, const std::string& field, int n,
+                       bool probability, double* to);
+
+// Reads the "rules" object into `rules`, defaults kept for fields it omits,
+// and checks them (checkrules). Returns "" or the problem, "rules.FIELD: TEXT".
+std::string rulesfromjson(const Json& j, DesignRules& rules);
+
+// The rules as the "rules" object, every field written.
+Json rulestojson(const DesignRules& rules);
+
+#endif  // COMBOSIM_FORMATS_JSONFILE_H_

@@ -1,0 +1,268 @@
+// next/trialfile.cc: trial files in JSON and CSV, and design files.
+#include "next/trialfile.h"
+
+#include <charconv>
+#include <filesystem>
+#include <utility>
+
+#include "next/sha256.h"
+
+namespace {
+
+// The design's fields, in the order a scenario gives them.
+constexpr const char* kCountFields[] = {"ndose1", "ndose2", "ncohort1",
+                                        "cohortsize1", "ncohort2", "cohortsize2"};
+constexpr const char* kDesignFields[] = {
+    "ndose1",     "ndose2",     "targettox",   "mineff",   "scenprior1",
+    "scenprior2", "ncohort1",   "cohortsize1", "ncohort2", "cohortsize2"};
+// A batch scenario's fields that a design file may hold and that are not used.
+constexpr const char* kScenarioFields[] = {"scentox", "sceneff", "ntrial"};
+constexpr char kRules[] = "rules";
+constexpr char kCohorts[] = "cohorts";
+constexpr const char* kCohortFields[] = {"combination", "patients", "toxicities",
+                                         "responses"};
+constexpr char kCsvHeader[] = "drug1,drug2,patients,toxicities,responses";
+constexpr const char* kCsvFields[] = {"drug1", "drug2", "patients", "toxicities",
+                                      "responses"};
+
+bool among(const std::string& key, const auto& fields) {
+  for (const char* f : fields) {
+    if (key == f) return true;
+  }
+  return false;
+}
+
+std::string cohortplace(std::size_t i) {
+  return "cohort " + std::to_string(i + 1) + ": ";
+}
+
+// The text without the spaces and tabs around it.
+std::string trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const std::size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// The text split at commas, each piece trimmed.
+std::vector<std::string> csvfields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = line.find(',', start);
+    fields.push_back(trimmed(line.substr(start, comma - start)));
+    if (comma == std::string::npos) return fields;
+    start = comma + 1;
+  }
+}
+
+// A whole decimal number that fits an int, optionally negative; "" or the
+// problem.
+std::string csvnumber(const std::string& text, int& n) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, n);
+  if (text.empty() || ptr != end) return "must be a whole number";
+  if (error == std::errc::result_out_of_range) return "is out of range";
+  if (error != std::errc()) return "must be a whole number";
+  return "";
+}
+
+}  // namespace
+
+bool iscsvtrial(const std::string& path) {
+  return std::filesystem::path(path).extension() == ".csv";
+}
+
+std::string designfromjson(const Json& j, bool alone, TrialDesign& design) {
+  if (!j.is_object()) return "must hold one JSON object";
+  for (const auto& item : j.items()) {
+    const std::string& key = item.key();
+    const bool known = among(key, kDesignFields) || key == kRules ||
+                       (alone ? among(key, kScenarioFields) : key == kCohorts);
+    if (!known) return key + ": unknown field";
+  }
+  for (const char* f : kDesignFields) {
+    if (!j.contains(f)) return std::string(f) + ": missing";
+  }
+  TrialDesign d;
+  SimulationSettings& s = d.settings;
+  int* const counts[] = {&s.ndose1,   &s.ndose2,   &s.ncohort1,
+                         &s.cohortsize1, &s.ncohort2, &s.cohortsize2};
+  for (int i = 0; i < 6; ++i) {
+    const Json& v = j[kCountFields[i]];
+    if (!wholenumber(v, *counts[i])) {
+      return std::string(kCountFields[i]) + ": " + wholenumberproblem(v);
+    }
+  }
+  const std::pair<const char*, double*> single[] = {{"targettox", &s.targettox},
+                                                    {"mineff", &s.mineff}};
+  for (const auto& [field, value] : single) {
+    if (!j[field].is_number()) return std::string(field) + ": must be a number";
+    if (j[field].get<double>() < 0) {
+      return std::string(field) + ": a probability below 0";
+    }
+    *value = j[field].get<double>();
+  }
+  // The grid's size first: the lengths of the priors follow from it.
+  if (s.ndose1 < 1 || s.ndose1 > kMaxDose || s.ndose2 < 1 || s.ndose2 > kMaxDose) {
+    return checkdesign(d);
+  }
+  std::string problem = numberlist(j["scenprior1"], "scenprior1", s.ndose1, false, d.prior1);
+  if (problem.empty()) {
+    problem = numberlist(j["scenprior2"], "scenprior2", s.ndose2, false, d.prior2);
+  }
+  if (problem.empty() && j.contains(kRules)) problem = rulesfromjson(j[kRules], d.rules);
+  if (problem.empty()) problem = checkdesign(d);
+  if (problem.empty()) design = d;
+  return problem;
+}
+
+std::string cohortsfromjson(const Json& v, std::vector<Cohort>& cohorts) {
+  if (!v.is_array()) return std::string(kCohorts) + ": must be an array of cohorts";
+  std::vector<Cohort> read;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const Json& c = v[i];
+    const std::string place = cohortplace(i);
+    if (!c.is_object()) {
+      return place + "must be an object with combination, patients, "
+                     "toxicities and responses";
+    }
+    for (const auto& item : c.items()) {
+      if (!among(item.key(), kCohortFields)) {
+        return place + item.key() + ": unknown field";
+      }
+    }
+    Cohort k;
+    const Json* combination = c.contains("combination") ? &c["combination"] : nullptr;
+    if (combination == nullptr) return place + "combination: missing";
+    int level1 = 0;
+    int level2 = 0;
+    if (!combination->is_array() || combination->size() != 2 ||
+        !wholenumber((*combination)[0], level1) ||
+        !wholenumber((*combination)[1], level2)) {
+      return place + "combination: must be [drug-1 level, drug-2 level], "
+                     "whole numbers";
+    }
+    k.at = {level1 - 1, level2 - 1};
+    const std::pair<const char*, int*> counts[] = {{"patients", &k.npat},
+                                                   {"toxicities", &k.ntox},
+                                                   {"responses", &k.nresp}};
+    for (const auto& [field, n] : counts) {
+      if (!c.contains(field)) return place + field + ": missing";
+      if (!wholenumber(c[field], *n)) {
+        return place + field + ": " + wholenumberproblem(c[field]);
+      }
+    }
+    read.push_back(k);
+  }
+  cohorts = std::move(read);
+  return "";
+}
+
+std::string cohortsfromcsv(const std::string& text, const std::string& source,
+                           std::vector<Cohort>& cohorts, std::vector<int>& lines) {
+  // A spreadsheet may begin the file with a byte order mark.
+  const std::size_t bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  std::vector<std::string> rows;
+  for (std::size_t start = bom; start <= text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    rows.push_back(text.substr(start, end - start));
+    if (!rows.back().empty() && rows.back().back() == '\r') rows.back().pop_back();
+    start = end + 1;
+  }
+  std::vector<Cohort> read;
+  std::vector<int> at;
+  bool header = false;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const int line = static_cast<int>(i) + 1;
+    if (trimmed(rows[i]).empty()) continue;
+    const std::vector<std::string> fields = csvfields(rows[i]);
+    const std::string where = source + ":" + std::to_string(line) + ": ";
+    if (!header) {
+      std::string joined;
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        joined += (f > 0 ? "," : "") + fields[f];
+      }
+      if (joined != kCsvHeader) {
+        return where + "the header must be " + std::string(kCsvHeader);
+      }
+      header = true;
+      continue;
+    }
+    const std::string place = where + cohortplace(read.size());
+    if (fields.size() != 5) {
+      return place + "expected 5 fields (" + kCsvHeader + "), found " +
+             std::to_string(fields.size());
+    }
+    int values[5];
+    for (std::size_t f = 0; f < 5; ++f) {
+      const std::string problem = csvnumber(fields[f], values[f]);
+      if (!problem.empty()) return place + kCsvFields[f] + ": " + problem;
+    }
+    Cohort k;
+    k.at = {values[0] - 1, values[1] - 1};
+    k.npat = values[2];
+    k.ntox = values[3];
+    k.nresp = values[4];
+    read.push_back(k);
+    at.push_back(line);
+  }
+  if (!header) return source + ": no header line " + std::string(kCsvHeader);
+  cohorts = std::move(read);
+  lines = std::move(at);
+  return "";
+}
+
+TrialRead readtrial(const std::string& trialpath, const std::string& designpath) {
+  TrialRead read;
+  const bool csv = iscsvtrial(trialpath);
+  if (csv && designpath.empty()) {
+    read.problem = trialpath + ": a CSV trial file needs the design: --design FILE.json";
+    return read;
+  }
+  std::string text;
+  if (!readwholefile(trialpath, text, read.problem)) return read;
+  read.inputs.push_back({"trial", trialpath, sha256hex(text)});
+
+  if (!designpath.empty()) {
+    std::string designtext;
+    Json dj;
+    if (!readwholefile(designpath, designtext, read.problem)) return read;
+    read.inputs.push_back({"design", designpath, sha256hex(designtext)});
+    if (!parsejson(designtext, designpath, dj, read.problem)) return read;
+    const std::string problem = designfromjson(dj, true, read.design);
+    if (!problem.empty()) {
+      read.problem = designpath + ": " + problem;
+      return read;
+    }
+  }
+
+  if (csv) {
+    read.problem = cohortsfromcsv(text, trialpath, read.cohorts, read.lines);
+    return read;
+  }
+  Json j;
+  if (!parsejson(text, trialpath, j, read.problem)) return read;
+  const auto fail = [&read, &trialpath](const std::string& problem) {
+    read.problem = trialpath + ": " + problem;
+    return read;
+  };
+  if (!j.is_object()) return fail("must hold one JSON object");
+  if (!designpath.empty()) {
+    // The design comes from its own file: the trial file holds the cohorts.
+    for (const auto& item : j.items()) {
+      if (item.key() != kCohorts) {
+        return fail(item.key() + ": the design is given by --design " + designpath +
+                    "; this file may hold only \"cohorts\"");
+      }
+    }
+  } else {
+    const std::string problem = designfromjson(j, false, read.design);
+    if (!problem.empty()) return fail(problem);
+  }
+  if (!j.contains(kCohorts)) return fail(std::string(kCohorts) + ": missing");
+  const std::string problem = cohortsfromjson(j[kCohorts], read.cohorts);
+  if (!problem.empty()) return fail(problem);
+  return read;
+}

@@ -1,0 +1,409 @@
+// Conduct of a real trial: trials simulated by the engine, fed back cohort by
+// cohort with the random streams where the simulation had them, give the
+// simulator's decisions; clear-cut decisions; refused cohorts.
+#include "engine/conduct.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "engine/simulate.h"
+#include "tests/settings_guard.h"
+
+namespace {
+
+// --- Replay ----------------------------------------------------------------
+
+// What a simulated trial showed at each posterior update.
+struct Update {
+  StreamState streams;  // where the update starts
+  bool phase1 = true;
+  int cohort = -1;      // the cohort just treated (index), or -1: the switch
+  std::vector<Combination> admissible;
+  std::vector<int> open;  // admopen per entry, as the last update left it
+};
+
+struct SimulatedTrial {
+  std::vector<Cohort> cohorts;
+  std::vector<Update> updates;
+  TrialOutcome outcome;
+  std::vector<int> finalopen;  // admopen after the last update
+};
+
+// Records every trial's cohorts, from the counts' growth at the current
+// combination, and the streams before every update.
+class Recorder : public Observer {
+ public:
+  bool starttrial(std::int64_t) override {
+    trials.emplace_back();
+    seen = std::make_unique<TrialState>();
+    return true;
+  }
+  void beforeupdate(const TrialState& s) override {
+    state = &s;
+    SimulatedTrial& t = trials.back();
+    Update u;
+    u.streams = savestreams();
+    u.phase1 = s.phase1;
+    if (s.ntotal > seen->ntotal) {
+      const int a = s.cur1;
+      const int b = s.cur2;
+      Cohort k{{a, b}, s.ntotal - seen->ntotal, s.ntox[a][b] - seen->ntox[a][b],
+               s.nresp[a][b] - seen->nresp[a][b]};
+      seen->ntotal = s.ntotal;
+      seen->ntox[a][b] = s.ntox[a][b];
+      seen->nresp[a][b] = s.nresp[a][b];
+      u.cohort = static_cast<int>(t.cohorts.size());
+      t.cohorts.push_back(k);
+    }
+    if (!s.phase1) {
+      for (int k = 0; k < s.nadm; ++k) {
+        u.admissible.push_back({s.adm1[k], s.adm2[k]});
+        u.open.push_back(s.admopen[k]);
+      }
+    }
+    t.updates.push_back(u);
+  }
+  void endtrial(std::int64_t, const TrialOutcome& outcome) override {
+    trials.back().outcome = outcome;
+    if (!state->phase1) {
+      for (int k = 0; k < state->nadm; ++k) {
+        trials.back().finalopen.push_back(state->admopen[k]);
+      }
+    }
+  }
+
+  std::vector<SimulatedTrial> trials;
+  const TrialState* state = nullptr;  // the engine's trial record
+  std::unique_ptr<TrialState> seen;   // counts already given to cohorts
+};
+
+std::vector<int> openof(const Decision& d) {
+  std::vector<int> open(d.admissible.size());
+  std::vector<int> byentry;
+  for (const PosteriorRow& row : d.table) {
+    if (row.entry < 0) continue;
+    if (static_cast<int>(byentry.size()) <= row.entry) byentry.resize(row.entry + 1);
+    byentry[row.entry] = row.open ? 1 : 0;
+  }
+  return byentry;
+}
+
+// Which kinds of decision the replays met, so the scenarios cover them all.
+struct Coverage {
+  std::set<std::string> seen;
+};
+
+// Feeds the trial's cohorts one by one with the recorded streams and checks
+// every decision against what the simulation did next.
+void replay(const TrialDesign& design, const SimulatedTrial& t, Coverage& met,
+            const std::string& name) {
+  UpdateStreams streams;
+  for (const Update& u : t.updates) streams.given.push_back(u.streams);
+  Conduct c = startconduct(design);
+  std::vector<int> admopen;  // after the last decision, per entry
+  for (std::size_t i = 0; i < t.cohorts.size(); ++i) {
+    SCOPED_TRACE(name + ", cohort " + std::to_string(i + 1));
+    const CohortStep step = addcohort(c, t.cohorts[i], streams);
+    ASSERT_EQ(step.problem, "");
+    EXPECT_TRUE(step.warnings.empty()) << step.warnings.front();
+    const Decision& d = step.decision;
+    // The updates this cohort's steps made: its own, and the switch's.
+    std::size_t u = 0;
+    while (t.updates[u].cohort != static_cast<int>(i)) ++u;
+    std::size_t next = u + 1;
+    if (next < t.updates.size() && t.updates[next].cohort < 0) {
+      ASSERT_TRUE(d.switched);
+      EXPECT_EQ(d.admissible, t.updates[next].admissible);
+      met.seen.insert("switch");
+      ++next;
+    } else {
+      EXPECT_FALSE(d.switched);
+    }
+    EXPECT_EQ(c.nupdate, static_cast<int>(next));
+    if (d.phase1 && !d.switched && d.stage != Stage::kEnded) {
+      met.seen.insert(d.next == d.current ? "stay"
+                      : d.branch == Branch::kEscalate ? "escalate" : "de-escalate");
+    }
+    for (const Closure& x : d.closures) met.seen.insert(x.futile ? "futile" : "unsafe");
+    if (next < t.updates.size()) {
+      // The trial went on: to the simulator's next combination, with its
+      // closures.
+      ASSERT_NE(d.stage, Stage::kEnded);
+      EXPECT_EQ(d.next, t.cohorts[i + 1].at);
+      EXPECT_EQ(d.stage == Stage::kPhase1, t.updates[next].phase1);
+      if (!t.updates[next].phase1) {
+        EXPECT_EQ(openof(d), t.updates[next].open);
+      }
+      if (d.randomised) met.seen.insert("randomise");
+    } else {
+      ASSERT_EQ(d.stage, Stage::kEnded);
+      EXPECT_EQ(d.end, t.outcome.reason);
+      if (d.end == TrialEnd::kSelected) {
+        EXPECT_EQ(d.selected, (Combination{t.outcome.sel1, t.outcome.sel2}));
+      }
+      if (d.phase2) {
+        EXPECT_EQ(openof(d), t.finalopen);
+      }
+      met.seen.insert(trialendname(d.end));
+    }
+  }
+  EXPECT_EQ(c.nupdate, static_cast<int>(t.updates.size()));
+
+  // The whole trial at once gives the same decisions.
+  ConductOptions options;
+  options.streams = streams;
+  const ConductResult whole = runconduct(design, t.cohorts, options);
+  ASSERT_EQ(whole.problem, "");
+  ASSERT_EQ(whole.history.size(), t.cohorts.size());
+  EXPECT_TRUE(sameoutcome(whole.next, c.last));
+}
+
+struct ReplayCase {
+  const char* name;
+  Scenario scenario;
+  Streams streams;
+};
+
+// A grid with every cell of the two matrices given by a function of (d1, d2).
+Scenario scenario(int j, int k, double target, double mineff, int n1, int n2,
+                  int ntrial, double (*tox)(int, int), double (*eff)(int, int)) {
+  Scenario s;
+  s.settings.ndose1 = j;
+  s.settings.ndose2 = k;
+  s.settings.targettox = target;
+  s.settings.mineff = mineff;
+  s.settings.ncohort1 = n1;
+  s.settings.cohortsize1 = 3;
+  s.settings.ncohort2 = n2;
+  s.settings.cohortsize2 = 3;
+  s.settings.ntrial = ntrial;
+  for (int a = 0; a < j; ++a) {
+    for (int b = 0; b < k; ++b) {
+      s.input.scentox[a][b] = tox(a, b);
+      s.input.sceneff[a][b] = eff(a, b);
+    }
+  }
+  for (int a = 0; a < j; ++a) s.input.scenprior1[a] = 0.05 * (a + 1);
+  for (int b = 0; b < k; ++b) s.input.scenprior2[b] = 0.05 * (b + 1);
+  return s;
+}
+
+TEST(Conduct, ReplayedTrialsMakeTheSimulatorsDecisions) {
+  SettingsGuard guard;
+  const ReplayCase cases[] = {
+      // Toxicity rising along both drugs: escalation, de-escalation, both
+      // phases, a selection.
+      {"rising 3x3",
+       scenario(3, 3, 0.3, 0.2, 6, 4, 4,
+                [](int a, int b) { return 0.12 * (a + b + 1); },
+                [](int a, int b) { return 0.15 * (a + b + 1); }),
+       Streams{}},
+      // Little response: futile closures.
+      {"futile 2x4",
+       scenario(2, 4, 0.3, 0.4, 4, 5, 3, [](int, int) { return 0.05; },
+                [](int a, int) { return a == 0 ? 0.02 : 0.6; }),
+       Streams{true, 2024, 1}},
+      // Toxic from the start: phase I stops, or phase II closes as unsafe.
+      {"toxic 2x2",
+       scenario(2, 2, 0.25, 0.2, 5, 3, 4, [](int, int) { return 0.45; },
+                [](int, int) { return 0.5; }),
+       Streams{}},
+      // No response at all: every entry closes as futile.
+      {"hopeless 1x2",
+       scenario(1, 2, 0.3, 0.3, 6, 3, 2, [](int, int) { return 0.05; },
+                [](int, int) { return 0.0; }),
+       Streams{}},
+      // No phase II cohorts: the selection right after the switch.
+      {"no phase II 2x3",
+       scenario(2, 3, 0.3, 0.2, 4, 0, 2, [](int, int) { return 0.1; },
+                [](int a, int b) { return 0.1 * (a + b + 1); }),
+       Streams{true, 7, 3}},
+  };
+  Coverage met;
+  for (const ReplayCase& c : cases) {
+    Recorder recorder;
+    const SimulationResult run = simulate(c.scenario, DesignRules{}, c.streams, &recorder);
+    ASSERT_TRUE(run.ok()) << c.name;
+    TrialDesign design;
+    design.settings = c.scenario.settings;
+    for (int d = 0; d < kMaxDose; ++d) {
+      design.prior1[d] = c.scenario.input.scenprior1[d];
+      design.prior2[d] = c.scenario.input.scenprior2[d];
+    }
+    for (std::size_t t = 0; t < recorder.trials.size(); ++t) {
+      replay(design, recorder.trials[t], met,
+             std::string(c.name) + ", trial " + std::to_string(t + 1));
+    }
+  }
+  for (const char* kind : {"escalate", "de-escalate", "stay", "switch", "futile",
+                           "unsafe", "randomise", "selected", "phase1_stopped",
+                           "all_closed"}) {
+    EXPECT_EQ(met.seen.count(kind), 1u) << "no replayed decision: " << kind;
+  }
+}
+
+// --- Clear-cut decisions -----------------------------------------------------
+
+class ConductCase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    design.settings.ndose1 = 3;
+    design.settings.ndose2 = 3;
+    design.settings.targettox = 0.3;
+    design.settings.mineff = 0.2;
+    design.settings.ncohort1 = 4;
+    design.settings.cohortsize1 = 3;
+    design.settings.ncohort2 = 3;
+    design.settings.cohortsize2 = 3;
+    for (int d = 0; d < 3; ++d) {
+      design.prior1[d] = 0.05 * (d + 1);
+      design.prior2[d] = 0.05 * (d + 1);
+    }
+    ASSERT_EQ(checkdesign(design), "");
+    options.streams = freshstreams(Streams{});
+  }
+  ConductResult run(const std::vector<Cohort>& cohorts) {
+    return runconduct(design, cohorts, options);
+  }
+
+  SettingsGuard guard;
+  TrialDesign design;
+  ConductOptions options;
+};
+
+TEST_F(ConductCase, NoToxicityInThreeAtTheLowestEscalates) {
+  const ConductResult r = run({{{0, 0}, 3, 0, 0}});
+  ASSERT_EQ(r.problem, "");
+  EXPECT_EQ(r.next.branch, Branch::kEscalate);
+  EXPECT_GT(r.next.prsafe, design.rules.escalate);
+  EXPECT_EQ(r.next.stage, Stage::kPhase1);
+  EXPECT_TRUE(r.next.next == (Combination{1, 0}) || r.next.next == (Combination{0, 1}));
+  EXPECT_EQ(r.next.ncand, 2);
+  EXPECT_EQ(r.next.table.size(), 9u);
+}
+
+TEST_F(ConductCase, SevenPatientsAtTheLowestWithManyToxicitiesStop) {
+  // Three of three: too toxic, but 3 patients are not more than 6: stay.
+  ConductResult r = run({{{0, 0}, 3, 3, 0}});
+  ASSERT_EQ(r.problem, "");
+  EXPECT_EQ(r.next.branch, Branch::kDeescalate);
+  EXPECT_EQ(r.next.ncand, 0);
+  EXPECT_EQ(r.next.stage, Stage::kPhase1);
+  EXPECT_EQ(r.next.next, (Combination{0, 0}));
+  // Four more, all toxic: 7 > 6 patients, the trial stops (a dropout-free
+  // cohort of 4 is a size warning only).
+  r = run({{{0, 0}, 3, 3, 0}, {{0, 0}, 4, 3, 0}});
+  ASSERT_EQ(r.problem, "");
+  EXPECT_EQ(r.next.stage, Stage::kEnded);
+  EXPECT_EQ(r.next.end, TrialEnd::kPhase1Stopped);
+  ASSERT_EQ(r.warnings.size(), 1u);
+  EXPECT_EQ(r.warnings[0], "cohort 2: 4 patients; the design's cohort size is 3");
+  // Nothing may follow.
+  r = run({{{0, 0}, 3, 3, 0}, {{0, 0}, 4, 3, 0}, {{0, 0}, 3, 0, 0}});
+  EXPECT_EQ(r.problem,
+            "cohort 3: the design stopped the trial after cohort 2: phase I "
+            "stopped at the lowest combination");
+  EXPECT_EQ(r.cohort, 3);
+}
+
+TEST_F(ConductCase, AClosedCombinationNeverReceivesTheNextCohort) {
+  // Phase I safe everywhere; (1, 1) has 9 patients and no response, so the
+  // switch closes it as futile.
+  const std::vector<Cohort> cohorts = {{{0, 0}, 3, 0, 0}, {{0, 0}, 3, 0, 0},
+                                       {{0, 0}, 3, 0, 0}, {{1, 0}, 3, 0, 3}};
+  options.replicates = 40;
+  const ConductResult r = run(cohorts);
+  ASSERT_EQ(r.problem, "");
+  ASSERT_TRUE(r.next.switched);
+  ASSERT_EQ(r.closures.size(), 1u);
+  EXPECT_EQ(r.closures[0].at, (Combination{0, 0}));
+  EXPECT_TRUE(r.closures[0].futile);
+  EXPECT_EQ(r.next.probs[r.closures[0].entry], 0.0);
+  EXPECT_NE(r.next.next, (Combination{0, 0}));
+  int total = 0;
+  for (const OutcomeCount& o : r.stability.outcomes) {
+    total += o.count;
+    EXPECT_NE(o.decision.next, (Combination{0, 0}));
+    ASSERT_EQ(o.decision.closures.size(), 1u);
+  }
+  EXPECT_EQ(total, 40);
+  EXPECT_GT(r.stability.outcomes.size(), 1u);  // the draw does vary
+  // A later cohort there anyway is a warning, and the entry stays closed.
+  std::vector<Cohort> more = cohorts;
+  more.push_back({{0, 0}, 3, 3, 3});
+  options.replicates = 0;
+  const ConductResult later = run(more);
+  ASSERT_EQ(later.problem, "");
+  // Cohorts 2 and 3 stayed where the design escalated; cohort 5 is at (1, 1).
+  ASSERT_EQ(later.warnings.size(), 3u);
+  EXPECT_EQ(later.warnings[2].rfind(
+                "cohort 5: treated at (1, 1), which was closed after cohort 4; "
+                "the design chose ", 0),
+            0u);
+  EXPECT_FALSE(later.next.table[0].open);
+}
+
+TEST_F(ConductCase, TheSameInputGivesTheSameAnswerAndSeedsDiffer) {
+  const std::vector<Cohort> cohorts = {{{0, 0}, 3, 0, 1}, {{1, 0}, 3, 1, 0}};
+  const ConductResult a = run(cohorts);
+  const ConductResult b = run(cohorts);
+  EXPECT_EQ(a.next.prsafe, b.next.prsafe);
+  options.streams = freshstreams(Streams{true, 11, 1});
+  const ConductResult c = run(cohorts);
+  EXPECT_NE(a.next.prsafe, c.next.prsafe);
+  // Replicate r runs on (S, r + 1): with S = 11, replicate 0 is the run
+  // itself.
+  options.replicates = 1;
+  options.seed = 11;
+  const ConductResult d = run(cohorts);
+  ASSERT_EQ(d.stability.spreads.size(), 1u);
+  EXPECT_EQ(d.stability.spreads[0].mean, c.next.prsafe);
+}
+
+TEST_F(ConductCase, RefusedCohortsNameTheCohortAndField) {
+  const Cohort good{{0, 0}, 3, 0, 0};
+  struct Case {
+    Cohort bad;
+    const char* problem;
+  } const cases[] = {
+      {{{0, 0}, 3, 4, 0}, "cohort 2: toxicities: 4 is more than the 3 patients"},
+      {{{0, 0}, 3, 0, 5}, "cohort 2: responses: 5 is more than the 3 patients"},
+      {{{0, 0}, 3, -1, 0}, "cohort 2: toxicities: must not be negative"},
+      {{{0, 0}, 3, 0, -2}, "cohort 2: responses: must not be negative"},
+      {{{0, 0}, -3, 0, 0}, "cohort 2: patients: must be at least 1"},
+      {{{0, 0}, 1001, 0, 0}, "cohort 2: patients: must be at most 1000"},
+      {{{3, 0}, 3, 0, 0}, "cohort 2: combination: (4, 1) is outside the 3 by 3 grid"},
+      {{{0, -1}, 3, 0, 0}, "cohort 2: combination: (1, 0) is outside the 3 by 3 grid"},
+  };
+  for (const Case& c : cases) {
+    const ConductResult r = run({good, c.bad});
+    EXPECT_EQ(r.problem, c.problem);
+    EXPECT_EQ(r.cohort, 2);
+  }
+  // Eight cohorts: the design has seven.
+  std::vector<Cohort> many(8, Cohort{{0, 0}, 3, 0, 0});
+  EXPECT_EQ(run(many).problem,
+            "cohort 8: the design has 7 cohorts (4 in phase I, 3 in phase II)");
+  many.pop_back();
+  const ConductResult all = run(many);
+  ASSERT_EQ(all.problem, "");
+  EXPECT_EQ(all.next.stage, Stage::kEnded);
+}
+
+TEST(ConductDesign, ProblemsNameTheField) {
+  TrialDesign d;
+  d.settings = {3, 3, 0.3, 0.2, 4, 3, 3, 3, 0, "./"};
+  for (int i = 0; i < 3; ++i) d.prior1[i] = d.prior2[i] = 0.1;
+  EXPECT_EQ(checkdesign(d), "");
+  d.prior2[2] = 1;
+  EXPECT_EQ(checkdesign(d),
+            "scenprior2[2]: The prior estimate of toxicity probability must lie "
+            "strictly between 0 and 1");
+  d.prior2[2] = 0.1;
+  d.rules.escalate = 0.3;
+  EXPECT_EQ(checkdesign(d), "rules.deescalate: must be below escalate");
+}
+
+}  // namespace
