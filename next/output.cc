@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
 
 #ifndef COMBOSIM_VERSION
 #error "COMBOSIM_VERSION must be defined by the build"
@@ -454,6 +453,9 @@ void writetext(std::ostream& out, const NextReport& r) {
   }
 
   const Stability& st = res.stability;
+  if (r.replicates > 0 && r.cohorts.empty()) {
+    out << "\nstability: no posterior update to recompute before the first cohort\n";
+  }
   if (st.replicates > 0) {
     out << "\nstability over " << st.replicates
         << " replicates of this decision, replicate r on the seeded streams ("
@@ -461,6 +463,9 @@ void writetext(std::ostream& out, const NextReport& r) {
     for (const OutcomeCount& o : st.outcomes) {
       out << "  " << outcomelabel(o.decision) << ": " << o.count << " of "
           << st.replicates << '\n';
+    }
+    if (st.spreads.empty()) {
+      out << "  no posterior probability was compared with a threshold\n";
     }
     for (const Spread& x : st.spreads) {
       out << "  " << spreadwords(x, design) << ": mean " << prob(x.mean) << ", sd "

@@ -20,6 +20,7 @@ struct NextReport {
   TrialDesign design;
   Streams streams;              // where every update starts: fixed, or seeded
   std::vector<Cohort> cohorts;
+  int replicates = 0;           // asked for
   ConductResult result;         // REQUIRES: result.problem is empty
 };
 

@@ -29,6 +29,7 @@ int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
   report.design = read.design;
   report.streams = options.streams;
   report.cohorts = read.cohorts;
+  report.replicates = options.replicates;
   report.result = runconduct(read.design, read.cohorts, conduct);
   const ConductResult& result = report.result;
   if (!result.problem.empty()) {

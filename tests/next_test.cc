@@ -1,0 +1,288 @@
+// combosim-next: the digest, trial files in JSON and CSV (problems named by
+// line, cohort and field), and the built program run as a user runs it: the
+// library's numbers exactly, JSON and CSV alike, exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "engine/conduct.h"
+#include "next/sha256.h"
+#include "next/trialfile.h"
+#include "tests/program_runner.h"
+#include "tests/settings_guard.h"
+
+namespace {
+
+using namespace programrunner;
+
+// --- The digest ------------------------------------------------------------
+
+// The SHA-256 of `text` by the system's sha256sum.
+std::string systemsha256(const std::string& text) {
+  ScratchDir dir;
+  const fs::path file = dir.path() / "bytes";
+  std::ofstream(file, std::ios::binary) << text;
+  FILE* pipe = popen(("sha256sum " + shellquote(file.string())).c_str(), "r");
+  char digest[65] = {};
+  const std::size_t n = pipe != nullptr ? std::fread(digest, 1, 64, pipe) : 0;
+  if (pipe != nullptr) pclose(pipe);
+  return std::string(digest, n);
+}
+
+TEST(Sha256, PublishedVectorsAndEveryPaddingCase) {
+  // FIPS 180-4 examples: one block, two blocks, and the empty message.
+  EXPECT_EQ(sha256hex("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(sha256hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(sha256hex(""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  // The length field fits the last block up to 55 bytes, not from 56; whole
+  // blocks at 64.
+  for (std::size_t n : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 1000u}) {
+    std::string text(n, 'x');
+    for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>(i * 37 % 256);
+    EXPECT_EQ(sha256hex(text), systemsha256(text)) << n << " bytes";
+  }
+}
+
+// --- Trial files -------------------------------------------------------------
+
+const char kDesign[] =
+    R"("ndose1": 2, "ndose2": 2, "targettox": 0.3, "mineff": 0.2,
+       "scenprior1": [0.1, 0.2], "scenprior2": [0.1, 0.2], "ncohort1": 3,
+       "cohortsize1": 3, "ncohort2": 2, "cohortsize2": 3)";
+
+Json parsed(const std::string& text) {
+  Json j;
+  std::string problem;
+  EXPECT_TRUE(parsejson(text, "t.json", j, problem)) << problem;
+  return j;
+}
+
+TEST(TrialFile, CsvReadsSpreadsheetFormsAndNamesLineCohortAndField) {
+  std::vector<Cohort> cohorts;
+  std::vector<int> lines;
+  EXPECT_EQ(cohortsfromcsv("\xEF\xBB\xBF" "drug1, drug2,patients,toxicities,responses\r\n"
+                           "1,1,3,0,1\r\n\r\n 2 ,1,2,1,0\r\n",
+                           "t.csv", cohorts, lines),
+            "");
+  ASSERT_EQ(cohorts.size(), 2u);
+  EXPECT_EQ(cohorts[1].at, (Combination{1, 0}));
+  EXPECT_EQ(cohorts[1].npat, 2);
+  EXPECT_EQ(cohorts[1].ntox, 1);
+  EXPECT_EQ(lines, (std::vector<int>{2, 4}));
+
+  const std::string header = "drug1,drug2,patients,toxicities,responses\n";
+  struct Case {
+    std::string text;
+    const char* problem;
+  } const cases[] = {
+      {"", "t.csv: no header line drug1,drug2,patients,toxicities,responses"},
+      {"d1,d2,n,x,y\n1,1,3,0,0\n",
+       "t.csv:1: the header must be drug1,drug2,patients,toxicities,responses"},
+      {header + "1,1,3,0,0\n1,2,3,0\n",
+       "t.csv:3: cohort 2: expected 5 fields "
+       "(drug1,drug2,patients,toxicities,responses), found 4"},
+      {header + "1,1,3,x,0\n", "t.csv:2: cohort 1: toxicities: must be a whole number"},
+      {header + "1,1,3,0,1.5\n", "t.csv:2: cohort 1: responses: must be a whole number"},
+      {header + "1,1,,0,0\n", "t.csv:2: cohort 1: patients: must be a whole number"},
+      {header + "1,99999999999,3,0,0\n", "t.csv:2: cohort 1: drug2: is out of range"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cohortsfromcsv(c.text, "t.csv", cohorts, lines), c.problem) << c.text;
+  }
+}
+
+TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
+  const std::string cohort = R"({"combination": [1, 1], "patients": 3, "toxicities": 0, "responses": 0})";
+  struct Case {
+    std::string text;
+    const char* problem;
+  } const cases[] = {
+      {std::string("{") + kDesign + "}", "cohorts: missing"},
+      {"{" + std::string(kDesign) + R"(, "cohort": []})", "cohort: unknown field"},
+      {R"({"ndose1": 2, "cohorts": []})", "ndose2: missing"},
+      {"{" + std::string(kDesign) + R"(, "cohorts": {}})",
+       "cohorts: must be an array of cohorts"},
+      {"{" + std::string(kDesign) + R"(, "cohorts": [)" + cohort +
+           R"(, {"combination": [1, 1], "patients": 3, "toxicities": 0}]})",
+       "cohort 2: responses: missing"},
+      {"{" + std::string(kDesign) + R"(, "cohorts": [{"combination": [1], "patients": 3,
+           "toxicities": 0, "responses": 0}]})",
+       "cohort 1: combination: must be [drug-1 level, drug-2 level], whole numbers"},
+      {"{" + std::string(kDesign) + R"(, "cohorts": [{"combination": [1, 1],
+           "patients": 3, "toxicities": 0.5, "responses": 0}]})",
+       "cohort 1: toxicities: must be a whole number"},
+      {"{" + std::string(kDesign) + R"(, "cohorts": [{"combination": [1, 1],
+           "patients": 3, "toxicities": 0, "responses": 0, "dose": 1}]})",
+       "cohort 1: dose: unknown field"},
+      {R"({"ndose1": 2, "ndose2": 2, "targettox": 0.3, "mineff": 0.2,
+           "scenprior1": [0.1, 0.2], "scenprior2": [0.1], "ncohort1": 3,
+           "cohortsize1": 3, "ncohort2": 2, "cohortsize2": 3, "cohorts": []})",
+       "scenprior2: must be an array of 2 numbers"},
+      {"{" + std::string(kDesign) + R"(, "rules": {"escalate": 2}, "cohorts": []})",
+       "rules.escalate: must lie strictly between 0 and 1"},
+  };
+  for (const Case& c : cases) {
+    const Json j = parsed(c.text);
+    TrialDesign design;
+    std::vector<Cohort> cohorts;
+    std::string problem = designfromjson(j, false, design);
+    if (problem.empty()) {
+      problem = j.contains("cohorts") ? cohortsfromjson(j["cohorts"], cohorts)
+                                      : "cohorts: missing";
+    }
+    EXPECT_EQ(problem, c.problem) << c.text;
+  }
+  // A design file may be a batch scenario, but holds no cohorts.
+  TrialDesign design;
+  EXPECT_EQ(designfromjson(parsed("{" + std::string(kDesign) +
+                                  R"(, "scentox": [[0.1, 0.2], [0.2, 0.3]], "ntrial": 5})"),
+                           true, design),
+            "");
+  EXPECT_EQ(design.settings.ncohort1, 3);
+  EXPECT_EQ(designfromjson(parsed("{" + std::string(kDesign) + R"(, "cohorts": []})"),
+                           true, design),
+            "cohorts: unknown field");
+}
+
+TEST(TrialFile, FilesAndTheirDesign) {
+  ScratchDir dir;
+  const auto write = [&dir](const char* name, const std::string& text) {
+    std::ofstream(dir.path() / name, std::ios::binary) << text;
+    return (dir.path() / name).string();
+  };
+  const std::string csv = write("t.csv", "drug1,drug2,patients,toxicities,responses\n1,1,3,0,0\n");
+  const std::string design = write("d.json", std::string("{") + kDesign + "}");
+  const std::string twice = write("twice.json", std::string("{") + kDesign + R"(, "ndose1": 3})");
+  const std::string both = write("both.json", std::string("{") + kDesign + R"(, "cohorts": []})");
+
+  TrialRead read = readtrial(csv, design);
+  ASSERT_EQ(read.problem, "");
+  ASSERT_EQ(read.inputs.size(), 2u);
+  EXPECT_EQ(read.inputs[0].sha256, systemsha256(readfile(csv)));
+  EXPECT_EQ(read.inputs[1].role, "design");
+  EXPECT_EQ(read.cohorts.size(), 1u);
+
+  EXPECT_EQ(readtrial(csv, "").problem,
+            csv + ": a CSV trial file needs the design: --design FILE.json");
+  EXPECT_EQ(readtrial(twice, "").problem, twice + ": ndose1: given more than once");
+  EXPECT_EQ(readtrial(both, design).problem,
+            both + ": ndose1: the design is given by --design " + design +
+                "; this file may hold only \"cohorts\"");
+  EXPECT_EQ(readtrial(csv, (dir.path() / "none.json").string()).problem,
+            (dir.path() / "none.json").string() +
+                ": cannot be read: No such file or directory");
+}
+
+// --- The program ---------------------------------------------------------------
+
+struct NextRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs combosim-next with `args` from the top of the repository.
+NextRun runnext(const std::string& args) {
+  ScratchDir dir;
+  const fs::path out = dir.path() / "out";
+  const fs::path err = dir.path() / "err";
+  const std::string command = "cd " + shellquote(COMBOSIM_SOURCE_DIR) + " && " +
+                              shellquote(COMBOSIM_NEXT_EXE) + " " + args + " > " +
+                              shellquote(out.string()) + " 2> " +
+                              shellquote(err.string()) + " < /dev/null";
+  const int wait = std::system(command.c_str());
+  NextRun run;
+  if (wait != -1 && WIFEXITED(wait)) run.status = WEXITSTATUS(wait);
+  run.out = readfile(out);
+  run.err = readfile(err);
+  return run;
+}
+
+TEST(NextProgram, PrintsTheLibrarysNumbersForJsonAndCsvAlike) {
+  const NextRun json = runnext("--json examples/trial_phase2.json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json j = Json::parse(json.out);
+  EXPECT_EQ(j["inputs"][0]["sha256"], sha256hex(readfile(sourcefile("examples/trial_phase2.json"))));
+
+  // The same trial in process, on the same streams.
+  SettingsGuard guard;
+  const TrialRead read = readtrial(sourcefile("examples/trial_phase2.json").string(), "");
+  ASSERT_EQ(read.problem, "");
+  ConductOptions options;
+  options.streams = freshstreams(Streams{});
+  const ConductResult r = runconduct(read.design, read.cohorts, options);
+  ASSERT_EQ(r.problem, "");
+  ASSERT_TRUE(r.next.randomised);
+  EXPECT_EQ(j["randomisation"]["u"].get<double>(), r.next.u);
+  ASSERT_EQ(j["posterior"].size(), r.next.table.size());
+  for (std::size_t i = 0; i < r.next.table.size(); ++i) {
+    const PosteriorRow& row = r.next.table[i];
+    EXPECT_EQ(j["posterior"][i]["pr_toxicity_below_target"].get<double>(), row.prsafe);
+    EXPECT_EQ(j["posterior"][i]["mean_toxicity"].get<double>(), row.meantox);
+    if (row.entry >= 0) {
+      EXPECT_EQ(j["posterior"][i]["pr_response_above_mineff"].get<double>(), row.preff);
+    }
+  }
+  EXPECT_EQ(j["warnings"], Json::array({"cohort 7: 2 patients; the design's cohort size is 3"}));
+
+  // The CSV with its design file: the same state and decision.
+  const NextRun csv =
+      runnext("--json --design examples/trial_design.json examples/trial_phase2.csv");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const Json c = Json::parse(csv.out);
+  for (const char* key : {"cohorts", "state", "posterior", "decision", "randomisation"}) {
+    EXPECT_EQ(c[key], j[key]) << key;
+  }
+}
+
+TEST(NextProgram, TextShowsTheRecordsTheDecisionAndItsStability) {
+  const NextRun run = runnext("--seed 3 --replicates 5 examples/trial_phase1.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string digest = sha256hex(readfile(sourcefile("examples/trial_phase1.json")));
+  EXPECT_EQ(run.out.rfind("combosim-next 0.1.0\ntrial file: examples/trial_phase1.json (sha256 " +
+                              digest + ")\n",
+                          0),
+            0u);
+  EXPECT_NE(run.out.find("random numbers: every posterior update starts afresh on "
+                         "the seeded streams (3, 1)\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("\ndecision after cohort 4:\n  "), std::string::npos);
+  EXPECT_NE(run.out.find("\nstability over 5 replicates of this decision, replicate r "
+                         "on the seeded streams (3, r), r = 1 to 5:\n"),
+            std::string::npos);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* err;  // the whole standard error, or "" for CLI11's own words
+  } const cases[] = {
+      {"examples/trial_phase2.csv", 1,
+       "combosim-next: examples/trial_phase2.csv: a CSV trial file needs the "
+       "design: --design FILE.json\n"},
+      {"--design examples/trial_design.json tests/fixtures/next_badcohort.csv", 1,
+       "combosim-next: tests/fixtures/next_badcohort.csv:4: cohort 3: "
+       "toxicities: 4 is more than the 3 patients\n"},
+      {"examples/nothing.json", 1,
+       "combosim-next: examples/nothing.json: cannot be read: No such file or "
+       "directory\n"},
+      {"--seed -1 examples/trial_phase1.json", 2, ""},
+      {"--replicates -2 examples/trial_phase1.json", 2, ""},
+      {"", 2, ""},
+  };
+  for (const Case& c : cases) {
+    const NextRun run = runnext(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args;
+    EXPECT_EQ(run.out, "") << c.args;
+    if (*c.err != '\0') {
+      EXPECT_EQ(run.err, c.err) << c.args;
+    }
+  }
+}
+
+}  // namespace
