@@ -10,15 +10,8 @@
 #include "batch/scenariofile.h"
 
 #include <cctype>
-#include <cerrno>
-#include <charconv>
-#include <climits>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <set>
 #include <sstream>
 #include <streambuf>
 #include <tuple>
