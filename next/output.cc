@@ -465,7 +465,9 @@ void writetext(std::ostream& out, const NextReport& r) {
           << st.replicates << '\n';
     }
     if (st.spreads.empty()) {
-      out << "  no posterior probability was compared with a threshold\n";
+      out << "  no rule compared a posterior probability with a threshold: no "
+             "open combination has more than "
+          << rules.minpatients << " patients\n";
     }
     for (const Spread& x : st.spreads) {
       out << "  " << spreadwords(x, design) << ": mean " << prob(x.mean) << ", sd "
