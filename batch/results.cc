@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/oc.h"
 #include "engine/simulate.h"
 #include "formats/report.h"
 
@@ -153,6 +155,20 @@ bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
          o.minpatients <= o.maxpatients;
 }
 
+// The operating characteristics of `r`, by name; null for a figure that
+// needs two trials when there is one.
+Json ocjson(const BatchResult& r) {
+  Json j = Json::object();
+  for (const OcFigure& f : ocfigures(resultoc(r))) {
+    if (f.integer) {
+      j[f.name] = static_cast<std::int64_t>(f.value);
+    } else {
+      j[f.name] = std::isnan(f.value) ? Json(nullptr) : Json(f.value);
+    }
+  }
+  return j;
+}
+
 std::string shardlist(const std::vector<int>& shards) {
   std::string text;
   for (std::size_t i = 0; i < shards.size(); ++i) {
@@ -284,7 +300,7 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
 }
 
 void writetrialsheader(std::ostream& os) {
-  os << "trial,selected,reason,patients,toxicities,responses\n";
+  os << "trial,selected,reason,patients,toxicities,responses,overtoxic\n";
 }
 
 void writetrialrow(std::ostream& os, std::int64_t trial,
@@ -292,7 +308,8 @@ void writetrialrow(std::ostream& os, std::int64_t trial,
   os << trial << ',';
   if (outcome.sel1 >= 0) os << '"' << outcome.sel1 + 1 << ',' << outcome.sel2 + 1 << '"';
   os << ',' << trialendname(outcome.reason) << ',' << outcome.patients << ','
-     << outcome.toxicities << ',' << outcome.responses << '\n';
+     << outcome.toxicities << ',' << outcome.responses << ','
+     << outcome.overtoxic << '\n';
 }
 
 void writereporttext(std::ostream& os, const BatchResult& r) {
@@ -333,6 +350,7 @@ Json resulttojson(const BatchResult& r) {
   j["averages"]["responses"] = averagejson(r, r.acc.sumresp, 1);
   j["selectionpercent"] = averagejson(r, r.acc.nselect, 100);
   j["inconclusivepercent"] = exactinconclusive(r);
+  j["oc"] = ocjson(r);
   j["cpuseconds"] = r.cpuseconds;
   return j;
 }
@@ -494,6 +512,51 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(r.rules.futility) << ',' << r.rules.minpatients << '\n';
     }
   }
+}
+
+OperatingCharacteristics resultoc(const BatchResult& r) {
+  return operatingcharacteristics(r.settings, r.input, r.acc, r.outcomes);
+}
+
+void writeocheader(std::ostream& os) {
+  os << "scenario";
+  for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) os << ',' << f.name;
+  os << ",trials,generator,seed,nshard,targettox,mineff,escalate,deescalate,"
+        "admissible,safety,futility,minpatients\n";
+}
+
+void writeocrow(std::ostream& os, const BatchResult& r) {
+  os << csvfield(r.name);
+  for (const OcFigure& f : ocfigures(resultoc(r))) {
+    os << ',';
+    if (f.integer) {
+      os << static_cast<std::int64_t>(f.value);
+    } else if (!std::isnan(f.value)) {
+      os << numbertext(f.value);
+    }
+  }
+  os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
+     << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
+     << r.nshard << ',' << numbertext(r.settings.targettox) << ','
+     << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
+     << ',' << numbertext(r.rules.deescalate) << ','
+     << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
+     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
+     << '\n';
+}
+
+HtmlScenario htmlscenario(const BatchResult& r) {
+  HtmlScenario h;
+  h.name = r.name;
+  h.settings = r.settings;
+  h.settings.ntrial = r.ntrial;
+  h.input = r.input;
+  h.rules = r.rules;
+  h.acc = r.acc;
+  h.outcomes = r.outcomes;
+  h.random = describerandom(r);
+  h.version = COMBOSIM_VERSION;
+  return h;
 }
 
 std::string mergeresults(const std::vector<BatchResult>& parts,

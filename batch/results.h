@@ -20,7 +20,9 @@
 
 #include "batch/scenariofile.h"
 #include "design/rules.h"
+#include "engine/oc.h"
 #include "engine/outcome.h"
+#include "formats/htmlreport.h"
 #include "records/trialstate.h"
 
 // Which generators stood behind the random streams.
@@ -84,7 +86,10 @@ using TrialFn = std::function<void(std::int64_t trial, const TrialOutcome&)>;
 std::string simulate(BatchResult& r, const ProgressFn& progress,
                      const TrialFn& trial = nullptr);
 
-// The header line of NAME.trials.csv, and the row of one trial.
+// The header line of NAME.trials.csv, and the row of one trial: its number,
+// the selected combination ("d1,d2", levels from 1; empty for none), the
+// reason it ended, and its patients, toxicities, responses and patients
+// treated at overly toxic combinations.
 void writetrialsheader(std::ostream& os);
 void writetrialrow(std::ostream& os, std::int64_t trial,
                    const TrialOutcome& outcome);
@@ -103,7 +108,9 @@ void writereporttext(std::ostream& os, const BatchResult& r);
 // The result as a JSON object: the scenario (in the scenario file form, with
 // its rules), the generators and parts, the sums (per combination, and of the
 // trials' outcomes), per-combination averages and percentages, the exact
-// inconclusive percentage, processor time and program version.
+// inconclusive percentage, the operating characteristics ("oc", by the names
+// of ocfigures(); null for a figure that needs two trials when there is one),
+// processor time and program version.
 Json resulttojson(const BatchResult& r);
 
 // Reads a result written by resulttojson() of this program version back,
@@ -116,6 +123,19 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
 // scenario's targettox, mineff and rules.
 void writesummaryheader(std::ostream& os);
 void writesummaryrows(std::ostream& os, const BatchResult& r);
+
+// The operating characteristics of the trials summed in `r`.
+// REQUIRES: r.ntrial >= 1.
+OperatingCharacteristics resultoc(const BatchResult& r);
+
+// The header line of oc.csv, and the row of one result: the scenario's name,
+// every figure of ocfigures() (empty where it is not a number), then the
+// trials, generator, seed, number of shards, targettox, mineff and rules.
+void writeocheader(std::ostream& os);
+void writeocrow(std::ostream& os, const BatchResult& r);
+
+// What the HTML report shows of `r`.
+HtmlScenario htmlscenario(const BatchResult& r);
 
 // Adds up `parts` of one scenario into `merged`. They must hold the same
 // scenario, rules, generators and number of parts, and between them every

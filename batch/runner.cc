@@ -384,15 +384,36 @@ void writtenline(std::ostream& out, const BatchResult& r,
       << outputpath(outdir, stem + ".json") << std::endl;
 }
 
-// Writes summary.csv, or summary`infix`.csv, from `results`. Returns "" or the
+// Writes the run's files from `results`: summary.csv, or summary`infix`.csv
+// for one part, and for a whole run (no infix) oc.csv and report.html too.
+// Prints a line naming each file written on `out`. Returns "" or the
 // problem.
-std::string writesummary(const std::vector<BatchResult>& results,
-                         const std::string& outdir, const std::string& infix) {
-  std::ostringstream csv;
-  writesummaryheader(csv);
-  for (const BatchResult& r : results) writesummaryrows(csv, r);
-  return writefileatomically(outputpath(outdir, "summary" + infix + ".csv"),
-                             csv.str());
+std::string writerunfiles(const std::vector<BatchResult>& results,
+                          const std::string& outdir, const std::string& infix,
+                          std::ostream& out) {
+  std::ostringstream summary;
+  writesummaryheader(summary);
+  for (const BatchResult& r : results) writesummaryrows(summary, r);
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"summary" + infix + ".csv", summary.str()}};
+  if (infix.empty()) {
+    std::ostringstream oc;
+    writeocheader(oc);
+    std::vector<HtmlScenario> pages;
+    for (const BatchResult& r : results) {
+      writeocrow(oc, r);
+      pages.push_back(htmlscenario(r));
+    }
+    files.push_back({"oc.csv", oc.str()});
+    files.push_back({"report.html", htmlreport(pages)});
+  }
+  for (const auto& [file, text] : files) {
+    const std::string path = outputpath(outdir, file);
+    const std::string problem = writefileatomically(path, text);
+    if (!problem.empty()) return problem;
+    out << file.substr(0, file.find('.')) << ": " << path << std::endl;
+  }
+  return "";
 }
 
 // Makes `outdir` if needed. Returns "" or the problem.
@@ -503,13 +524,11 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
       options.shard > 0 ? ".shard-" + std::to_string(options.shard) + "-of-" +
                               std::to_string(options.nshard)
                         : "";
-  const std::string problem = writesummary(results, options.outdir, infix);
+  const std::string problem = writerunfiles(results, options.outdir, infix, out);
   if (!problem.empty()) {
     err << "combosim-batch: " << problem << std::endl;
     return kBatchFailed;
   }
-  out << "summary: " << outputpath(options.outdir, "summary" + infix + ".csv")
-      << std::endl;
   return failed ? kBatchFailed : kBatchOk;
 }
 
@@ -570,11 +589,10 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
     writtenline(out, merged, outdir);
     results.push_back(merged);
   }
-  const std::string problem = writesummary(results, outdir, "");
+  const std::string problem = writerunfiles(results, outdir, "", out);
   if (!problem.empty()) {
     err << "combosim-batch: " << problem << std::endl;
     return kBatchFailed;
   }
-  out << "summary: " << outputpath(outdir, "summary.csv") << std::endl;
   return failed ? kBatchFailed : kBatchOk;
 }

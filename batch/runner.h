@@ -39,14 +39,15 @@ int availablecores();
 // Runs the scenarios of `options`: per scenario NAME.txt and NAME.json (with
 // .shard-K-of-N before the extension for one part), and NAME.trials.csv with
 // options.trials, then summary.csv (with the same infix) in the output
-// directory. Prints one line per scenario
+// directory, and for a run of every part oc.csv and report.html beside it. Prints one line per scenario
 // written on `out`; on `err`, one line per scenario that could not be read or
 // run, and notes on answers the dialogue read again. Shows progress on the
 // standard error while it is a terminal. Returns a BatchExit.
 int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
 
 // Adds up the shard files `files` (NAME.shard-K-of-N.json), scenario by
-// scenario, and writes NAME.txt, NAME.json and summary.csv into `outdir`.
+// scenario, and writes NAME.txt, NAME.json, summary.csv, oc.csv and
+// report.html into `outdir`.
 // When every part of a scenario has its NAME.shard-K-of-N.trials.csv beside
 // its JSON file, they are joined in trial order into NAME.trials.csv.
 // Prints one line per scenario written on `out` and one per problem on

@@ -424,7 +424,8 @@ TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
             "out/batch_small.json\n"
             "batch_small_json: 3 trials, 0.00% inconclusive: "
             "out/batch_small_json.txt out/batch_small_json.json\n"
-            "summary: out/summary.csv\n");
+            "summary: out/summary.csv\noc: out/oc.csv\n"
+            "report: out/report.html\n");
 }
 
 TEST(BatchProgram, ParallelRunEqualsSerialRun) {
@@ -584,7 +585,8 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
                            "larger than 1\n"));
   EXPECT_EQ(run.out,
             "batch_small: 3 trials, 0.00% inconclusive: out/batch_small.txt "
-            "out/batch_small.json\nsummary: out/summary.csv\n");
+            "out/batch_small.json\nsummary: out/summary.csv\n"
+            "oc: out/oc.csv\nreport: out/report.html\n");
   for (const char* stem : {"batch_letters", "batch_malformed", "missing", "batch_toxrange"}) {
     EXPECT_FALSE(fs::exists(dir.path() / "out" / (stem + std::string(".json")))) << stem;
   }

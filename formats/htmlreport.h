@@ -1,0 +1,50 @@
+// formats/htmlreport.h: the visual report of a run, one self-contained HTML
+// page (inline SVG and CSS, no script, nothing fetched from elsewhere) that
+// opens from disk.
+//
+// Per scenario, three heat maps laid out like the console report's grids
+// (highest drug-2 level on top, drug-1 levels left to right): selection %,
+// mean patients per trial and observed toxicity rate per combination, each
+// cell with its value and the truth (toxicity / response), target,
+// acceptable and overly toxic cells marked as a legend explains, on a
+// single-hue scale that reads in greyscale. Then the operating
+// characteristics of every scenario side by side with their standard
+// errors, and each scenario's rules, trials, generators and program version.
+//
+// Marked up for readers and for checks alike: each heat-map cell is
+//   <g class="cell" data-map="selection|patients|toxrate" data-d1="1"
+//      data-d2="3"> <title>exact value...</title> <rect fill="#rrggbb">
+//      <text class="value">12.3</text> <text class="truth">0.1 / 0.3</text>
+// and each metric of the side-by-side table a <td data-key="correct">.
+#ifndef COMBOSIM_FORMATS_HTMLREPORT_H_
+#define COMBOSIM_FORMATS_HTMLREPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "design/rules.h"
+#include "engine/outcome.h"
+#include "records/trialstate.h"
+
+// What the page shows of one scenario.
+struct HtmlScenario {
+  std::string name;
+  SimulationSettings settings;  // the grid, targettox, mineff and cohorts
+  ScenarioInput input;          // the truth
+  DesignRules rules;
+  Accumulators acc;             // sums per combination over the trials
+  OutcomeSums outcomes;         // the trials' outcomes; ntrial >= 1
+  std::string random;           // the generators and seed, in words
+  std::string version;          // the program version that ran it
+};
+
+// The page for `scenarios`, in the order given. An empty list gives a page
+// that says no scenario was written.
+std::string htmlreport(const std::vector<HtmlScenario>& scenarios);
+
+// The colour of the report's scale at t in [0, 1] (clamped), "#rrggbb":
+// one hue from near white (0) to dark blue (1), lightness falling evenly.
+std::string scalecolour(double t);
+
+#endif  // COMBOSIM_FORMATS_HTMLREPORT_H_
