@@ -60,11 +60,12 @@ fuzz:
 	  -dict=fuzz/dialogue.dict \
 	  -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
 
-# Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, but
+# the browser's (label "browser": Chromium is not built with them).
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOMBOSIM_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE '^(r|slurm|parallel)$$'
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE '^(r|slurm|parallel|browser)$$'
 
 # One small scenario under valgrind's memcheck; any error fails.
 valgrind: build
@@ -80,6 +81,8 @@ valgrind: build
 # `build`, and with it every target that builds, runs this first.
 DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev \
   slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-testthat
+# The visual report's browser test and `make report-demo`.
+DEPS += chromium libpng-dev
 .PHONY: deps
 deps:
 	@command -v dpkg >/dev/null || { echo "deps: no dpkg here; install by hand: $(DEPS)"; exit 0; }; \
@@ -106,3 +109,14 @@ r: deps
 test: r
 rcheck: r
 	r/check.sh $(BUILD)
+
+# The visual report: runs the examples through combosim-batch and leaves
+# their report.html and a Chromium screenshot of it, report.png, in $(BUILD)/.
+.PHONY: report-demo
+report-demo: build
+	rm -rf $(BUILD)/report-demo
+	$(BUILD)/combosim-batch --out $(BUILD)/report-demo examples/*.txt
+	cp $(BUILD)/report-demo/report.html $(BUILD)/report.html
+	scripts/chromium-headless.sh --screenshot=$(abspath $(BUILD))/report.png \
+	  --window-size=1280,3600 $(BUILD)/report.html
+	@echo "report-demo: open $(BUILD)/report.html; its screenshot is $(BUILD)/report.png"

@@ -19,7 +19,10 @@ constexpr char kDescription[] =
     "combosim-batch: runs many scenarios of combosim, each in a process of its\n"
     "own, and writes into the output directory, per scenario, NAME.txt (the\n"
     "report block as in results.txt) and NAME.json (settings, sums, averages,\n"
-    "percentages), and summary.csv (one row per scenario and combination).";
+    "percentages, operating characteristics), summary.csv (one row per\n"
+    "scenario and combination), oc.csv (one row of operating characteristics\n"
+    "and their standard errors per scenario) and report.html (the visual\n"
+    "report, one self-contained page).";
 
 constexpr char kFooter[] =
     "\n"
@@ -42,9 +45,9 @@ constexpr char kFooter[] =
     "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
-    "and .txt; `merge` adds up the sums of all N parts exactly. --shards N\n"
-    "runs the N parts one after another in one process instead, which gives\n"
-    "what the merge gives.\n"
+    "and .txt, but no oc.csv or report.html; `merge` adds up the sums of all\n"
+    "N parts exactly and writes them. --shards N runs the N parts one after\n"
+    "another in one process instead, which gives what the merge gives.\n"
     "\n"
     "Examples:\n"
     "  combosim-batch --out results examples/demo.txt examples/target_middle.txt\n"
@@ -93,14 +96,15 @@ int main(int argc, char** argv) {
           ->needs(seedopt);
   app.add_flag("--trials", options.trials,
                "Also write NAME.trials.csv: each trial's selection, reason, "
-               "patients, toxicities and responses");
+               "patients, toxicities, responses and overly toxic patients");
   app.add_option("--shards", shards, "N: run all N parts in turn")
       ->needs(seedopt)
       ->excludes(shardopt)
       ->check(CLI::PositiveNumber);
 
   CLI::App* merge = app.add_subcommand(
-      "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv");
+      "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv, "
+               "oc.csv and report.html");
   std::vector<std::string> mergefiles;
   std::string mergeout = ".";
   merge->footer(

@@ -63,6 +63,24 @@ std::string fixed(double v, int decimals) {
   return buffer;
 }
 
+// The colour of the scale at t in [0, 1] (clamped; NaN as 0), "#rrggbb",
+// straight between the stops.
+std::string scalecolour(double t) {
+  const double at = std::clamp(std::isnan(t) ? 0.0 : t, 0.0, 1.0) * (kStops - 1);
+  const int i = std::min(static_cast<int>(at), kStops - 2);
+  const double f = at - i;
+  char text[8];
+  unsigned rgb[3];
+  for (int k = 0; k < 3; ++k) {
+    const int shift = 16 - 8 * k;
+    const double a = (kStopRgb[i] >> shift) & 0xff;
+    const double b = (kStopRgb[i + 1] >> shift) & 0xff;
+    rgb[k] = static_cast<unsigned>(std::lround(a + (b - a) * f));
+  }
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+  return text;
+}
+
 // One heat map's figures per combination and how to show them.
 struct MapSpec {
   const char* key;      // data-map: selection, patients, toxrate
@@ -267,7 +285,7 @@ void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios) 
     return static_cast<const OcFigure*>(nullptr);
   };
 
-  os << "<section id=\"metrics\">\n<h2>Operating characteristics</h2>\n"
+  os << "<section id=\"metrics\">\n<h2>Across scenarios</h2>\n"
      << "<table class=\"metrics\">\n<caption>Each figure &plusmn; its Monte "
         "Carlo standard error; a 95% interval is about &plusmn; 2 standard "
         "errors.</caption>\n<thead><tr><th scope=\"col\">Metric</th>";
@@ -398,22 +416,6 @@ void writelegend(std::ostream& os) {
 
 }  // namespace
 
-std::string scalecolour(double t) {
-  const double at = std::clamp(std::isnan(t) ? 0.0 : t, 0.0, 1.0) * (kStops - 1);
-  const int i = std::min(static_cast<int>(at), kStops - 2);
-  const double f = at - i;
-  char text[8];
-  unsigned rgb[3];
-  for (int k = 0; k < 3; ++k) {
-    const int shift = 16 - 8 * k;
-    const double a = (kStopRgb[i] >> shift) & 0xff;
-    const double b = (kStopRgb[i + 1] >> shift) & 0xff;
-    rgb[k] = static_cast<unsigned>(std::lround(a + (b - a) * f));
-  }
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
-  return text;
-}
-
 std::string htmlreport(const std::vector<HtmlScenario>& scenarios) {
   std::ostringstream os;
   os << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -428,11 +430,12 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios) {
      << (scenarios.size() == 1 ? " scenario" : " scenarios")
      << " simulated by combosim. Percentages are of trials unless said "
         "otherwise; &plusmn; is one Monte Carlo standard error.</p>\n";
+  writemetrics(os, scenarios);
+  os << "<h2>Per combination</h2>\n";
   writelegend(os);
   for (std::size_t i = 0; i < scenarios.size(); ++i) {
     writescenario(os, scenarios[i], static_cast<int>(i) + 1);
   }
-  writemetrics(os, scenarios);
   writesettings(os, scenarios);
   os << "</body>\n</html>\n";
   return os.str();

@@ -2,14 +2,14 @@
 // page (inline SVG and CSS, no script, nothing fetched from elsewhere) that
 // opens from disk.
 //
-// Per scenario, three heat maps laid out like the console report's grids
-// (highest drug-2 level on top, drug-1 levels left to right): selection %,
-// mean patients per trial and observed toxicity rate per combination, each
-// cell with its value and the truth (toxicity / response), target,
-// acceptable and overly toxic cells marked as a legend explains, on a
-// single-hue scale that reads in greyscale. Then the operating
-// characteristics of every scenario side by side with their standard
-// errors, and each scenario's rules, trials, generators and program version.
+// First the operating characteristics of every scenario side by side, with
+// their standard errors. Then per scenario three heat maps laid out like the
+// console report's grids (highest drug-2 level on top, drug-1 levels left to
+// right): selection %, mean patients per trial and observed toxicity rate
+// per combination, each cell with its value and the truth (toxicity /
+// response), target, acceptable and overly toxic cells marked as a legend
+// explains, on a single-hue scale that reads in greyscale. Last, each
+// scenario's rules, trials, generators and program version.
 //
 // Marked up for readers and for checks alike: each heat-map cell is
 //   <g class="cell" data-map="selection|patients|toxrate" data-d1="1"
@@ -42,9 +42,5 @@ struct HtmlScenario {
 // The page for `scenarios`, in the order given. An empty list gives a page
 // that says no scenario was written.
 std::string htmlreport(const std::vector<HtmlScenario>& scenarios);
-
-// The colour of the report's scale at t in [0, 1] (clamped), "#rrggbb":
-// one hue from near white (0) to dark blue (1), lightness falling evenly.
-std::string scalecolour(double t);
 
 #endif  // COMBOSIM_FORMATS_HTMLREPORT_H_

@@ -302,6 +302,9 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
   EXPECT_EQ(back.random.seed, 9u);
   EXPECT_EQ(back.acc.sumpat[1][0], 14);
   EXPECT_EQ(resulttojson(back), j);
+  // One trial: no standard deviation, written as null.
+  EXPECT_TRUE(j["oc"]["patients_sd"].is_null());
+  EXPECT_EQ(j["oc"]["patients_min"], 14);
 
   struct Case {
     const char* pointer;
@@ -518,8 +521,14 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
             readfile(dir.path() / "whole/golden_2x4.trials.csv"));
 
   expectsameoutputs(dir.path() / "merged", dir.path() / "whole", "golden_2x4");
-  EXPECT_EQ(readfile(dir.path() / "merged/summary.csv"),
-            readfile(dir.path() / "whole/summary.csv"));
+  // The merged operating characteristics and report are the one run's; a
+  // part writes neither.
+  for (const char* file : {"summary.csv", "oc.csv", "report.html"}) {
+    EXPECT_EQ(readfile(dir.path() / "merged" / file),
+              readfile(dir.path() / "whole" / file)) << file;
+    EXPECT_FALSE(fs::exists(parts / file)) << file;
+  }
+  EXPECT_FALSE(loadjson(dir.path() / "merged/golden_2x4.json")["oc"].empty());
   // The merge is the sum of the parts' sums, cell by cell.
   for (const char* table : {"patients", "toxicities", "responses", "selections"}) {
     const Json one = sums(parts / "golden_2x4.shard-1-of-2.json", table);
