@@ -129,8 +129,8 @@ void writemap(std::ostream& os, const HtmlScenario& sc, const TruthClasses& c,
      << std::max(kTop + gridh / 2, 46) << ") rotate(-90)\">Drug 2 level</text>\n";
   for (int d2 = 0; d2 < nd2; ++d2) {
     const int y = kTop + (nd2 - 1 - d2) * pitchy + pitchy / 2;
-    os << "<text class=\"level\" x=\"" << kLeft - 10 << "\" y=\"" << y + 5
-       << "\" text-anchor=\"end\">" << d2 + 1 << "</text>\n";
+    os << "<text class=\"level end\" x=\"" << kLeft - 10 << "\" y=\"" << y + 5
+       << "\">" << d2 + 1 << "</text>\n";
   }
   for (int d1 = 0; d1 < nd1; ++d1) {
     const int x = kLeft + d1 * pitchx + pitchx / 2;
@@ -192,10 +192,10 @@ void writemap(std::ostream& os, const HtmlScenario& sc, const TruthClasses& c,
        << "\" width=\"" << kScaleBox << "\" height=\"14\" fill=\""
        << scalecolour(static_cast<double>(i) / (kStops - 1)) << "\"/>";
   }
-  os << "<text class=\"level\" x=\"" << kLeft << "\" y=\"" << sy + 28
-     << "\" text-anchor=\"start\">0</text><text class=\"level\" x=\""
+  os << "<text x=\"" << kLeft << "\" y=\"" << sy + 28
+     << "\" class=\"level start\">0</text><text class=\"level end\" x=\""
      << kLeft + kStops * kScaleBox << "\" y=\"" << sy + 28
-     << "\" text-anchor=\"end\">" << shortest(map.top) << "</text></g>\n";
+     << "\">" << shortest(map.top) << "</text></g>\n";
   os << "</svg>\n</figure>\n";
 }
 
@@ -368,6 +368,8 @@ svg text { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif;
 svg text.value { font-size: 15px; font-weight: bold; }
 svg text.truth { font-size: 11px; }
 svg text.dark { fill: #ffffff; }
+svg text.start { text-anchor: start; }
+svg text.end { text-anchor: end; }
 svg text.level { font-size: 12px; fill: #444444; }
 svg text.axis { font-size: 12px; fill: #444444; }
 svg rect.target { fill: none; stroke: #000000; stroke-width: 3; }
