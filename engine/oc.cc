@@ -9,6 +9,9 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// GCC's and Clang's 128-bit integer (__extension__: no pedantic warning).
+__extension__ typedef __int128 int128;
+
 // A percentage of n trials: p = count / n, SE = 100 * sqrt(p (1 - p) / n).
 Estimate percentage(std::int64_t count, std::int64_t n) {
   const double p = static_cast<double>(count) / n;
@@ -23,8 +26,7 @@ Estimate percentage(std::int64_t count, std::int64_t n) {
 // 128 bits, so no cancellation is lost to rounding.
 double standarddeviation(std::int64_t sum, std::int64_t sum2, std::int64_t n) {
   if (n < 2) return kNaN;
-  const __int128 d = static_cast<__int128>(n) * sum2 -
-                     static_cast<__int128>(sum) * sum;
+  const int128 d = static_cast<int128>(n) * sum2 - static_cast<int128>(sum) * sum;
   const double nn1 = static_cast<double>(n) * static_cast<double>(n - 1);
   return std::sqrt(static_cast<double>(d) / nn1);
 }

@@ -741,12 +741,13 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   std::istringstream csv(readfile(dir.path() / "out/strict.trials.csv"));
   std::string line;
   std::getline(csv, line);
-  EXPECT_EQ(line, "trial,selected,reason,patients,toxicities,responses");
+  EXPECT_EQ(line, "trial,selected,reason,patients,toxicities,responses,overtoxic");
   const Json& sums = result["sums"]["outcomes"];
-  std::int64_t trials = 0, patients = 0, selected = 0;
+  std::int64_t trials = 0, patients = 0, selected = 0, overtoxic = 0;
   while (std::getline(csv, line)) {
     const std::vector<std::string> f = csvfields(line);
-    ASSERT_EQ(f.size(), 6u) << line;
+    ASSERT_EQ(f.size(), 7u) << line;
+    overtoxic += std::stoll(f[6]);
     EXPECT_EQ(f[0], std::to_string(++trials));
     EXPECT_EQ(f[1].empty(), f[2] != "selected") << line;
     selected += f[1].empty() ? 0 : 1;
@@ -754,6 +755,7 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   }
   EXPECT_EQ(trials, 6);
   EXPECT_EQ(patients, sums["patients"].get<std::int64_t>());
+  EXPECT_EQ(overtoxic, sums["overtoxic"].get<std::int64_t>());
   EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
 }
 
