@@ -12,14 +12,11 @@
 #include "design/phase1rule.h"
 #include "design/randomise.h"
 #include "design/toxmodel.h"
+#include "engine/conductwords.h"
 #include "engine/trial.h"
 #include "numerics/uniform.h"
 
 namespace {
-
-std::string levels(Combination at) {
-  return "(" + std::to_string(at.d1 + 1) + ", " + std::to_string(at.d2 + 1) + ")";
-}
 
 std::string cohortplace(int cohort) {
   return "cohort " + std::to_string(cohort) + ": ";
