@@ -414,6 +414,10 @@ ConductResult runconduct(const TrialDesign& design,
   st.seed = options.seed;
   std::vector<SpreadSums> sums;
   for (int r = 0; r < options.replicates; ++r) {
+    if (options.observer != nullptr && !options.observer->starttrial(r + 1)) {
+      result.cancelled = true;
+      return result;
+    }
     Conduct rep = copyconduct(before);
     const UpdateStreams streams = freshstreams(
         Streams{true, options.seed, static_cast<std::uint64_t>(r) + 1});

@@ -233,6 +233,8 @@ struct ConductOptions {
   UpdateStreams streams;    // where each update starts
   int replicates = 0;       // R: recompute the last cohort's decision R times
   std::uint64_t seed = 0;   // replicate r on the seeded streams (seed, r + 1)
+  Observer* observer = nullptr;  // or its starttrial(r) before replicate r,
+                                 // from 1: false stops the replicates
 };
 
 struct ConductResult {
@@ -245,12 +247,14 @@ struct ConductResult {
                                   // the start without cohorts
   std::vector<Closure> closures;  // every closure, in order
   Stability stability;            // with replicates and at least one cohort
+  bool cancelled = false;         // the observer stopped the replicates:
+                                  // `stability` is not to be used
 };
 
 // Takes `cohorts` one by one through addcohort and, with R replicates,
 // recomputes the last cohort's steps (its updates and draw, from the state
 // before it) R times, replicate r with every update starting afresh on the
-// seeded streams (seed, r + 1).
+// seeded streams (seed, r + 1). Only the observer's starttrial is called.
 // REQUIRES: checkdesign(design) is "".
 ConductResult runconduct(const TrialDesign& design,
                          const std::vector<Cohort>& cohorts,

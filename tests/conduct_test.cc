@@ -362,6 +362,39 @@ TEST_F(ConductCase, TheSameInputGivesTheSameAnswerAndSeedsDiffer) {
   EXPECT_EQ(d.stability.spreads[0].mean, c.next.prsafe);
 }
 
+// Stops the replicates before replicate `stopat`, counting the calls.
+class StopAt : public Observer {
+ public:
+  explicit StopAt(int stopat) : stopat_(stopat) {}
+  bool starttrial(std::int64_t r) override {
+    asked.push_back(r);
+    return r < stopat_;
+  }
+  std::vector<std::int64_t> asked;
+
+ private:
+  int stopat_;
+};
+
+TEST_F(ConductCase, AnObserverSeesEachReplicateAndCanStopThem) {
+  const std::vector<Cohort> cohorts = {{{0, 0}, 3, 0, 1}, {{1, 0}, 3, 1, 0}};
+  options.replicates = 4;
+  const ConductResult plain = run(cohorts);
+  StopAt never(5);
+  options.observer = &never;
+  const ConductResult watched = run(cohorts);
+  EXPECT_EQ(never.asked, (std::vector<std::int64_t>{1, 2, 3, 4}));
+  EXPECT_FALSE(watched.cancelled);
+  ASSERT_EQ(watched.stability.spreads.size(), 1u);
+  EXPECT_EQ(watched.stability.spreads[0].mean, plain.stability.spreads[0].mean);
+  StopAt third(3);
+  options.observer = &third;
+  const ConductResult stopped = run(cohorts);
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_EQ(stopped.problem, "");
+  EXPECT_EQ(third.asked, (std::vector<std::int64_t>{1, 2, 3}));
+}
+
 TEST_F(ConductCase, RefusedCohortsNameTheCohortAndField) {
   const Cohort good{{0, 0}, 3, 0, 0};
   struct Case {
