@@ -1,7 +1,7 @@
-// combosim.cc: the package's compiled entry points, over the engine's one
-// entry point, simulate(). The R functions check their arguments and build
-// the classed results; this file only converts between R and the engine's
-// records. Nothing here prints except the progress bar, which goes through
+// combosim.cc: the package's compiled entry points, over the engine's entry
+// points: simulate() for simulations, runconduct() for a real trial. The R
+// functions check their arguments and build the classed results; this file
+// only converts between R and the engine's records. Nothing here prints except the progress bar, which goes through
 // R's own console functions, and nothing exits: problems come back as text.
 #include <Rcpp.h>
 #include <R_ext/Utils.h>
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "design/rules.h"
+#include "engine/conduct.h"
+#include "engine/conductwords.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
 
@@ -34,11 +36,40 @@ void checkinterrupt(void*) { R_CheckUserInterrupt(); }
 // True when the user asked to interrupt (Ctrl-C, or Esc in a GUI).
 bool interruptpending() { return R_ToplevelExec(checkinterrupt, nullptr) == FALSE; }
 
+// "|=====     |  50% (5 of 10 trials)" on R's message stream, redrawn when
+// the percentage moves.
+class ProgressBar {
+ public:
+  ProgressBar(std::int64_t total, const char* unit) : total_(total), unit_(unit) {}
+
+  void draw(std::int64_t done) {
+    const int percent = static_cast<int>(done * 100 / total_);
+    if (percent == percent_) return;
+    percent_ = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    const std::string bar = std::string(static_cast<std::size_t>(filled), '=') +
+                            std::string(static_cast<std::size_t>(kWidth - filled), ' ');
+    REprintf("\r|%s| %3d%% (%lld of %lld %s)", bar.c_str(), percent,
+             static_cast<long long>(done), static_cast<long long>(total_), unit_);
+  }
+
+  // Ends the bar's line, if one was drawn.
+  void finish() {
+    if (percent_ >= 0) REprintf("\n");
+  }
+
+ private:
+  std::int64_t total_;
+  const char* unit_;
+  int percent_ = -1;
+};
+
 // Watches a run: stops it at the start of a trial after an interrupt, draws
 // the progress bar when asked, and keeps each trial's outcome.
 class RunObserver : public Observer {
  public:
-  RunObserver(int ntrial, bool progress) : ntrial_(ntrial), progress_(progress) {
+  RunObserver(int ntrial, bool progress) : bar_(ntrial, "trials"), progress_(progress) {
     // Room for the usual runs; longer ones grow the vector.
     outcomes.reserve(static_cast<std::size_t>(std::min(ntrial, 1 << 16)));
   }
@@ -53,34 +84,43 @@ class RunObserver : public Observer {
 
   void endtrial(std::int64_t trial, const TrialOutcome& outcome) override {
     outcomes.push_back(outcome);
-    if (progress_) drawbar(trial);
+    if (progress_) bar_.draw(trial);
   }
 
-  // Ends the bar's line, if one was drawn.
-  void finish() {
-    if (percent_ >= 0) REprintf("\n");
-  }
+  void finish() { bar_.finish(); }
 
   bool interrupted = false;
   std::vector<TrialOutcome> outcomes;
 
  private:
-  // Redraws "|=====     |  50% (5 of 10 trials)" when the percentage moves.
-  void drawbar(std::int64_t trial) {
-    const int percent = static_cast<int>(trial * 100 / ntrial_);
-    if (percent == percent_) return;
-    percent_ = percent;
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    const std::string bar = std::string(static_cast<std::size_t>(filled), '=') +
-                            std::string(static_cast<std::size_t>(kWidth - filled), ' ');
-    REprintf("\r|%s| %3d%% (%lld of %d trials)", bar.c_str(), percent,
-             static_cast<long long>(trial), ntrial_);
+  ProgressBar bar_;
+  bool progress_;
+};
+
+// Watches a trial's replicates: stops them after an interrupt and draws the
+// progress bar when asked.
+class ReplicateObserver : public Observer {
+ public:
+  ReplicateObserver(int replicates, bool progress)
+      : bar_(replicates, "replicates"), progress_(progress) {}
+
+  bool starttrial(std::int64_t replicate) override {
+    done = replicate - 1;
+    if (progress_) bar_.draw(done);
+    return !interruptpending();
   }
 
-  int ntrial_;
+  // Draws the bar full after the last replicate, and ends its line.
+  void finish(bool complete, int replicates) {
+    if (progress_ && complete) bar_.draw(replicates);
+    bar_.finish();
+  }
+
+  std::int64_t done = 0;  // replicates completed
+
+ private:
+  ProgressBar bar_;
   bool progress_;
-  int percent_ = -1;
 };
 
 DesignRules rulesfromlist(const Rcpp::List& r) {
@@ -185,6 +225,203 @@ Rcpp::List problemonly(const std::string& problem) {
   return Rcpp::List::create(Rcpp::Named("problem") = problem);
 }
 
+constexpr char kSeedProblem[] =
+    "seed: expected a whole number from 0 to 18446744073709551615";
+
+// The streams of `seed`: the fixed-seed generators for "", otherwise the
+// seeded streams (S, 1) of the decimal seed S, as a plain seeded batch run.
+// False when `seed` is not such a number.
+bool readseed(const std::string& seed, Streams& streams) {
+  if (seed.empty()) return true;
+  const char* end = seed.data() + seed.size();
+  const auto [ptr, error] = std::from_chars(seed.data(), end, streams.seed);
+  if (error != std::errc() || ptr != end) return false;
+  streams.seeded = true;
+  streams.shard = 1;
+  return true;
+}
+
+// A combination by level, c(drug1 = , drug2 = ).
+Rcpp::IntegerVector levelsof(Combination at) {
+  return Rcpp::IntegerVector::create(Rcpp::Named("drug1") = at.d1 + 1,
+                                     Rcpp::Named("drug2") = at.d2 + 1);
+}
+
+// Combinations by level, one row each, columns drug1 and drug2.
+Rcpp::IntegerMatrix levelsmatrix(const std::vector<Combination>& at) {
+  Rcpp::IntegerMatrix m(static_cast<int>(at.size()), 2);
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    m(static_cast<int>(i), 0) = at[i].d1 + 1;
+    m(static_cast<int>(i), 1) = at[i].d2 + 1;
+  }
+  Rcpp::colnames(m) = Rcpp::CharacterVector::create("drug1", "drug2");
+  return m;
+}
+
+// Why an admissible entry is closed, from the closures; null when open.
+const Closure* closureof(const std::vector<Closure>& closures, int entry) {
+  for (const Closure& x : closures) {
+    if (x.entry == entry) return &x;
+  }
+  return nullptr;
+}
+
+// The posterior table's columns, one row per combination, drug 1 outer; the
+// phase II columns NA where they do not apply.
+Rcpp::List posteriorcolumns(const Decision& d, const std::vector<Closure>& closures) {
+  const int n = static_cast<int>(d.table.size());
+  Rcpp::IntegerVector drug1(n), drug2(n), patients(n), toxicities(n), responses(n),
+      closedafter(n);
+  Rcpp::NumericVector meantox(n), prsafe(n), preff(n), meaneff(n);
+  Rcpp::CharacterVector status(n), closedas(n);
+  const bool phase2 = d.phase2 || d.stage == Stage::kPhase2;
+  for (int i = 0; i < n; ++i) {
+    const PosteriorRow& row = d.table[static_cast<std::size_t>(i)];
+    drug1[i] = row.at.d1 + 1;
+    drug2[i] = row.at.d2 + 1;
+    patients[i] = row.npat;
+    toxicities[i] = row.ntox;
+    responses[i] = row.nresp;
+    meantox[i] = row.meantox;
+    prsafe[i] = row.prsafe;
+    preff[i] = row.entry >= 0 ? row.preff : NA_REAL;
+    meaneff[i] = row.entry >= 0 ? row.meaneff : NA_REAL;
+    if (row.entry >= 0) {
+      status[i] = row.open ? "open" : "closed";
+    } else {
+      status[i] = phase2 ? Rcpp::String("not admissible") : Rcpp::String(NA_STRING);
+    }
+    const Closure* x = row.entry >= 0 && !row.open ? closureof(closures, row.entry)
+                                                   : nullptr;
+    closedafter[i] = x != nullptr ? x->cohort : NA_INTEGER;
+    closedas[i] = x != nullptr ? Rcpp::String(closurewhy(*x)) : Rcpp::String(NA_STRING);
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
+      Rcpp::Named("patients") = patients, Rcpp::Named("toxicities") = toxicities,
+      Rcpp::Named("responses") = responses, Rcpp::Named("mean_toxicity") = meantox,
+      Rcpp::Named("pr_toxicity_below_target") = prsafe,
+      Rcpp::Named("pr_response_above_mineff") = preff,
+      Rcpp::Named("mean_response") = meaneff, Rcpp::Named("status") = status,
+      Rcpp::Named("closed_after_cohort") = closedafter,
+      Rcpp::Named("closed_as") = closedas);
+}
+
+// The decision's numbers and words, in the names combosim-next --json uses.
+Rcpp::List decisionlist(const Decision& d, const TrialDesign& design,
+                        const std::string& streams) {
+  const bool ended = d.stage == Stage::kEnded;
+  // NULL for the parts the decision did not take.
+  Rcpp::RObject rule, admissible, closures, randomisation, next, selected;
+  if (d.phase1) {
+    rule = Rcpp::List::create(
+        Rcpp::Named("at") = levelsof(d.current),
+        Rcpp::Named("pr_toxicity_below_target") = d.prsafe,
+        Rcpp::Named("branch") = branchname(d.branch),
+        Rcpp::Named("candidates") = levelsmatrix(std::vector<Combination>(
+            d.candidates, d.candidates + d.ncand)),
+        Rcpp::Named("patients") = d.ntotal);
+  }
+  if (d.switched) admissible = levelsmatrix(d.admissible);
+  if (d.phase2) {
+    const int n = static_cast<int>(d.closures.size());
+    Rcpp::IntegerVector drug1(n), drug2(n), patients(n);
+    Rcpp::LogicalVector futile(n), unsafe(n);
+    Rcpp::NumericVector preff(n), prsafe(n);
+    for (int i = 0; i < n; ++i) {
+      const Closure& x = d.closures[static_cast<std::size_t>(i)];
+      drug1[i] = x.at.d1 + 1;
+      drug2[i] = x.at.d2 + 1;
+      futile[i] = x.futile;
+      unsafe[i] = x.unsafe;
+      patients[i] = x.npat;
+      preff[i] = x.preff;
+      prsafe[i] = x.prsafe;
+    }
+    closures = Rcpp::List::create(
+        Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
+        Rcpp::Named("futile") = futile, Rcpp::Named("unsafe") = unsafe,
+        Rcpp::Named("patients") = patients,
+        Rcpp::Named("pr_response_above_mineff") = preff,
+        Rcpp::Named("pr_toxicity_below_target") = prsafe);
+  }
+  if (d.randomised) {
+    // The open and closed entries' shares, in the admissible list's order.
+    std::vector<Combination> at;
+    std::vector<double> probs;
+    for (std::size_t k = 0; k < d.probs.size(); ++k) {
+      for (const PosteriorRow& row : d.table) {
+        if (row.entry == static_cast<int>(k)) {
+          at.push_back(row.at);
+          probs.push_back(d.probs[k]);
+        }
+      }
+    }
+    const Rcpp::IntegerMatrix m = levelsmatrix(at);
+    randomisation = Rcpp::List::create(
+        Rcpp::Named("probabilities") = Rcpp::List::create(
+            Rcpp::Named("drug1") = m(Rcpp::_, 0), Rcpp::Named("drug2") = m(Rcpp::_, 1),
+            Rcpp::Named("probability") = probs),
+        Rcpp::Named("u") = d.u, Rcpp::Named("drawn") = levelsof(d.next));
+  }
+  if (!ended) next = levelsof(d.next);
+  if (ended && d.end == TrialEnd::kSelected) selected = levelsof(d.selected);
+  const std::vector<std::string> words = decisionwords(d, design, streams);
+  return Rcpp::List::create(
+      Rcpp::Named("after_cohort") = d.cohort,
+      Rcpp::Named("outcome") = outcomelabel(d),
+      Rcpp::Named("text") = words,
+      Rcpp::Named("stage") = stagename(d.stage),
+      Rcpp::Named("next") = next,
+      Rcpp::Named("end") = ended ? Rcpp::String(trialendname(d.end))
+                                 : Rcpp::String(NA_STRING),
+      Rcpp::Named("selected") = selected,
+      Rcpp::Named("phase1_rule") = rule,
+      Rcpp::Named("admissible") = admissible,
+      Rcpp::Named("closures") = closures,
+      Rcpp::Named("randomisation") = randomisation);
+}
+
+// The stability of the last decision over the replicates.
+Rcpp::List stabilitylist(const Stability& st, const TrialDesign& design) {
+  const int no = static_cast<int>(st.outcomes.size());
+  Rcpp::CharacterVector outcome(no);
+  Rcpp::IntegerVector count(no);
+  for (int i = 0; i < no; ++i) {
+    outcome[i] = outcomelabel(st.outcomes[static_cast<std::size_t>(i)].decision);
+    count[i] = st.outcomes[static_cast<std::size_t>(i)].count;
+  }
+  const int ns = static_cast<int>(st.spreads.size());
+  Rcpp::CharacterVector rule(ns), probability(ns), compared(ns);
+  Rcpp::IntegerVector drug1(ns), drug2(ns), n(ns);
+  Rcpp::NumericVector mean(ns), sd(ns), min(ns), max(ns);
+  for (int i = 0; i < ns; ++i) {
+    const Spread& x = st.spreads[static_cast<std::size_t>(i)];
+    rule[i] = comparedname(x.what);
+    drug1[i] = x.at.d1 + 1;
+    drug2[i] = x.at.d2 + 1;
+    probability[i] = x.what == Compared::kFutility ? "pr_response_above_mineff"
+                                                   : "pr_toxicity_below_target";
+    n[i] = x.n;
+    mean[i] = x.mean;
+    sd[i] = x.sd;
+    min[i] = x.min;
+    max[i] = x.max;
+    compared[i] = spreadwords(x, design);
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("replicates") = st.replicates,
+      Rcpp::Named("seed") = std::to_string(st.seed),
+      Rcpp::Named("outcomes") = Rcpp::List::create(Rcpp::Named("outcome") = outcome,
+                                                   Rcpp::Named("count") = count),
+      Rcpp::Named("probabilities") = Rcpp::List::create(
+          Rcpp::Named("rule") = rule, Rcpp::Named("drug1") = drug1,
+          Rcpp::Named("drug2") = drug2, Rcpp::Named("probability") = probability,
+          Rcpp::Named("replicates") = n, Rcpp::Named("mean") = mean,
+          Rcpp::Named("sd") = sd, Rcpp::Named("min") = min, Rcpp::Named("max") = max,
+          Rcpp::Named("compared") = compared));
+}
+
 }  // namespace
 
 // The design's default rules, as the engine holds them.
@@ -248,15 +485,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
-  if (!seed.empty()) {
-    const char* end = seed.data() + seed.size();
-    const auto [ptr, error] = std::from_chars(seed.data(), end, streams.seed);
-    if (error != std::errc() || ptr != end) {
-      return problemonly("seed: expected a whole number from 0 to 18446744073709551615");
-    }
-    streams.seeded = true;
-    streams.shard = 1;
-  }
+  if (!readseed(seed, streams)) return problemonly(kSeedProblem);
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
@@ -298,4 +527,99 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
       Rcpp::Named("reasons") = reasoncounts(result.outcomes),
       Rcpp::Named("trials") = trialtable(observer.outcomes),
       Rcpp::Named("cpuseconds") = result.cpuseconds());
+}
+
+// Takes a real trial's cohorts through the design and gives the decision
+// for the next cohort. `design` holds target, mineff, prior1, prior2 (one
+// value per level), ncohort1, cohortsize1, ncohort2, cohortsize2 and rules;
+// `cohorts` one row per cohort: drug-1 level, drug-2 level, patients,
+// toxicities, responses. `seed` is "" for the fixed-seed generators,
+// otherwise the decimal seed S of the seeded streams (S, 1). Returns
+// list(problem = text) when the design, a cohort or the seed is refused or
+// the sampler failed; list(problem = "", cancelled = TRUE, done = n) after
+// an interrupt during the replicates; otherwise the state, the posterior
+// table's columns, the decision and, with replicates, its stability, with
+// the words of combosim-next.
+// [[Rcpp::export]]
+Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string seed,
+                   int replicates, bool progress) {
+  TrialDesign d;
+  SimulationSettings& s = d.settings;
+  const Rcpp::NumericVector prior1 = design["prior1"];
+  const Rcpp::NumericVector prior2 = design["prior2"];
+  s.ndose1 = static_cast<int>(prior1.size());
+  s.ndose2 = static_cast<int>(prior2.size());
+  s.targettox = Rcpp::as<double>(design["target"]);
+  s.mineff = Rcpp::as<double>(design["mineff"]);
+  s.ncohort1 = Rcpp::as<int>(design["ncohort1"]);
+  s.cohortsize1 = Rcpp::as<int>(design["cohortsize1"]);
+  s.ncohort2 = Rcpp::as<int>(design["ncohort2"]);
+  s.cohortsize2 = Rcpp::as<int>(design["cohortsize2"]);
+  // Priors beyond the grid's limits stay unread: checkdesign refuses the
+  // dose counts first.
+  for (int i = 0; i < s.ndose1 && i < kMaxDose; ++i) d.prior1[i] = prior1[i];
+  for (int i = 0; i < s.ndose2 && i < kMaxDose; ++i) d.prior2[i] = prior2[i];
+  d.rules = rulesfromlist(design["rules"]);
+  const std::string problem = checkdesign(d);
+  if (!problem.empty()) return problemonly(problem);
+  if (cohorts.ncol() != 5) return problemonly("cohorts: expected 5 columns");
+
+  std::vector<Cohort> trial;
+  int patients = 0;
+  for (int i = 0; i < cohorts.nrow(); ++i) {
+    Cohort k;
+    k.at = {cohorts(i, 0) - 1, cohorts(i, 1) - 1};
+    k.npat = cohorts(i, 2);
+    k.ntox = cohorts(i, 3);
+    k.nresp = cohorts(i, 4);
+    trial.push_back(k);
+  }
+  Streams streams;
+  if (!readseed(seed, streams)) return problemonly(kSeedProblem);
+
+  if (running) return problemonly("another simulation is running in this R session");
+  const RunningGuard guard;
+  ReplicateObserver observer(replicates, progress && !trial.empty());
+  ConductOptions options;
+  options.streams = freshstreams(streams);
+  options.replicates = replicates;
+  options.seed = streams.seeded ? streams.seed : 0;
+  options.observer = &observer;
+  const ConductResult result = runconduct(d, trial, options);
+  observer.finish(!result.cancelled && result.problem.empty(), replicates);
+  if (!result.problem.empty()) return problemonly(result.problem);
+  if (result.cancelled) {
+    return Rcpp::List::create(Rcpp::Named("problem") = "",
+                              Rcpp::Named("cancelled") = true,
+                              Rcpp::Named("done") = static_cast<double>(observer.done));
+  }
+
+  const Decision& last = result.next;
+  std::vector<Combination> chosen;
+  for (std::size_t i = 0; i < trial.size(); ++i) {
+    chosen.push_back(i == 0 ? Combination{0, 0} : result.history[i - 1].next);
+    patients += trial[i].npat;
+  }
+  const int n1 = std::min(last.cohort, s.ncohort1);
+  const std::string words = streamswords(streams);
+  Rcpp::RObject stability;
+  if (result.stability.replicates > 0) stability = stabilitylist(result.stability, d);
+  return Rcpp::List::create(
+      Rcpp::Named("problem") = "", Rcpp::Named("cancelled") = false,
+      Rcpp::Named("warnings") = result.warnings,
+      Rcpp::Named("choices") = levelsmatrix(chosen),
+      Rcpp::Named("random") = words,
+      Rcpp::Named("state") = Rcpp::List::create(
+          Rcpp::Named("stage") = stagename(last.stage),
+          Rcpp::Named("cohorts") = last.cohort,
+          Rcpp::Named("phase1_cohorts") = n1,
+          Rcpp::Named("phase2_cohorts") = last.cohort - n1,
+          Rcpp::Named("patients") = patients,
+          Rcpp::Named("end") = last.stage == Stage::kEnded
+                                   ? Rcpp::String(trialendname(last.end))
+                                   : Rcpp::String(NA_STRING),
+          Rcpp::Named("text") = statewords(last, d, patients)),
+      Rcpp::Named("posterior") = posteriorcolumns(last, result.closures),
+      Rcpp::Named("decision") = decisionlist(last, d, words),
+      Rcpp::Named("stability") = stability);
 }

@@ -1,0 +1,197 @@
+# The design's decision for the next cohort of a real trial.
+
+# The design's fields, as combosim_oc() names its arguments; `rules` is
+# optional, and a scenario's own fields may stand beside them unused.
+designfields <- c("target", "mineff", "prior1", "prior2", "ncohort1",
+                  "cohortsize1", "ncohort2", "cohortsize2")
+unusedfields <- c("tox", "eff", "ntrial")
+cohortfields <- c("drug1", "drug2", "patients", "toxicities", "responses")
+
+# The design as a list of its fields and rules, from a list or from a
+# combosim_oc() result.
+readdesign <- function(design) {
+  if (inherits(design, "combosim_oc")) {
+    design <- c(design$scenario, list(rules = design$rules))
+  }
+  if (!is.list(design) || is.null(names(design)) || any(!nzchar(names(design)))) {
+    fail("design must be a list with the fields ",
+         paste(designfields, collapse = ", "), " and optionally rules, ",
+         "or a result of combosim_oc()")
+  }
+  unknown <- setdiff(names(design), c(designfields, "rules", unusedfields))
+  if (length(unknown) > 0L) fail("design$", unknown[1], ": unknown field")
+  missing <- setdiff(designfields, names(design))
+  if (length(missing) > 0L) fail("design$", missing[1], ": missing")
+  checknumber(design$target, "design$target")
+  checknumber(design$mineff, "design$mineff")
+  for (name in c("prior1", "prior2")) {
+    p <- design[[name]]
+    if (!is.numeric(p) || is.matrix(p) || length(p) < 1L || length(p) > 10L) {
+      fail("design$", name, " must be a numeric vector with one value per drug-",
+           substr(name, 6, 6), " level, 1 to 10 of them")
+    }
+  }
+  counts <- c("ncohort1", "cohortsize1", "ncohort2", "cohortsize2")
+  for (name in counts) checkwhole(design[[name]], paste0("design$", name))
+  rules <- if (is.null(design$rules)) combosim_rules() else design$rules
+  if (!inherits(rules, "combosim_rules")) {
+    fail("design$rules must come from combosim_rules()")
+  }
+  c(list(target = as.double(design$target), mineff = as.double(design$mineff),
+         prior1 = as.double(design$prior1), prior2 = as.double(design$prior2)),
+    lapply(design[counts], as.integer), list(rules = rules))
+}
+
+# The cohorts as an integer matrix with the columns cohortfields.
+readcohorts <- function(cohorts) {
+  if (is.null(cohorts)) {
+    return(matrix(integer(), 0L, 5L, dimnames = list(NULL, cohortfields)))
+  }
+  if (!is.data.frame(cohorts) && !is.matrix(cohorts)) {
+    fail("cohorts must be a data frame with the columns ",
+         paste(cohortfields, collapse = ", "))
+  }
+  missing <- setdiff(cohortfields, colnames(cohorts))
+  if (length(missing) > 0L) {
+    fail("cohorts must have the columns ", paste(cohortfields, collapse = ", "),
+         "; ", missing[1], " is missing")
+  }
+  m <- matrix(0L, nrow(cohorts), 5L, dimnames = list(NULL, cohortfields))
+  for (name in cohortfields) {
+    v <- cohorts[, name]
+    bad <- which(!is.numeric(v) | is.na(v) | v != round(v) |
+                   abs(v) > .Machine$integer.max)
+    if (length(bad) > 0L) {
+      fail("cohort ", bad[1], ": ", name, ": must be a whole number")
+    }
+    m[, name] <- as.integer(v)
+  }
+  m
+}
+
+combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
+                          progress = interactive()) {
+  d <- readdesign(design)
+  m <- readcohorts(cohorts)
+  text <- seedtext(seed)
+  if (!is.numeric(replicates) || length(replicates) != 1L || is.na(replicates) ||
+      replicates != round(replicates) || replicates < 0 || replicates > 100000) {
+    fail("replicates must be a whole number from 0 to 100000")
+  }
+  if (!isTRUE(progress) && !isFALSE(progress)) {
+    fail("progress must be TRUE or FALSE")
+  }
+  r <- cs_next(c(d[names(d) != "rules"], list(rules = unclass(d$rules))), m,
+               text, as.integer(replicates), progress)
+  if (nzchar(r$problem)) stop(renamedesignproblem(r$problem), call. = FALSE)
+  if (r$cancelled) {
+    stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
+                   list(message = sprintf(
+                          "interrupted after %.0f of %.0f replicates; nothing kept",
+                          r$done, replicates),
+                        call = NULL, replicates = r$done)))
+  }
+  for (w in r$warnings) warning(w, call. = FALSE)
+
+  frame <- function(columns) as.data.frame(columns, stringsAsFactors = FALSE)
+  decision <- r$decision
+  if (!is.null(decision$closures)) decision$closures <- frame(decision$closures)
+  if (!is.null(decision$randomisation)) {
+    decision$randomisation$probabilities <-
+      frame(decision$randomisation$probabilities)
+  }
+  stability <- r$stability
+  if (!is.null(stability)) {
+    stability$outcomes <- frame(stability$outcomes)
+    stability$probabilities <- frame(stability$probabilities)
+  }
+  n <- nrow(m)
+  structure(list(
+    posterior = frame(r$posterior),
+    state = r$state,
+    decision = decision,
+    stability = stability,
+    cohorts = data.frame(
+      cohort = seq_len(n), phase = as.integer(seq_len(n) > d$ncohort1) + 1L,
+      as.data.frame(m), design_drug1 = r$choices[, "drug1"],
+      design_drug2 = r$choices[, "drug2"]),
+    warnings = r$warnings,
+    design = d,
+    seed = seed,
+    generator = if (is.null(seed)) "fixed" else "mt19937_64",
+    random = r$random,
+    version = as.character(utils::packageVersion("combosim"))
+  ), class = "combosim_next")
+}
+
+# The engine's problem with the design, the field named as in the design
+# list: "scenprior1[2]: ..." becomes "design$prior1[3]: ..."; the problems
+# with a cohort stay as they are.
+renamedesignproblem <- function(problem) {
+  fields <- "targettox|mineff|scenprior[12]|ncohort[12]|cohortsize[12]"
+  if (!grepl(paste0("^(", fields, ")(\\[[0-9]+\\])?: "), problem)) return(problem)
+  paste0("design$", renameproblem(problem))
+}
+
+print.combosim_next <- function(x, ...) {
+  d <- x$design
+  out <- c(
+    sprintf("combosim %s: the design's next decision for a trial", x$version),
+    sprintf(paste("design: %d by %d combinations, target toxicity %s, lowest",
+                  "acceptable response %s; phase I %d cohorts of %d, phase II",
+                  "%d cohorts of %d"),
+            length(d$prior1), length(d$prior2), fmtg(d$target), fmtg(d$mineff),
+            d$ncohort1, d$cohortsize1, d$ncohort2, d$cohortsize2),
+    paste0("random numbers: every posterior update starts afresh on ", x$random),
+    "")
+  k <- x$cohorts
+  out <- c(out, sprintf("cohorts treated: %d", nrow(k)))
+  if (nrow(k) > 0L) {
+    shown <- data.frame(
+      cohort = k$cohort, phase = c("I", "II")[k$phase],
+      combination = sprintf("(%d, %d)", k$drug1, k$drug2),
+      k[c("patients", "toxicities", "responses")],
+      "design's choice" = sprintf("(%d, %d)", k$design_drug1, k$design_drug2),
+      check.names = FALSE)
+    out <- c(out, utils::capture.output(print(shown, row.names = FALSE)))
+  }
+  if (length(x$warnings) > 0L) out <- c(out, paste0("warning: ", x$warnings))
+  out <- c(out, "", x$state$text)
+  if (nrow(x$posterior) > 0L) {
+    p <- x$posterior
+    shown <- data.frame(
+      combination = sprintf("(%d, %d)", p$drug1, p$drug2),
+      p[c("patients", "toxicities", "responses")],
+      mean_tox = sprintf("%.3f", p$mean_toxicity),
+      pr_tox_below = sprintf("%.3f", p$pr_toxicity_below_target))
+    if (any(!is.na(p$status))) {
+      shown$pr_resp_above <- ifelse(is.na(p$pr_response_above_mineff), "-",
+                                    sprintf("%.3f", p$pr_response_above_mineff))
+      shown$mean_resp <- ifelse(is.na(p$mean_response), "-",
+                                sprintf("%.3f", p$mean_response))
+      shown$status <- p$status
+    }
+    out <- c(out, "", sprintf("posterior after cohort %d:", x$state$cohorts),
+             utils::capture.output(print(shown, row.names = FALSE)))
+  }
+  out <- c(out, "", sprintf("decision after cohort %d:", x$decision$after_cohort),
+           paste0("  ", x$decision$text))
+  s <- x$stability
+  if (!is.null(s)) {
+    out <- c(out, "", sprintf(paste(
+      "stability over %d replicates of this decision, replicate r on the",
+      "seeded streams (%s, r), r = 1 to %d:"), s$replicates, s$seed,
+      s$replicates),
+      sprintf("  %s: %d of %d", s$outcomes$outcome, s$outcomes$count,
+              s$replicates))
+    p <- s$probabilities
+    if (nrow(p) > 0L) {
+      out <- c(out, sprintf("  %s: mean %.3f, sd %.3f, from %.3f to %.3f%s",
+                            p$compared, p$mean, p$sd, p$min, p$max,
+                            ifelse(p$replicates != s$replicates,
+                                   sprintf(" (%d replicates)", p$replicates), "")))
+    }
+  }
+  cat(out, sep = "\n")
+  invisible(x)
+}
