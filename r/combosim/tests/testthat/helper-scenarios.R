@@ -7,6 +7,19 @@ small <- list(
   target = 0.3, mineff = 0.2, prior1 = c(0.1, 0.2), prior2 = c(0.05, 0.1, 0.2),
   ncohort1 = 5, cohortsize1 = 3, ncohort2 = 3, cohortsize2 = 3, ntrial = 6)
 
+# A trial's design for combosim_next(), and its cohorts: ten phase I cohorts
+# (the seventh of 2 patients), then five in phase II, the last closing (1, 1)
+# as futile before the selection.
+trialdesign <- list(target = 0.3, mineff = 0.2, prior1 = c(0.05, 0.1, 0.2),
+                    prior2 = c(0.05, 0.1, 0.2), ncohort1 = 10, cohortsize1 = 3,
+                    ncohort2 = 5, cohortsize2 = 3)
+trialcohorts <- data.frame(
+  drug1 = c(1, 2, 3, 3, 3, 3, 3, 3, 3, 2, 2, 3, 1, 3, 1),
+  drug2 = c(1, 1, 1, 2, 3, 3, 3, 3, 3, 3, 2, 1, 1, 1, 1),
+  patients = c(3, 3, 3, 3, 3, 3, 2, 3, 3, 3, 3, 3, 3, 3, 4),
+  toxicities = c(0, 0, 0, 1, 1, 1, 0, 2, 2, 1, 0, 0, 0, 0, 0),
+  responses = c(0, 2, 2, 1, 1, 2, 0, 2, 1, 0, 0, 1, 0, 2, 0))
+
 run <- function(scenario = small, ...) {
   do.call(combosim_oc, utils::modifyList(scenario, list(...)))
 }
