@@ -80,4 +80,5 @@ rm -f "$pkg/src/Makevars.new"
 Rscript -e 'Rcpp::compileAttributes(commandArgs(TRUE)[1])' "$pkg" >/dev/null
 
 mkdir -p "$build/rlib"
-MAKEFLAGS="-j$jobs" R CMD INSTALL --no-multiarch --library="$build/rlib" "$pkg"
+# Without the debug information R's -g puts in: 0.4 MB instead of 5.8.
+R_STRIP_SHARED_LIB="strip --strip-debug" MAKEFLAGS="-j$jobs" R CMD INSTALL --no-multiarch --strip --library="$build/rlib" "$pkg"
