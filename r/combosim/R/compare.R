@@ -20,12 +20,15 @@ combosim_compare <- function(...) {
   j <- dims[1, 1]
   k <- dims[2, 1]
   cells <- cbind(rep(seq_len(j), each = k), rep(seq_len(k), times = j))
+  # Then the operating characteristics, by their names in x$oc.
+  figures <- names(results[[1]]$oc)
+  whole <- 4L + length(figures)
   rows <- data.frame(
     measure = c(rep("selection %", j * k), rep("patients", j * k),
                 "inconclusive %", "patients per trial",
-                "toxicities per trial", "responses per trial"),
-    drug1 = c(cells[, 1], cells[, 1], rep(NA_integer_, 4)),
-    drug2 = c(cells[, 2], cells[, 2], rep(NA_integer_, 4)),
+                "toxicities per trial", "responses per trial", figures),
+    drug1 = c(cells[, 1], cells[, 1], rep(NA_integer_, whole)),
+    drug2 = c(cells[, 2], cells[, 2], rep(NA_integer_, whole)),
     stringsAsFactors = FALSE)
   for (i in seq_along(results)) {
     r <- results[[i]]
@@ -33,7 +36,8 @@ combosim_compare <- function(...) {
                            r$inconclusive,
                            r$sums$outcomes[["patients"]] / r$scenario$ntrial,
                            r$sums$outcomes[["toxicities"]] / r$scenario$ntrial,
-                           r$sums$outcomes[["responses"]] / r$scenario$ntrial)
+                           r$sums$outcomes[["responses"]] / r$scenario$ntrial,
+                           as.double(unlist(r$oc[figures])))
   }
   rows
 }

@@ -64,9 +64,7 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     inconclusive = run$inconclusive,
     reasons = run$reasons,
     trials = data.frame(trial = seq_len(run$ntrial), run$trials),
-    # The operating characteristics with their standard errors: not yet
-    # computed by the engine.
-    oc = NULL,
+    oc = run$oc,
     sums = c(lapply(run$sums, named), list(outcomes = run$outcomes)),
     scenario = scenario,
     rules = rules,

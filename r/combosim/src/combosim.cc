@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "design/rules.h"
 #include "engine/conduct.h"
 #include "engine/conductwords.h"
+#include "engine/oc.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
 
@@ -184,6 +186,26 @@ Rcpp::NumericVector reasoncounts(const OutcomeSums& o) {
   }
   v.names() = names;
   return v;
+}
+
+// The operating characteristics by the names of NAME.json's "oc", in its
+// order: NA where a figure needs two trials and there is one, the counts
+// (patients_min, patients_max) as integers.
+Rcpp::List ocfigurelist(const OperatingCharacteristics& oc) {
+  const std::vector<OcFigure> figures = ocfigures(oc);
+  Rcpp::List list(figures.size());
+  Rcpp::CharacterVector names(figures.size());
+  for (std::size_t i = 0; i < figures.size(); ++i) {
+    const OcFigure& f = figures[i];
+    names[static_cast<R_xlen_t>(i)] = f.name;
+    if (f.integer) {
+      list[static_cast<R_xlen_t>(i)] = static_cast<int>(f.value);
+    } else {
+      list[static_cast<R_xlen_t>(i)] = std::isnan(f.value) ? NA_REAL : f.value;
+    }
+  }
+  list.names() = names;
+  return list;
 }
 
 // Each trial's outcome, levels from 1 (NA when nothing was selected).
@@ -504,6 +526,11 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   for (int d1 = 0; d1 < nd1; ++d1) {
     for (int d2 = 0; d2 < nd2; ++d2) selected += acc.nselect[d1][d2];
   }
+  // The operating characteristics of a whole run only.
+  Rcpp::RObject oc;
+  if (n == s.ntrial && result.failure.ok() && !observer.interrupted) {
+    oc = ocfigurelist(operatingcharacteristics(s, scenario.input, acc, result.outcomes));
+  }
   return Rcpp::List::create(
       Rcpp::Named("problem") = "",
       Rcpp::Named("ntrial") = static_cast<double>(n),
@@ -526,6 +553,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
       Rcpp::Named("outcomes") = outcomesums(result.outcomes),
       Rcpp::Named("reasons") = reasoncounts(result.outcomes),
       Rcpp::Named("trials") = trialtable(observer.outcomes),
+      Rcpp::Named("oc") = oc,
       Rcpp::Named("cpuseconds") = result.cpuseconds());
 }
 

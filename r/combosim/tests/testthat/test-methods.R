@@ -1,4 +1,4 @@
-# print(), plot(), as.data.frame() and combosim_compare().
+# print(), summary(), plot(), as.data.frame() and combosim_compare().
 
 test_that("print() returns its argument and names the ends without a selection", {
   x <- run(tox = small$tox + 0.5)
@@ -8,6 +8,21 @@ test_that("print() returns its argument and names the ends without a selection",
   expect_true(length(ends) > 0)
   shares <- as.numeric(sub(".*: ([0-9.]+)%$", "\\1", ends))
   expect_equal(sum(shares), x$inconclusive)
+})
+
+test_that("summary() shows each figure with its standard error", {
+  x <- run()
+  s <- summary(x)
+  expect_identical(s$figures$mcse[s$figures$name == "toxicities_mean"],
+                   x$oc$toxicities_mean_mcse)
+  printed <- capture.output(returned <- print(s))
+  expect_identical(returned, s)
+  correct <- printed[startsWith(printed, "  correct selection ")]
+  expect_match(correct, sprintf("%.2f %% (\u00b1|\\+/-) +%.2f$", x$oc$correct,
+                                x$oc$correct_mcse))
+  # One trial has no standard error of a mean.
+  one <- capture.output(print(summary(run(ntrial = 1))))
+  expect_match(one[startsWith(one, "  toxicities per trial ")], "(\u00b1|\\+/-) +-$")
 })
 
 test_that("plot() writes a PNG, for a 1 by 1 grid too", {
@@ -37,9 +52,11 @@ test_that("combosim_compare() puts results side by side", {
   strict <- run(rules = combosim_rules(safety = 0.6))
   table <- combosim_compare(a, strict = strict)
   expect_identical(names(table), c("measure", "drug1", "drug2", "a", "strict"))
-  expect_identical(nrow(table), 2L * 6L + 4L)
+  expect_identical(nrow(table), 2L * 6L + 4L + length(a$oc))
   expect_identical(table$strict[table$measure == "inconclusive %"],
                    strict$inconclusive)
+  expect_identical(table$strict[table$measure == "correct_mcse"],
+                   strict$oc$correct_mcse)
   expect_identical(table$a[table$measure == "selection %"],
                    as.vector(t(a$selection)))
   other <- run(tox = matrix(0.2), eff = matrix(0.4), prior1 = 0.2,

@@ -70,6 +70,12 @@ expect_batch_figures <- function(x, j) {
   expect_identical(x$sums$outcomes, outcomes + 0)
   expect_identical(x$reasons, unlist(j$sums$outcomes$reasons)[names(x$reasons)] + 0)
   expect_identical(x$version, j$version)
+  # The operating characteristics: null in JSON where they need two trials.
+  expect_identical(names(x$oc), names(j$oc))
+  for (name in names(j$oc)) {
+    expect_identical(x$oc[[name]], if (is.null(j$oc[[name]])) NA_real_ else j$oc[[name]],
+                     label = paste("oc", name))
+  }
 }
 
 test_that("without a seed, the figures are combosim-batch's to the last bit", {
