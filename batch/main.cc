@@ -2,6 +2,7 @@
 // in parallel, on independent seeded streams if asked, split into shards and
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
+#include <charconv>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -41,7 +42,9 @@ constexpr char kFooter[] =
     "results are exactly those of `combosim < FILE`. With --seed S, the\n"
     "standard std::mt19937_64 seeded by std::seed_seq{S, K, 0} for the uniform\n"
     "numbers and {S, K, 1} for the sampler, K being the shard (1 without\n"
-    "--shard): the same on every platform.\n"
+    "--shard): the same on every platform. S is a whole number from 0 to\n"
+    "4294967295 (2^32 - 1); the streams use 32 bits of it, so a larger seed is\n"
+    "refused rather than repeating a smaller one's streams.\n"
     "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
@@ -57,6 +60,17 @@ constexpr char kFooter[] =
     "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
     "others are written); 2 bad command line or output directory.";
+
+// A check of a count option: "" or the problem.
+std::string atleastone(const std::string& text) {
+  int n = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, n);
+  if (text.empty() || ptr != end || error != std::errc()) {
+    return "\"" + text + "\" is not a whole number";
+  }
+  return n < 1 ? "must be at least 1" : "";
+}
 
 // Reads "K/N" with 1 <= K <= N. Returns "" or the problem.
 std::string readshard(const std::string& text, int& k, int& n) {
@@ -88,9 +102,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("-j,--jobs", options.jobs,
                  "Scenarios run at once (default: processors available)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(atleastone, "N >= 1"));
   CLI::Option* seedopt = app.add_option(
-      "--seed", seed, "S, 0 to 2^64-1: seeded standard streams (see below)");
+      "--seed", seed, "S, 0 to 2^32-1: seeded standard streams (see below)");
   CLI::Option* shardopt =
       app.add_option("--shard", shard, "K/N: run only part K of N, for merge")
           ->needs(seedopt);
@@ -100,7 +114,7 @@ int main(int argc, char** argv) {
   app.add_option("--shards", shards, "N: run all N parts in turn")
       ->needs(seedopt)
       ->excludes(shardopt)
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(atleastone, "N >= 1"));
 
   CLI::App* merge = app.add_subcommand(
       "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv, "
@@ -127,7 +141,7 @@ int main(int argc, char** argv) {
       throw CLI::ValidationError(
           "merge", "give merge its own --out, after the word merge");
     }
-    if (!seed.empty()) {
+    if (app.count("--seed") > 0) {
       const std::string problem = readseed(seed, options.random.seed);
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
       options.random.seeded = true;

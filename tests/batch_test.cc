@@ -13,6 +13,7 @@
 
 #include "batch/results.h"
 #include "batch/scenariofile.h"
+#include "numerics/mathprobe.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -21,7 +22,13 @@ using namespace programrunner;
 
 const char kSmallAnswers[] = "tests/fixtures/batch_small.txt";
 const char kSmallJson[] = "tests/fixtures/batch_small_json.json";
-const char kFixedLine[] = "\nRandom numbers: combosim's fixed-seed generators\n";
+// The closing lines of a batch report on combosim's streams, run here.
+std::string fixedlines() {
+  BatchResult here;
+  here.mathlib = mathimplementation();
+  return "\nRandom numbers: combosim's fixed-seed generators\nMath functions: " +
+         describemath(here) + "\n";
+}
 
 Json smalljson() {
   Json j;
@@ -60,11 +67,11 @@ TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
        "f.txt:2: The number of dose for drug 2 is too small"},
       {withanswer(good, 9, "O.3"),
        "f.txt:9: Invalid input for the true response probability for the "
-       "combination (1, 2): not a number, or out of range"},
-      // "0.1y": 0.1 for (1, 2), then "y" does not convert for (2, 1).
+       "combination (1, 2): \"O.3\" is not a number"},
+      // "0.1y" is refused whole, at its own question.
       {withanswer(good, 4, "0.1y"),
        "f.txt:4: Invalid input for the true toxicity probability for the "
-       "combination (2, 1): not a number, or out of range"},
+       "combination (1, 2): \"0.1y\" is not a number"},
       {"2\n2\n0.05\n", "f.txt: Unexpected end of input while reading the true "
                        "toxicity probability for the combination (1, 2)"},
       {"", "f.txt: Unexpected end of input while reading the number of dose "
@@ -73,11 +80,12 @@ TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
       // is read one place early, until "y" is read as a probability.
       {withanswer(good, 4, "1.5"),
        "f.txt:7: Invalid input for the true toxicity probability for the "
-       "combination (2, 2): not a number, or out of range (after an answer "
+       "combination (2, 2): \"y\" is not a number (after an answer "
        "rejected at f.txt:4: The toxicity probability is larger than 1)"},
       {withanswer(good, 21, "0"),
-       "f.txt:26: Invalid input for the number of simulated trials: not an "
-       "integer, or out of range (after an answer rejected at f.txt:21: The "
+       "f.txt:26: Invalid input for the number of simulated trials: \"y\" is "
+       "not a whole number written in digits (after an answer rejected at "
+       "f.txt:21: The "
        "total number of cohorts for the phase I dose finding must be at "
        "least 1)"},
   };
@@ -133,18 +141,23 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
       {"/scentox", Json::array({Json::array({0.1, 0.2})}),
        "f: scentox: must be an array of 2 rows (drug-1 levels) of 2 numbers "
        "(drug-2 levels)"},
-      {"/sceneff/1", Json::array({0.4}), "f: sceneff[1]: must be an array of 2 numbers"},
+      {"/sceneff/1", Json::array({0.4}),
+       "f: sceneff[2] (drug-1 level 2): must be an array of 2 numbers"},
       {"/scentox/1/0", 1.5,
-       "f: scentox[1][0]: The toxicity probability is larger than 1"},
+       "f: scentox[2][1] (drug-1 level 2, drug-2 level 1): The toxicity "
+       "probability is larger than 1"},
       {"/sceneff/0/1", 1.01,
-       "f: sceneff[0][1]: The response probability is larger than 1"},
-      {"/scentox/0/1", -0.1, "f: scentox[0][1]: a probability below 0"},
-      {"/sceneff/1/1", "0.5", "f: sceneff[1][1]: must be a number"},
+       "f: sceneff[1][2] (drug-1 level 1, drug-2 level 2): The response "
+       "probability is larger than 1"},
+      {"/scentox/0/1", -0.1,
+       "f: scentox[1][2] (drug-1 level 1, drug-2 level 2): a probability below 0"},
+      {"/sceneff/1/1", "0.5",
+       "f: sceneff[2][2] (drug-1 level 2, drug-2 level 2): must be a number"},
       {"/targettox", 1.2, "f: targettox: The target probability is larger than 1"},
       {"/mineff", -0.2, "f: mineff: a probability below 0"},
       {"/scenprior1/1", 1,
-       "f: scenprior1[1]: The prior estimate of toxicity probability must lie "
-       "strictly between 0 and 1"},
+       "f: scenprior1[2] (drug-1 level 2): The prior estimate of toxicity "
+       "probability must lie strictly between 0 and 1"},
       {"/scenprior2", Json::array({0.1}), "f: scenprior2: must be an array of 2 numbers"},
       {"/ncohort1", 0,
        "f: ncohort1: The total number of cohorts for the phase I dose finding "
@@ -225,8 +238,9 @@ BatchResult smallpart(int k) {
   r.ntrial = 1;
   r.acc.sumpat[1][0] = 12 + k;
   r.acc.sumtox[1][0] = k;
-  r.acc.sumresp[0][1] = 2 * k;
+  r.acc.sumresp[1][0] = 2 * k;
   r.acc.nselect[1][0] = k == 2 ? 0 : 1;
+  r.mathlib = "fma";
   TrialOutcome outcome;
   outcome.reason = k == 2 ? TrialEnd::kAllClosed : TrialEnd::kSelected;
   outcome.patients = 12 + k;
@@ -246,7 +260,7 @@ TEST(Merge, AddsTheSumsOfAllParts) {
   EXPECT_EQ(merged.ntrial, 3);
   EXPECT_EQ(merged.acc.sumpat[1][0], 13 + 14 + 15);
   EXPECT_EQ(merged.acc.sumtox[1][0], 6);
-  EXPECT_EQ(merged.acc.sumresp[0][1], 12);
+  EXPECT_EQ(merged.acc.sumresp[1][0], 12);
   EXPECT_EQ(merged.acc.nselect[1][0], 2);
   EXPECT_EQ(merged.cpuseconds, 1.5);
   EXPECT_EQ(merged.outcomes.patients2, 13 * 13 + 14 * 14 + 15 * 15);
@@ -269,6 +283,10 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   othersplit.nshard = 4;
   BatchResult otherrules = smallpart(3);
   otherrules.rules.futility = 0.2;
+  BatchResult othermath = smallpart(3);
+  othermath.mathlib = "no-fma";
+  BatchResult huge = smallpart(3);
+  huge.acc.sumpat[1][0] = INT64_MAX;
   struct Case {
     std::vector<BatchResult> parts;
     std::string problem;
@@ -285,6 +303,12 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
        "the parts split the trials into different numbers of shards"},
       {{smallpart(1), smallpart(2), otherrules},
        "the parts ran under different design rules"},
+      {{smallpart(1), smallpart(2), othermath},
+       "the parts ran on different implementations of pow, log and exp (fma, "
+       "no-fma)"},
+      {{smallpart(1), smallpart(2), huge},
+       "the sums of patients[2][1] (drug-1 level 2, drug-2 level 1) overflow "
+       "64 bits"},
   };
   for (const Case& c : cases) {
     BatchResult merged;
@@ -323,9 +347,32 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
       {"/random/seed", -9, "p.json: random: unknown generator or seed"},
       {"/sums/toxicities/1/0", -1,
        "p.json: sums: toxicities must be an ndose1 by ndose2 array of counts"},
-      {"/sums/selections/0/0", 5, "p.json: sums: more selections than trials"},
+      // Sums that no trials can give: every part's cells are checked.
+      {"/sums/selections/0/0", 5,
+       "p.json: sums: selections[1][1] (drug-1 level 1, drug-2 level 1): 5 "
+       "selections in 1 trial"},
+      {"/sums/toxicities/1/0", 15,
+       "p.json: sums: toxicities[2][1] (drug-1 level 2, drug-2 level 1): 15 "
+       "toxicities among 14 patients"},
+      {"/sums/responses/0/0", 2,
+       "p.json: sums: responses[1][1] (drug-1 level 1, drug-2 level 1): 2 "
+       "responses among 0 patients"},
+      {"/sums/patients/0/0", 8,
+       "p.json: sums: patients: more than 1 trial of at most 18 patients can "
+       "treat"},
+      {"/sums/patients/1/1", INT64_MAX,
+       "p.json: sums: patients[2][2] (drug-1 level 2, drug-2 level 2): more "
+       "than 1 trial of at most 18 patients can treat"},
+      {"/sums/patients/1/1", UINT64_MAX,
+       "p.json: sums: patients must be an ndose1 by ndose2 array of counts"},
       {"/sums/outcomes/reasons/selected", 1,
-       "p.json: sums: outcomes do not agree with the trials and selections"},
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
+      {"/sums/outcomes/responses", 5,
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
+      {"/random/seed", 4294967296u, "p.json: random: unknown generator or seed"},
+      {"/mathlib", "x87", "p.json: mathlib: must be \"fma\", \"no-fma\" or "
+                          "\"unknown\""},
+      {"/cpuseconds", -1, "p.json: cpuseconds: must be a number from 0 up"},
       {"/sums/outcomes/patients", -3,
        "p.json: sums: outcomes must hold a count from 0 up for every sum"},
       {"/scenario/ntrial", 0,
@@ -414,7 +461,7 @@ TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
   const ProgramRun combosim = runcombosim(dir.path(), sourcefile(kSmallAnswers));
   ASSERT_EQ(combosim.status, 0);
   const std::string expected =
-      maskclock(readfile(dir.path() / "results.txt")) + kFixedLine;
+      maskclock(readfile(dir.path() / "results.txt")) + fixedlines();
 
   const BatchRun run = runbatch(
       dir.path(), {"--out", "out", source(kSmallAnswers), source(kSmallJson)});
@@ -428,7 +475,7 @@ TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
             "batch_small_json: 3 trials, 0.00% inconclusive: "
             "out/batch_small_json.txt out/batch_small_json.json\n"
             "summary: out/summary.csv\noc: out/oc.csv\n"
-            "report: out/report.html\n");
+            "report: out/report.html\nmanifest: out/manifest.json\n");
 }
 
 TEST(BatchProgram, ParallelRunEqualsSerialRun) {
@@ -461,7 +508,7 @@ TEST(BatchProgram, ParallelRunEqualsSerialRun) {
   // The fixed streams give combosim's numbers in every process.
   EXPECT_EQ(maskclock(readfile(dir.path() / "parallel/golden_1x1.txt")),
             readfile(sourcefile("tests/fixtures/golden_1x1.results.expected")) +
-                kFixedLine);
+                fixedlines());
 }
 
 TEST(BatchProgram, ProgressShowsOnATerminalOnly) {
@@ -566,7 +613,10 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   const BatchRun half = runbatch(
       dir.path(), {"merge", "--out", "half", "parts/golden_2x4.shard-2-of-2.json"});
   EXPECT_EQ(half.status, 1);
-  EXPECT_EQ(half.err, "golden_2x4: shard 1 of 2 missing\n");
+  EXPECT_EQ(half.err,
+            "golden_2x4: shard 1 of 2 missing\n"
+            "combosim-batch: no scenario written; summary.csv, oc.csv, "
+            "report.html, manifest.json left as they were\n");
   EXPECT_FALSE(fs::exists(dir.path() / "half/golden_2x4.json"));
 }
 
@@ -583,19 +633,20 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
   EXPECT_EQ(sortedlines(run.err),
             sortedlines(
                 letters + ":10: Invalid input for the true response probability "
-                          "for the combination (2, 1): not a number, or out of "
-                          "range\n" +
+                          "for the combination (2, 1): \"O.4\" is not a "
+                          "number\n" +
                 malformed + ": parse error at line 6, column 13: syntax error "
                             "while parsing object - unexpected string literal; "
                             "expected '}'\n"
                             "missing.txt: cannot be read: No such file or "
                             "directory\n" +
-                toxrange + ": scentox[1][0]: The toxicity probability is "
-                           "larger than 1\n"));
+                toxrange + ": scentox[2][1] (drug-1 level 2, drug-2 level 1): "
+                           "The toxicity probability is larger than 1\n"));
   EXPECT_EQ(run.out,
             "batch_small: 3 trials, 0.00% inconclusive: out/batch_small.txt "
             "out/batch_small.json\nsummary: out/summary.csv\n"
-            "oc: out/oc.csv\nreport: out/report.html\n");
+            "oc: out/oc.csv\nreport: out/report.html\n"
+            "manifest: out/manifest.json\n");
   for (const char* stem : {"batch_letters", "batch_malformed", "missing", "batch_toxrange"}) {
     EXPECT_FALSE(fs::exists(dir.path() / "out" / (stem + std::string(".json")))) << stem;
   }
@@ -616,7 +667,10 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
                         "choose another output directory\n" +
                         source(kSmallAnswers) +
                         ": its outputs would overwrite those of "
-                        "again/batch_small.txt (same name batch_small)\n"));
+                        "again/batch_small.txt (same name batch_small)\n"
+                        "combosim-batch: no scenario written; summary.csv, "
+                        "oc.csv, report.html, manifest.json left as they "
+                        "were\n"));
   EXPECT_EQ(readfile(dir.path() / "again/batch_small.txt"),
             readfile(sourcefile(kSmallAnswers)));
 }
@@ -768,11 +822,22 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
   std::vector<std::string> whole = {"--seed", "5", "--shards", "3", "--out", "whole"};
   whole.insert(whole.end(), scenarios.begin(), scenarios.end());
   ASSERT_EQ(runbatch(dir.path(), whole).status, 0);
+  // A shard file an earlier run left in each shard folder: never merged.
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "6", "--shard", "1/3", "--out", "stale",
+                                  source("tests/fixtures/golden_2x4.txt")})
+                .status,
+            0);
+  const auto leavestale = [&dir](const std::string& folder) {
+    fs::create_directories(dir.path() / folder / "shards");
+    fs::copy_file(dir.path() / "stale/golden_2x4.shard-1-of-3.json",
+                  dir.path() / folder / "shards/golden_2x4.shard-1-of-3.json");
+  };
 
   // On one machine: with GNU parallel when installed, and with xargs -P.
   std::vector<std::string> runners = {"xargs"};
   if (std::system("command -v parallel > /dev/null 2>&1") == 0) runners.push_back("parallel");
   for (const std::string& runner : runners) {
+    leavestale(runner);
     std::vector<std::string> args = {"5", "3", runner};
     args.insert(args.end(), scenarios.begin(), scenarios.end());
     const BatchRun run =
@@ -785,9 +850,13 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
     EXPECT_EQ(readfile(dir.path() / runner / "summary.csv"),
               readfile(dir.path() / "whole/summary.csv"))
         << runner;
+    EXPECT_EQ(loadjson(dir.path() / runner / "manifest.json"),
+              loadjson(dir.path() / "whole/manifest.json"))
+        << runner;
   }
 
   // A Slurm array of 3 tasks, as Slurm starts them, then the merge job.
+  leavestale("slurm");
   for (int task = 1; task <= 3; ++task) {
     std::vector<std::string> args = {"5", "slurm"};
     args.insert(args.end(), scenarios.begin(), scenarios.end());
@@ -797,14 +866,18 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
          "SLURM_ARRAY_TASK_COUNT=3", "SLURM_ARRAY_TASK_MIN=1", "SLURM_ARRAY_TASK_MAX=3"});
     EXPECT_EQ(run.status, 0) << task << run.err;
   }
-  const BatchRun merge = runbatch(dir.path(), {"--merge", "3", "slurm"},
-                                  source("scripts/batch-slurm.sh"), {program});
+  std::vector<std::string> mergeargs = {"--merge", "3", "slurm"};
+  mergeargs.insert(mergeargs.end(), scenarios.begin(), scenarios.end());
+  const BatchRun merge =
+      runbatch(dir.path(), mergeargs, source("scripts/batch-slurm.sh"), {program});
   EXPECT_EQ(merge.status, 0) << merge.err;
   for (const char* stem : {"golden_1x1", "batch_small_json"}) {
     expectsameoutputs(dir.path() / "slurm", dir.path() / "whole", stem);
   }
   EXPECT_EQ(readfile(dir.path() / "slurm/summary.csv"),
             readfile(dir.path() / "whole/summary.csv"));
+  EXPECT_EQ(loadjson(dir.path() / "slurm/manifest.json"),
+            loadjson(dir.path() / "whole/manifest.json"));
 }
 
 }  // namespace

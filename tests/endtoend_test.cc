@@ -50,7 +50,7 @@ TEST(EndToEnd, BadInputEndsWithItsStatusAndNoReport) {
       {"tests/fixtures/dialogue_letters.txt", 2,
        "Please enter the true toxicity probability for the combination (1, "
        "2):  Invalid input for the true toxicity probability for the "
-       "combination (1, 2): not a number, or out of range\n"},
+       "combination (1, 2): \"low\" is not a number\n"},
       {"tests/fixtures/dialogue_truncated.txt", 2,
        "Please enter the true toxicity probability for the combination (2, "
        "2):  Unexpected end of input while reading the true toxicity "
