@@ -22,8 +22,11 @@ constexpr char kDescription[] =
     "report block as in results.txt) and NAME.json (settings, sums, averages,\n"
     "percentages, operating characteristics), summary.csv (one row per\n"
     "scenario and combination), oc.csv (one row of operating characteristics\n"
-    "and their standard errors per scenario) and report.html (the visual\n"
-    "report, one self-contained page).";
+    "and their standard errors per scenario), report.html (the visual report,\n"
+    "one self-contained page) and last manifest.json (the scenarios of the\n"
+    "run and their files). Every file is written whole or not at all, none\n"
+    "over an input; a directory without manifest.json holds a run that did\n"
+    "not finish.";
 
 constexpr char kFooter[] =
     "\n"
@@ -36,7 +39,8 @@ constexpr char kFooter[] =
     "\"futility\", \"minpatients\"}, the design's thresholds (defaults 0.8, 0.45,\n"
     "0.4, 0.4, 0.15 and 6; a field left out keeps its default). NAME is the file\n"
     "name without its extension. A file that cannot be read is reported on one\n"
-    "line, and the other scenarios still run.\n"
+    "line (array positions counted from 1, as combosim counts levels), and the\n"
+    "other scenarios still run.\n"
     "\n"
     "Random numbers: without --seed, combosim's fixed-seed generators, so the\n"
     "results are exactly those of `combosim < FILE`. With --seed S, the\n"
@@ -50,16 +54,19 @@ constexpr char kFooter[] =
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
     "and .txt, but no oc.csv or report.html; `merge` adds up the sums of all\n"
     "N parts exactly and writes them. --shards N runs the N parts one after\n"
-    "another in one process instead, which gives what the merge gives.\n"
+    "another in one process instead, which gives what the merge gives. Every\n"
+    "output records which implementation of the C library's pow, log and exp\n"
+    "ran (fma, no-fma or unknown); merge refuses parts from different ones.\n"
     "\n"
     "Examples:\n"
     "  combosim-batch --out results examples/demo.txt examples/target_middle.txt\n"
-    "  combosim-batch --seed 2024 --out results scenarios/*.json\n"
-    "  combosim-batch --seed 2024 --shard 3/8 --out parts scenarios/*.json\n"
+    "  combosim-batch --seed 2024 --out results examples/*.json\n"
+    "  combosim-batch --seed 2024 --shard 3/8 --out parts examples/*.json\n"
     "  combosim-batch merge --out results parts/*.shard-*-of-8.json\n"
     "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
-    "others are written); 2 bad command line or output directory.";
+    "others are written); 2 bad command line, unusable output directory, or\n"
+    "summary.csv or manifest.json would overwrite an input.";
 
 // A check of a count option: "" or the problem.
 std::string atleastone(const std::string& text) {
@@ -146,7 +153,7 @@ int main(int argc, char** argv) {
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
       options.random.seeded = true;
     }
-    if (!shard.empty()) {
+    if (app.count("--shard") > 0) {
       const std::string problem = readshard(shard, options.shard, options.nshard);
       if (!problem.empty()) throw CLI::ValidationError("--shard", problem);
     } else {

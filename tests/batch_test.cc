@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "batch/results.h"
 #include "batch/scenariofile.h"
@@ -111,6 +112,21 @@ TEST(ScenarioFile, CorrectedAnswerIsReadAsCombosimReadsIt) {
   EXPECT_EQ(read.settings.ntrial, 3);
 }
 
+TEST(ScenarioFile, ByteOrderMarkIsSkippedAndLeftoverAnswersNoted) {
+  const ScenarioRead marked = readanswers("\xEF\xBB\xBF" + smallanswers(), "f.txt");
+  EXPECT_EQ(marked.problem, "");
+  EXPECT_EQ(marked.notes, std::vector<std::string>{});
+  EXPECT_EQ(marked.settings.ndose1, 2);
+  // The closing key "x" is the last answer; "5" after it was meant for
+  // something else.
+  const ScenarioRead extra = readanswers(smallanswers() + "\n5\n", "f.txt");
+  EXPECT_EQ(extra.problem, "");
+  EXPECT_EQ(extra.notes,
+            std::vector<std::string>{"f.txt:29: answers after the scenario's "
+                                     "last answer and the closing key are not "
+                                     "read"});
+}
+
 TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   const ScenarioRead answers = readanswers(smallanswers(), "a");
   const ScenarioRead json = readjsonscenario(smalljson(), "j");
@@ -198,6 +214,22 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
   std::string problem;
   EXPECT_FALSE(readjsonfile(twice.string(), j, problem));
   EXPECT_EQ(problem, twice.string() + ": ntrial: given more than once");
+  // A number too large for a double is an ordinary problem naming its place,
+  // positions counted from 1.
+  for (const auto& [from, to, place] :
+       {std::tuple<std::string, std::string, std::string>{
+            "[0.2, 0.35]", "[1e400, 0.35]", "scentox[2][1]"},
+        {"\"ntrial\": 3", "\"ntrial\": 3, \"rules\": {\"safety\": -2e999}",
+         "rules.safety"}}) {
+    std::string huge = readfile(sourcefile(kSmallJson));
+    ASSERT_NE(huge.find(from), std::string::npos) << from;
+    huge.replace(huge.find(from), from.size(), to);
+    const fs::path file = dir.path() / "huge.json";
+    std::ofstream(file) << huge;
+    EXPECT_FALSE(readjsonfile(file.string(), j, problem));
+    EXPECT_EQ(problem, file.string() + ": " + place +
+                           ": a number too large for a double");
+  }
   // ncohort2 may be 0: no phase II cohorts.
   Json nophase2 = smalljson();
   nophase2["ncohort2"] = 0;
@@ -543,10 +575,13 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
   const std::string scenario = source("tests/fixtures/golden_2x4.txt");
-  // 3 trials in 2 parts: 2, then 1. Each part is a run of its own.
+  // Two scenarios, not in alphabetical order; 3 trials each in 2 parts: 2,
+  // then 1. Each part is a run of its own.
+  const std::string small = source(kSmallAnswers);
   for (const char* part : {"2/2", "1/2"}) {
-    const BatchRun run = runbatch(
-        dir.path(), {"--seed", "11", "--shard", part, "--trials", "--out", "parts", scenario});
+    const BatchRun run =
+        runbatch(dir.path(), {"--seed", "11", "--shard", part, "--trials",
+                              "--out", "parts", scenario, small});
     EXPECT_EQ(run.status, 0) << run.err;
   }
   const fs::path parts = dir.path() / "parts";
@@ -554,12 +589,16 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   EXPECT_EQ(loadjson(parts / "golden_2x4.shard-2-of-2.json")["trials"], 1);
   EXPECT_TRUE(fs::exists(parts / "summary.shard-1-of-2.csv"));
 
+  // The parts in the order a shell lists them, alphabetical.
   const BatchRun merge = runbatch(
-      dir.path(), {"merge", "--out", "merged", "parts/golden_2x4.shard-1-of-2.json",
+      dir.path(), {"merge", "--out", "merged", "parts/batch_small.shard-1-of-2.json",
+                   "parts/batch_small.shard-2-of-2.json",
+                   "parts/golden_2x4.shard-1-of-2.json",
                    "parts/golden_2x4.shard-2-of-2.json"});
   EXPECT_EQ(merge.status, 0) << merge.err;
-  const BatchRun whole = runbatch(
-      dir.path(), {"--seed", "11", "--shards", "2", "--trials", "--out", "whole", scenario});
+  const BatchRun whole =
+      runbatch(dir.path(), {"--seed", "11", "--shards", "2", "--trials",
+                            "--out", "whole", scenario, small});
   EXPECT_EQ(whole.status, 0) << whole.err;
   // The parts' trials, numbered as in the whole run, joined in order.
   EXPECT_NE(readfile(parts / "golden_2x4.shard-2-of-2.trials.csv").find("\n3,"),
@@ -567,7 +606,9 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   EXPECT_EQ(readfile(dir.path() / "merged/golden_2x4.trials.csv"),
             readfile(dir.path() / "whole/golden_2x4.trials.csv"));
 
-  expectsameoutputs(dir.path() / "merged", dir.path() / "whole", "golden_2x4");
+  for (const char* stem : {"golden_2x4", "batch_small"}) {
+    expectsameoutputs(dir.path() / "merged", dir.path() / "whole", stem);
+  }
   // The merged operating characteristics and report are the one run's; a
   // part writes neither.
   for (const char* file : {"summary.csv", "oc.csv", "report.html"}) {
@@ -576,6 +617,10 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
     EXPECT_FALSE(fs::exists(parts / file)) << file;
   }
   EXPECT_FALSE(loadjson(dir.path() / "merged/golden_2x4.json")["oc"].empty());
+  // Rows in the order of the run's command line.
+  const std::string summary = readfile(dir.path() / "merged/summary.csv");
+  EXPECT_LT(summary.find("\ngolden_2x4,"), summary.find("\nbatch_small,"));
+  EXPECT_EQ(merge.out.substr(0, merge.out.find(':')), "golden_2x4");
   // The merge is the sum of the parts' sums, cell by cell.
   for (const char* table : {"patients", "toxicities", "responses", "selections"}) {
     const Json one = sums(parts / "golden_2x4.shard-1-of-2.json", table);
@@ -711,6 +756,148 @@ std::string twodecimals(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", v);
   return text;
+}
+
+TEST(BatchProgram, CommandLineProblemsAreRefused) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;  // the first line on the standard error
+  } const cases[] = {
+      // The streams use 32 bits of the seed: 2^32 would repeat seed 0's.
+      {{"--seed", "4294967296", "x.txt"},
+       "--seed: 4294967296 is above 4294967295 (2^32 - 1): the streams use 32 "
+       "bits of the seed"},
+      {{"--seed", "", "x.txt"},
+       "--seed: \"\" is not a whole number from 0 to 4294967295"},
+      {{"--seed", "12a", "x.txt"},
+       "--seed: \"12a\" is not a whole number from 0 to 4294967295"},
+      {{"--seed", "1", "--shard", "", "x.txt"}, "--shard: expected K/N, e.g. 3/8"},
+      {{"--jobs", "0", "x.txt"}, "--jobs: must be at least 1"},
+      {{"--seed", "1", "--shards", "0", "x.txt"}, "--shards: must be at least 1"},
+  };
+  for (const Case& c : cases) {
+    const BatchRun run = runbatch(dir.path(), c.args);
+    EXPECT_EQ(run.status, 2) << c.message;
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.message);
+  }
+}
+
+TEST(BatchProgram, NoOutputOverwritesAnInput) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string answers = readfile(sourcefile("tests/fixtures/golden_1x1.txt"));
+  for (const char* file : {"out/summary.csv", "sc/golden_1x1.txt", "manifest.txt"}) {
+    fs::create_directories((dir.path() / file).parent_path());
+    std::ofstream(dir.path() / file) << answers;
+  }
+  // A scenario file named like the run's summary: nothing runs.
+  const BatchRun run = runbatch(dir.path(), {"--out", "out", "out/summary.csv"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "combosim-batch: out/summary.csv would overwrite the input "
+                     "out/summary.csv; choose another output directory\n");
+  // A scenario whose outputs would be the run's own manifest.
+  const BatchRun manifest = runbatch(dir.path(), {"--out", "out", "manifest.txt"});
+  EXPECT_EQ(manifest.status, 1);
+  EXPECT_EQ(manifest.err.substr(0, manifest.err.find('\n')),
+            "manifest.txt: its output manifest.json is the name of the run's "
+            "own manifest.json; rename the scenario file");
+
+  // A merge into the folder of the scenario file.
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out",
+                                    "parts", "sc/golden_1x1.txt"})
+                  .status,
+              0);
+  }
+  const BatchRun merge =
+      runbatch(dir.path(), {"merge", "--out", "sc", "parts/golden_1x1.shard-1-of-2.json",
+                            "parts/golden_1x1.shard-2-of-2.json"});
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_EQ(merge.err.substr(0, merge.err.find('\n')),
+            "golden_1x1: its report would overwrite it; choose another output "
+            "directory");
+  for (const char* file : {"out/summary.csv", "sc/golden_1x1.txt", "manifest.txt"}) {
+    EXPECT_EQ(readfile(dir.path() / file), answers) << file;
+  }
+}
+
+TEST(BatchProgram, ManifestListsExactlyTheRunAndComesLast) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  const BatchRun run = runbatch(dir.path(), {"--out", "out", golden, "missing.txt"});
+  EXPECT_EQ(run.status, 1);
+  const Json manifest = loadjson(dir.path() / "out/manifest.json");
+  EXPECT_EQ(manifest["scenarios"],
+            Json::parse(R"([{"name": "golden_1x1", "source": ")" + golden +
+                        R"(", "mathlib": ")" + mathimplementation() +
+                        R"(", "files": ["golden_1x1.txt", "golden_1x1.json"]}])"));
+  EXPECT_EQ(manifest["files"],
+            Json::parse(R"(["summary.csv", "oc.csv", "report.html"])"));
+  EXPECT_EQ(manifest["problems"],
+            Json::parse(R"(["missing.txt: cannot be read: No such file or directory"])"));
+  const std::string summary = readfile(dir.path() / "out/summary.csv");
+  EXPECT_EQ(sortedlines(summary).size(), 2u);  // the header and one cell
+
+  // A run that writes nothing leaves the directory as it was.
+  const BatchRun typo = runbatch(dir.path(), {"--out", "out", "golden_1x1.tx"});
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(readfile(dir.path() / "out/summary.csv"), summary);
+  EXPECT_EQ(loadjson(dir.path() / "out/manifest.json"), manifest);
+
+  // A run killed once its first scenario's files are in place leaves no
+  // manifest: the directory says that its files do not make one run.
+  const std::string command =
+      "set -m; " + shellquote(COMBOSIM_BATCH_EXE) + " --jobs 1 --out out " +
+      shellquote(golden) + " " + shellquote(source("examples/demo.txt")) +
+      " > /dev/null 2>&1 & pid=$!; "
+      "for i in $(seq 400); do [ -e out/manifest.json ] || break; sleep 0.05; done; "
+      "kill -KILL -- -$pid; wait";
+  const ProgramRun killed = runindir(dir.path(), command);
+  EXPECT_FALSE(fs::exists(dir.path() / "out/manifest.json")) << killed.err;
+  EXPECT_NE(readfile(dir.path() / "out/golden_1x1.txt"), "");
+}
+
+TEST(BatchProgram, MergeNamesWhatIsNotAShardAndMergesTheRest) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out", "parts",
+                                    source("tests/fixtures/golden_1x1.txt"),
+                                    source(kSmallJson)})
+                  .status,
+              0);
+  }
+  // A number too large for a double in one part.
+  std::string text = readfile(dir.path() / "parts/batch_small_json.shard-2-of-2.json");
+  const std::size_t at = text.find("\"cpuseconds\": ") + 14;
+  text.replace(at, text.find('\n', at) - at, "1e400");
+  fs::create_directories(dir.path() / "bad");
+  std::ofstream(dir.path() / "bad/batch_small_json.shard-2-of-2.json") << text;
+
+  const BatchRun merge = runbatch(
+      dir.path(), {"merge", "--out", "m", "parts/golden_1x1.shard-1-of-2.json",
+                   "parts/golden_1x1.shard-2-of-2.json",
+                   "parts/batch_small_json.shard-1-of-2.json",
+                   "bad/batch_small_json.shard-2-of-2.json", source(kSmallJson),
+                   "parts/summary.shard-1-of-2.csv", "parts/manifest-shard-1-of-2.json"});
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_EQ(merge.err,
+            "bad/batch_small_json.shard-2-of-2.json: cpuseconds: a number too "
+            "large for a double\n" +
+                source(kSmallJson) +
+                ": a scenario file, not a shard file: run it with --seed S "
+                "--shard K/N first\n"
+                "parts/summary.shard-1-of-2.csv: not a shard file of "
+                "combosim-batch (NAME.shard-K-of-N.json, written by a run with "
+                "--seed S --shard K/N)\n"
+                "parts/manifest-shard-1-of-2.json: the manifest of a run, not a "
+                "shard file\n"
+                "batch_small_json: shard 2 of 2 missing\n");
+  EXPECT_TRUE(fs::exists(dir.path() / "m/golden_1x1.json"));
+  EXPECT_EQ(loadjson(dir.path() / "m/manifest.json")["scenarios"].size(), 1u);
 }
 
 TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
