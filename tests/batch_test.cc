@@ -900,6 +900,45 @@ TEST(BatchProgram, MergeNamesWhatIsNotAShardAndMergesTheRest) {
   EXPECT_EQ(loadjson(dir.path() / "m/manifest.json")["scenarios"].size(), 1u);
 }
 
+TEST(BatchProgram, MathFunctionsAreRecordedAndNotMixed) {
+  const std::string here = mathimplementation();
+  if (here == "unknown") {
+    GTEST_SKIP() << "SKIPPED LOUDLY: this C library's pow, log and exp are "
+                    "neither implementation the probe knows";
+  }
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string scenario = source("tests/fixtures/golden_1x1.txt");
+  // The setting that selects the implementation without fused multiply-add.
+  const std::string nofma = "GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA";
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", "1/2", "--out", "parts", scenario},
+                     COMBOSIM_BATCH_EXE, {nofma})
+                .status,
+            0);
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", "2/2", "--out", "parts", scenario})
+                .status,
+            0);
+  const fs::path parts = dir.path() / "parts";
+  EXPECT_EQ(loadjson(parts / "golden_1x1.shard-1-of-2.json")["mathlib"], "no-fma");
+  EXPECT_EQ(loadjson(parts / "golden_1x1.shard-2-of-2.json")["mathlib"], here);
+  EXPECT_NE(readfile(parts / "golden_1x1.shard-1-of-2.txt")
+                .find("\nMath functions: no-fma (pow, log and exp without fused "
+                      "multiply-add)\n"),
+            std::string::npos);
+  const BatchRun merge = runbatch(
+      dir.path(), {"merge", "--out", "m", "parts/golden_1x1.shard-1-of-2.json",
+                   "parts/golden_1x1.shard-2-of-2.json"});
+  if (here == "no-fma") {
+    // This processor has no fused multiply-add: both parts ran the same.
+    EXPECT_EQ(merge.status, 0) << merge.err;
+  } else {
+    EXPECT_EQ(merge.status, 1);
+    EXPECT_EQ(merge.err.substr(0, merge.err.find('\n')),
+              "golden_1x1: the parts ran on different implementations of pow, "
+              "log and exp (no-fma, fma)");
+  }
+}
+
 TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
