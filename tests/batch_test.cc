@@ -139,6 +139,22 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   EXPECT_EQ(json.input.scentox[0][1], 0.1);
   EXPECT_EQ(json.input.scentox[1][0], 0.2);
   EXPECT_EQ(json.input.scenprior2[1], 0.15);
+  // Each example in JSON holds the scenario of its answer file.
+  int examples = 0;
+  for (const auto& entry : fs::directory_iterator(sourcefile("examples"))) {
+    if (entry.path().extension() != ".json") continue;
+    fs::path txt = entry.path();
+    txt.replace_extension(".txt");
+    const ScenarioRead fromjson = readscenariofile(entry.path().string());
+    const ScenarioRead fromtxt = readscenariofile(txt.string());
+    EXPECT_EQ(fromjson.problem, "");
+    EXPECT_EQ(fromtxt.problem, "");
+    EXPECT_EQ(scenariotojson(fromjson.settings, fromjson.input),
+              scenariotojson(fromtxt.settings, fromtxt.input))
+        << entry.path();
+    ++examples;
+  }
+  EXPECT_GE(examples, 4);
 }
 
 TEST(ScenarioFile, JsonProblemsNameTheField) {

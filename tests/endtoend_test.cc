@@ -142,4 +142,20 @@ TEST(EndToEnd, LostConsoleFailsTheRunButKeepsTheReportFile) {
   }
 }
 
+TEST(EndToEnd, MakeRunShowsTheBannerFirst) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  // The build directory of this test; combosim in it is up to date, and the
+  // outer make's job server is not passed on.
+  const std::string build = fs::path(COMBOSIM_EXE).parent_path().string();
+  const ProgramRun run = runindir(
+      dir.path(), "env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C " +
+                      shellquote(COMBOSIM_SOURCE_DIR) +
+                      " --no-print-directory run BUILD=" + shellquote(build) +
+                      " < /dev/null");
+  EXPECT_EQ(run.out.substr(0, 56),
+            "///////////////////////////////////////////////////////\n")
+      << run.out << run.err;
+}
+
 }  // namespace
