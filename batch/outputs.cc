@@ -161,7 +161,9 @@ std::string OutputDir::finish(const std::vector<BatchResult>& results,
 InputFiles::InputFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     struct stat s;
-    if (stat(path.c_str(), &s) == 0) files_.emplace(std::make_pair(s.st_dev, s.st_ino), path);
+    if (stat(path.c_str(), &s) == 0) {
+      files_.emplace(std::make_pair(s.st_dev, s.st_ino), path);
+    }
   }
 }
 

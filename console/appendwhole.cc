@@ -33,7 +33,8 @@ std::string writeall(int fd, const std::string& text) {
 }  // namespace
 
 std::string appendwhole(const std::string& path, const std::string& block) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return std::strerror(errno);
   // Waiting for another run's append can be interrupted as usual.
   while (flock(fd, LOCK_EX) != 0) {

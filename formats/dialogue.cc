@@ -55,7 +55,9 @@ struct Dialogue {
 
 // Why a token that the conversion to each type does not read whole is
 // refused.
-const char* refusal(const int&) { return "is not a whole number written in digits"; }
+const char* refusal(const int&) {
+  return "is not a whole number written in digits";
+}
 const char* refusal(const double&) { return "is not a number"; }
 
 // Converts the whole of `token` into `v` with the input's own conversion.
