@@ -141,10 +141,10 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   EXPECT_EQ(json.input.scenprior2[1], 0.15);
   // Each example in JSON holds the scenario of its answer file.
   int examples = 0;
-  for (const auto& entry : fs::directory_iterator(sourcefile("examples"))) {
-    if (entry.path().extension() != ".json") continue;
-    fs::path txt = entry.path();
-    txt.replace_extension(".txt");
+  for (const auto& entry :
+       fs::directory_iterator(sourcefile("examples/scenarios"))) {
+    const fs::path txt =
+        sourcefile("examples") / entry.path().filename().replace_extension(".txt");
     const ScenarioRead fromjson = readscenariofile(entry.path().string());
     const ScenarioRead fromtxt = readscenariofile(txt.string());
     EXPECT_EQ(fromjson.problem, "");
