@@ -66,7 +66,8 @@ constexpr char kFooter[] =
     "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
     "others are written); 2 bad command line, unusable output directory, or\n"
-    "summary.csv or manifest.json would overwrite an input.";
+    "a file of the run (summary.csv, oc.csv, report.html, manifest.json) would\n"
+    "overwrite an input.";
 
 // A check of a count option: "" or the problem.
 std::string atleastone(const std::string& text) {

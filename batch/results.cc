@@ -608,8 +608,8 @@ OperatingCharacteristics resultoc(const BatchResult& r) {
 void writeocheader(std::ostream& os) {
   os << "scenario";
   for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) os << ',' << f.name;
-  os << ",trials,generator,seed,nshard,targettox,mineff,escalate,deescalate,"
-        "admissible,safety,futility,minpatients\n";
+  os << ",trials,generator,seed,nshard,mathlib,targettox,mineff,escalate,"
+        "deescalate,admissible,safety,futility,minpatients\n";
 }
 
 void writeocrow(std::ostream& os, const BatchResult& r) {
@@ -624,8 +624,8 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
   }
   os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
-     << r.nshard << ',' << numbertext(r.settings.targettox) << ','
-     << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
+     << r.nshard << ',' << csvfield(r.mathlib) << ','
+     << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
      << ',' << numbertext(r.rules.deescalate) << ','
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
      << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
