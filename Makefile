@@ -13,14 +13,24 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# combosim alone, built quietly for demo and run: the output of the
+# configuration and the build is shown only when one of them fails.
+.PHONY: combosim-quiet
+combosim-quiet: | deps
+	@log=$$(mktemp) && \
+	  { [ -f $(BUILD)/CMakeCache.txt ] || \
+	    cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release; } > $$log 2>&1 && \
+	  cmake --build $(BUILD) -j $(JOBS) --target combosim >> $$log 2>&1; \
+	  status=$$?; [ $$status = 0 ] || cat $$log >&2; rm -f $$log; exit $$status
+
 # Runs the bundled example scenario end to end; the report is appended to
 # results.txt in the current directory.
-demo: build
+demo: combosim-quiet
 	$(BUILD)/combosim < examples/demo.txt
 
-# The interactive program.
-run: build
-	$(BUILD)/combosim
+# The interactive program, its banner first.
+run: combosim-quiet
+	@$(BUILD)/combosim
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -2,6 +2,7 @@
 // in parallel, on independent seeded streams if asked, split into shards and
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
+#include <charconv>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -21,8 +22,11 @@ constexpr char kDescription[] =
     "report block as in results.txt) and NAME.json (settings, sums, averages,\n"
     "percentages, operating characteristics), summary.csv (one row per\n"
     "scenario and combination), oc.csv (one row of operating characteristics\n"
-    "and their standard errors per scenario) and report.html (the visual\n"
-    "report, one self-contained page).";
+    "and their standard errors per scenario), report.html (the visual report,\n"
+    "one self-contained page) and last manifest.json (the scenarios of the\n"
+    "run and their files). Every file is written whole or not at all, none\n"
+    "over an input; a directory without manifest.json holds a run that did\n"
+    "not finish.";
 
 constexpr char kFooter[] =
     "\n"
@@ -35,28 +39,46 @@ constexpr char kFooter[] =
     "\"futility\", \"minpatients\"}, the design's thresholds (defaults 0.8, 0.45,\n"
     "0.4, 0.4, 0.15 and 6; a field left out keeps its default). NAME is the file\n"
     "name without its extension. A file that cannot be read is reported on one\n"
-    "line, and the other scenarios still run.\n"
+    "line (array positions counted from 1, as combosim counts levels), and the\n"
+    "other scenarios still run.\n"
     "\n"
     "Random numbers: without --seed, combosim's fixed-seed generators, so the\n"
     "results are exactly those of `combosim < FILE`. With --seed S, the\n"
     "standard std::mt19937_64 seeded by std::seed_seq{S, K, 0} for the uniform\n"
     "numbers and {S, K, 1} for the sampler, K being the shard (1 without\n"
-    "--shard): the same on every platform.\n"
+    "--shard): the same on every platform. S is a whole number from 0 to\n"
+    "4294967295 (2^32 - 1); the streams use 32 bits of it, so a larger seed is\n"
+    "refused rather than repeating a smaller one's streams.\n"
     "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
     "and .txt, but no oc.csv or report.html; `merge` adds up the sums of all\n"
     "N parts exactly and writes them. --shards N runs the N parts one after\n"
-    "another in one process instead, which gives what the merge gives.\n"
+    "another in one process instead, which gives what the merge gives. Every\n"
+    "output records which implementation of the C library's pow, log and exp\n"
+    "ran (fma, no-fma or unknown); merge refuses parts from different ones.\n"
     "\n"
     "Examples:\n"
     "  combosim-batch --out results examples/demo.txt examples/target_middle.txt\n"
-    "  combosim-batch --seed 2024 --out results scenarios/*.json\n"
-    "  combosim-batch --seed 2024 --shard 3/8 --out parts scenarios/*.json\n"
+    "  combosim-batch --seed 2024 --out results examples/scenarios/*.json\n"
+    "  combosim-batch --seed 2024 --shard 3/8 --out parts examples/scenarios/*.json\n"
     "  combosim-batch merge --out results parts/*.shard-*-of-8.json\n"
     "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
-    "others are written); 2 bad command line or output directory.";
+    "others are written); 2 bad command line, unusable output directory, or\n"
+    "a file of the run (summary.csv, oc.csv, report.html, manifest.json) would\n"
+    "overwrite an input.";
+
+// A check of a count option: "" or the problem.
+std::string atleastone(const std::string& text) {
+  int n = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, n);
+  if (text.empty() || ptr != end || error != std::errc()) {
+    return "\"" + text + "\" is not a whole number";
+  }
+  return n < 1 ? "must be at least 1" : "";
+}
 
 // Reads "K/N" with 1 <= K <= N. Returns "" or the problem.
 std::string readshard(const std::string& text, int& k, int& n) {
@@ -88,9 +110,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("-j,--jobs", options.jobs,
                  "Scenarios run at once (default: processors available)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(atleastone, "N >= 1"));
   CLI::Option* seedopt = app.add_option(
-      "--seed", seed, "S, 0 to 2^64-1: seeded standard streams (see below)");
+      "--seed", seed, "S, 0 to 2^32-1: seeded standard streams (see below)");
   CLI::Option* shardopt =
       app.add_option("--shard", shard, "K/N: run only part K of N, for merge")
           ->needs(seedopt);
@@ -100,7 +122,7 @@ int main(int argc, char** argv) {
   app.add_option("--shards", shards, "N: run all N parts in turn")
       ->needs(seedopt)
       ->excludes(shardopt)
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(atleastone, "N >= 1"));
 
   CLI::App* merge = app.add_subcommand(
       "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv, "
@@ -127,12 +149,12 @@ int main(int argc, char** argv) {
       throw CLI::ValidationError(
           "merge", "give merge its own --out, after the word merge");
     }
-    if (!seed.empty()) {
+    if (app.count("--seed") > 0) {
       const std::string problem = readseed(seed, options.random.seed);
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
       options.random.seeded = true;
     }
-    if (!shard.empty()) {
+    if (app.count("--shard") > 0) {
       const std::string problem = readshard(shard, options.shard, options.nshard);
       if (!problem.empty()) throw CLI::ValidationError("--shard", problem);
     } else {

@@ -18,6 +18,7 @@
 #include "engine/oc.h"
 #include "engine/simulate.h"
 #include "formats/report.h"
+#include "numerics/mathprobe.h"
 
 #ifndef COMBOSIM_VERSION
 #error "COMBOSIM_VERSION must be defined by the build"
@@ -71,7 +72,9 @@ bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
     for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
       const Json& v = row[static_cast<std::size_t>(d2)];
       if (!v.is_number_integer() ||
-          (!v.is_number_unsigned() && v.get<std::int64_t>() < 0)) {
+          (!v.is_number_unsigned() && v.get<std::int64_t>() < 0) ||
+          (v.is_number_unsigned() &&
+           v.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))) {
         return false;
       }
       sums[d1][d2] = v.get<std::int64_t>();
@@ -142,16 +145,81 @@ bool outcomesfromjson(const Json& j, OutcomeSums& o) {
   return true;
 }
 
-// True when the outcomes count `ntrial` trials, `selected` of them with a
-// selection, and their patients' minimum is not above their maximum.
+// The sums over a result's cells.
+struct CellTotals {
+  std::int64_t patients = 0;
+  std::int64_t toxicities = 0;
+  std::int64_t responses = 0;
+  std::int64_t selected = 0;
+};
+
+// The patients one trial of the scenario treats at most: every cohort of
+// both phases.
+std::int64_t mostpatients(const SimulationSettings& s) {
+  return static_cast<std::int64_t>(s.ncohort1) * s.cohortsize1 +
+         static_cast<std::int64_t>(s.ncohort2) * s.cohortsize2;
+}
+
+// Checks that the cells' sums can come from r.ntrial trials: no cell with
+// more toxicities or responses than patients, or more selections than
+// trials, and no more patients than the trials can treat. Returns "" with
+// the totals in `totals`, or the field at fault and the problem.
+std::string cellproblem(const BatchResult& r, CellTotals& totals) {
+  const std::int64_t most = r.ntrial * mostpatients(r.settings);
+  const std::string trials = std::to_string(r.ntrial) +
+                             (r.ntrial == 1 ? " trial" : " trials");
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      const std::int64_t patients = r.acc.sumpat[d1][d2];
+      const std::pair<const char*, std::int64_t> amongpatients[] = {
+          {"toxicities", r.acc.sumtox[d1][d2]},
+          {"responses", r.acc.sumresp[d1][d2]}};
+      for (const auto& [field, count] : amongpatients) {
+        if (count > patients) {
+          return cellname(field, d1, d2) + ": " + std::to_string(count) +
+                 " " + field + " among " + std::to_string(patients) +
+                 " patients";
+        }
+      }
+      if (r.acc.nselect[d1][d2] > r.ntrial) {
+        return cellname("selections", d1, d2) + ": " +
+               std::to_string(r.acc.nselect[d1][d2]) + " selections in " +
+               trials;
+      }
+      if (patients > most) {
+        return cellname("patients", d1, d2) + ": more than " + trials +
+               " of at most " + std::to_string(mostpatients(r.settings)) +
+               " patients can treat";
+      }
+      // Every cell is now at most `most` (below 2^52), so the totals of
+      // 100 cells cannot overflow.
+      totals.patients += patients;
+      totals.toxicities += r.acc.sumtox[d1][d2];
+      totals.responses += r.acc.sumresp[d1][d2];
+      totals.selected += r.acc.nselect[d1][d2];
+    }
+  }
+  if (totals.patients > most) {
+    return "patients: more than " + trials + " of at most " +
+           std::to_string(mostpatients(r.settings)) + " patients can treat";
+  }
+  if (totals.selected > r.ntrial) return "selections: more selections than trials";
+  return "";
+}
+
+// True when the outcomes count `ntrial` trials, the selections, patients,
+// toxicities and responses of the cells, and their patients' minimum is not
+// above their maximum.
 bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
-                   std::int64_t selected) {
+                   const CellTotals& totals) {
   std::int64_t reasons = 0;
   for (int k = 0; k < kNumTrialEnds; ++k) {
     if (__builtin_add_overflow(reasons, o.reasons[k], &reasons)) return false;
   }
   return o.ntrial == ntrial && reasons == ntrial &&
-         o.reasons[static_cast<int>(TrialEnd::kSelected)] == selected &&
+         o.reasons[static_cast<int>(TrialEnd::kSelected)] == totals.selected &&
+         o.patients == totals.patients && o.toxicities == totals.toxicities &&
+         o.responses == totals.responses && o.overtoxic <= o.patients &&
          o.minpatients <= o.maxpatients;
 }
 
@@ -233,6 +301,16 @@ std::string describerandom(const BatchResult& r) {
          std::to_string(r.nshard);
 }
 
+std::string describemath(const BatchResult& r) {
+  const std::string name = r.mathlib;
+  if (name == "fma") return name + " (pow, log and exp with fused multiply-add)";
+  if (name == "no-fma") {
+    return name + " (pow, log and exp without fused multiply-add)";
+  }
+  return name + " (pow, log and exp of an implementation this program does "
+                "not know)";
+}
+
 namespace {
 
 // Progress and outcomes of one part's trials, numbered as in the whole run.
@@ -266,6 +344,7 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
   r.ntrial = 0;
   r.acc = Accumulators{};
   r.outcomes = OutcomeSums{};
+  r.mathlib = mathimplementation();
   std::clock_t ticks = 0;
   PartObserver observer(0, total, progress, trial);
   for (int k : r.shards) {
@@ -324,6 +403,7 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   data.rules = r.rules;
   writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
   os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
+  os << "Math functions: " << describemath(r) << std::endl;
 }
 
 Json resulttojson(const BatchResult& r) {
@@ -337,6 +417,7 @@ Json resulttojson(const BatchResult& r) {
   j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);
+  j["mathlib"] = r.mathlib;
   j["shards"]["count"] = r.nshard;
   j["shards"]["included"] = r.shards;
   j["trials"] = r.ntrial;
@@ -407,12 +488,19 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   if (random["generator"] == kFixed) {
     r.random = RandomSource{};
   } else if (random["generator"] == kMersenne && random.contains("seed") &&
-             random["seed"].is_number_unsigned()) {
+             random["seed"].is_number_unsigned() &&
+             random["seed"].get<std::uint64_t>() <= 0xFFFFFFFFu) {
     r.random.seeded = true;
     r.random.seed = random["seed"].get<std::uint64_t>();
   } else {
     return fail("random: unknown generator or seed");
   }
+  if (!j.contains("mathlib") || !j["mathlib"].is_string() ||
+      (j["mathlib"] != "fma" && j["mathlib"] != "no-fma" &&
+       j["mathlib"] != "unknown")) {
+    return fail("mathlib: must be \"fma\", \"no-fma\" or \"unknown\"");
+  }
+  r.mathlib = j["mathlib"].get<std::string>();
 
   if (!j.contains("shards") || !j["shards"].is_object() ||
       !j["shards"].contains("count") || !j["shards"].contains("included") ||
@@ -459,21 +547,20 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
                   " must be an ndose1 by ndose2 array of counts");
     }
   }
-  std::int64_t selected = 0;
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) selected += r.acc.nselect[d1][d2];
-  }
-  if (selected > r.ntrial) return fail("sums: more selections than trials");
+  CellTotals totals;
+  const std::string cells = cellproblem(r, totals);
+  if (!cells.empty()) return fail("sums: " + cells);
   if (!j["sums"].contains("outcomes") ||
       !outcomesfromjson(j["sums"]["outcomes"], r.outcomes)) {
     return fail("sums: outcomes must hold a count from 0 up for every sum");
   }
-  if (!outcomesagree(r.outcomes, r.ntrial, selected)) {
-    return fail("sums: outcomes do not agree with the trials and selections");
+  if (!outcomesagree(r.outcomes, r.ntrial, totals)) {
+    return fail("sums: outcomes do not agree with the trials and the cells");
   }
 
-  if (!j.contains("cpuseconds") || !j["cpuseconds"].is_number()) {
-    return fail("cpuseconds: missing");
+  if (!j.contains("cpuseconds") || !j["cpuseconds"].is_number() ||
+      !(j["cpuseconds"].get<double>() >= 0)) {
+    return fail("cpuseconds: must be a number from 0 up");
   }
   r.cpuseconds = j["cpuseconds"].get<double>();
   return true;
@@ -521,8 +608,8 @@ OperatingCharacteristics resultoc(const BatchResult& r) {
 void writeocheader(std::ostream& os) {
   os << "scenario";
   for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) os << ',' << f.name;
-  os << ",trials,generator,seed,nshard,targettox,mineff,escalate,deescalate,"
-        "admissible,safety,futility,minpatients\n";
+  os << ",trials,generator,seed,nshard,mathlib,targettox,mineff,escalate,"
+        "deescalate,admissible,safety,futility,minpatients\n";
 }
 
 void writeocrow(std::ostream& os, const BatchResult& r) {
@@ -537,8 +624,8 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
   }
   os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
-     << r.nshard << ',' << numbertext(r.settings.targettox) << ','
-     << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
+     << r.nshard << ',' << csvfield(r.mathlib) << ','
+     << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
      << ',' << numbertext(r.rules.deescalate) << ','
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
      << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
@@ -582,6 +669,10 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
         p->random.seed != first.random.seed) {
       return "the parts ran on different generators or seeds";
     }
+    if (p->mathlib != first.mathlib) {
+      return "the parts ran on different implementations of pow, log and "
+             "exp (" + first.mathlib + ", " + p->mathlib + ")";
+    }
     if (p->nshard != first.nshard) {
       return "the parts split the trials into different numbers of shards";
     }
@@ -614,12 +705,20 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
     }
     merged.ntrial += p->ntrial;
     merged.cpuseconds += p->cpuseconds;
-    for (int d1 = 0; d1 < kMaxDose; ++d1) {
-      for (int d2 = 0; d2 < kMaxDose; ++d2) {
-        merged.acc.sumpat[d1][d2] += p->acc.sumpat[d1][d2];
-        merged.acc.sumtox[d1][d2] += p->acc.sumtox[d1][d2];
-        merged.acc.sumresp[d1][d2] += p->acc.sumresp[d1][d2];
-        merged.acc.nselect[d1][d2] += p->acc.nselect[d1][d2];
+    const std::pair<const char*, Table Accumulators::*> tables[] = {
+        {"patients", &Accumulators::sumpat},
+        {"toxicities", &Accumulators::sumtox},
+        {"responses", &Accumulators::sumresp},
+        {"selections", &Accumulators::nselect}};
+    for (const auto& [field, table] : tables) {
+      for (int d1 = 0; d1 < kMaxDose; ++d1) {
+        for (int d2 = 0; d2 < kMaxDose; ++d2) {
+          std::int64_t& sum = (merged.acc.*table)[d1][d2];
+          if (__builtin_add_overflow(sum, (p->acc.*table)[d1][d2], &sum)) {
+            return std::string("the sums of ") + cellname(field, d1, d2) +
+                   " overflow 64 bits";
+          }
+        }
       }
     }
   }

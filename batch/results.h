@@ -50,6 +50,7 @@ struct BatchResult {
   ScenarioInput input;
   DesignRules rules;             // the design's thresholds
   RandomSource random;
+  std::string mathlib;           // mathimplementation() where the trials ran
   int nshard = 1;                // N, the parts the trials are split into
   std::vector<int> shards;       // the parts summed here, ascending, 1-based
   int ntrial = 0;                // trials summed here
@@ -69,6 +70,10 @@ std::string outputstem(const BatchResult& r);
 // "std::mt19937_64, seed S, ...", naming the parts.
 std::string describerandom(const BatchResult& r);
 
+// One line on the C library's pow, log and exp that the trials ran on:
+// "fma (...)", "no-fma (...)" or "unknown (...)".
+std::string describemath(const BatchResult& r);
+
 // Reports how far the trials have got: trials done of the total.
 using ProgressFn = std::function<void(int done, int total)>;
 
@@ -79,8 +84,8 @@ using TrialFn = std::function<void(std::int64_t trial, const TrialOutcome&)>;
 // Runs the trials of parts `r.shards` of `r.nshard` in order through the
 // engine, each from the start of its streams: the seeded ones of the part, or
 // the fixed-seed generators from their program-start state, as in a fresh
-// combosim. Fills r.ntrial, r.acc, r.outcomes and r.cpuseconds, and calls
-// `progress` and `trial` (when set) after every trial. Returns "" or, after
+// combosim. Fills r.ntrial, r.acc, r.outcomes, r.cpuseconds and r.mathlib,
+// and calls `progress` and `trial` (when set) after every trial. Returns "" or, after
 // a failed draw, the sampler's message naming the trial.
 // REQUIRES: every part of r.shards holds at least one trial.
 std::string simulate(BatchResult& r, const ProgressFn& progress,
@@ -100,7 +105,7 @@ void writetrialrow(std::ostream& os, std::int64_t trial,
 double exactinconclusive(const BatchResult& r);
 
 // Writes the report block in the results.txt layout, with the result's
-// rules, followed by the line on the generators. Sets the process-wide
+// rules, followed by the lines on the generators and the math functions. Sets the process-wide
 // settings to the result's, with ntrial = r.ntrial: the report reads them
 // from there.
 void writereporttext(std::ostream& os, const BatchResult& r);
@@ -114,7 +119,11 @@ void writereporttext(std::ostream& os, const BatchResult& r);
 Json resulttojson(const BatchResult& r);
 
 // Reads a result written by resulttojson() of this program version back,
-// checking every field that a merge uses. `source` names the file in the problem.
+// checking every field that a merge uses and that the sums can come from the
+// trials (no more toxicities or responses than patients in a cell, no more
+// patients than the trials can treat, no more selections than trials, the
+// outcome sums agreeing with the cells). `source` names the file in the
+// problem, followed by the field.
 bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
                     std::string& problem);
 
@@ -138,8 +147,8 @@ void writeocrow(std::ostream& os, const BatchResult& r);
 HtmlScenario htmlscenario(const BatchResult& r);
 
 // Adds up `parts` of one scenario into `merged`. They must hold the same
-// scenario, rules, generators and number of parts, and between them every
-// part once.
+// scenario, rules, generators, math functions and number of parts, and
+// between them every part once; no sum may overflow 64 bits.
 // The merged result keeps the position of the first part. Returns "" or the
 // problem.
 std::string mergeresults(const std::vector<BatchResult>& parts,

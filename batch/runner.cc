@@ -28,6 +28,8 @@
 #include <sstream>
 #include <thread>
 
+#include "batch/outputs.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -57,10 +59,6 @@ void sendline(int fd, char kind, const std::string& text) {
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-}
-
-std::string outputpath(const std::string& outdir, const std::string& file) {
-  return (fs::path(outdir) / file).string();
 }
 
 // Reads, simulates and writes one scenario. Returns the worker's exit status.
@@ -97,16 +95,26 @@ int runworker(const BatchOptions& options, const std::string& path,
   int total = 0;
   for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
   sendline(fd, 'T', std::to_string(total));
+  // The files go to temporary files of this process; the batch program puts
+  // them in place once the worker has ended well.
   const std::string stem = outputstem(r);
-  // Each trial's outcome goes straight to a temporary file, renamed into
-  // place with the other outputs: memory stays bounded however many trials.
-  const std::string trialspath =
-      outputpath(options.outdir, stem + ".trials.csv");
-  const std::string trialstemp = trialspath + ".tmp" + std::to_string(getpid());
+  const auto temporary = [&options](const std::string& name) {
+    return temporarypath(outputpath(options.outdir, name), getpid());
+  };
+  const auto fail = [&](const std::string& problem) {
+    for (const std::string& name : scenariofiles(stem, options.trials)) {
+      std::remove(temporary(name).c_str());
+    }
+    sendline(fd, 'E', path + ": " + problem);
+    return kBatchFailed;
+  };
+  // Each trial's outcome goes straight to its file: memory stays bounded
+  // however many trials.
+  const std::string trialsname = stem + ".trials.csv";
   std::ofstream trialsfile;
   TrialFn ontrial;
   if (options.trials) {
-    trialsfile.open(trialstemp, std::ios::binary | std::ios::trunc);
+    trialsfile.open(temporary(trialsname), std::ios::binary | std::ios::trunc);
     writetrialsheader(trialsfile);
     ontrial = [&trialsfile](std::int64_t t, const TrialOutcome& outcome) {
       writetrialrow(trialsfile, t, outcome);
@@ -115,38 +123,21 @@ int runworker(const BatchOptions& options, const std::string& path,
   const std::string failure = simulate(
       r, [fd](int done, int) { sendline(fd, 'P', std::to_string(done)); },
       ontrial);
+  if (!failure.empty()) return fail(failure);
   if (options.trials) {
     trialsfile.close();
-    std::string problem;
-    if (!failure.empty()) {
-      std::remove(trialstemp.c_str());
-    } else if (!trialsfile) {
-      problem = "cannot write " + trialspath;
-    } else if (std::rename(trialstemp.c_str(), trialspath.c_str()) != 0) {
-      problem = "cannot write " + trialspath + ": " + std::strerror(errno);
+    if (!trialsfile) {
+      return fail("cannot write " + outputpath(options.outdir, trialsname));
     }
-    if (!problem.empty()) {
-      std::remove(trialstemp.c_str());
-      sendline(fd, 'E', path + ": " + problem);
-      return kBatchFailed;
-    }
-  }
-  if (!failure.empty()) {
-    sendline(fd, 'E', path + ": " + failure);
-    return kBatchFailed;
   }
 
   std::ostringstream text;
   writereporttext(text, r);
-  for (const auto& [file, contents] :
-       {std::pair<std::string, std::string>{stem + ".txt", text.str()},
-        {stem + ".json", resulttojson(r).dump(2) + "\n"}}) {
-    const std::string problem =
-        writefileatomically(outputpath(options.outdir, file), contents);
-    if (!problem.empty()) {
-      sendline(fd, 'E', path + ": " + problem);
-      return kBatchFailed;
-    }
+  for (const OutputFile& file :
+       {OutputFile{stem + ".txt", text.str()},
+        OutputFile{stem + ".json", resulttojson(r).dump(2) + "\n"}}) {
+    const std::string problem = writewhole(temporary(file.name), file.text);
+    if (!problem.empty()) return fail(problem);
   }
   return kBatchOk;
 }
@@ -299,16 +290,26 @@ bool readworker(Job& job, ProgressBoard& board, std::ostream& err) {
   return true;
 }
 
-// Waits for the worker of `job` after its pipe closed and settles its fate.
-void finishworker(Job& job) {
+// Waits for the worker of `job` after its pipe closed and settles its fate:
+// the files it wrote are put in place in `outdir`, or removed.
+void finishworker(const BatchOptions& options, Job& job, OutputDir& outdir) {
   close(job.fd);
   job.fd = -1;
   int status = 0;
   while (waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
   }
+  const std::vector<std::string> names = scenariofiles(job.stem, options.trials);
   if (WIFEXITED(status) && WEXITSTATUS(status) == kBatchOk && job.problem.empty()) {
-    job.written = true;
-  } else if (job.problem.empty()) {
+    const std::string problem = outdir.place(names, job.pid);
+    job.written = problem.empty();
+    if (!job.written) job.problem = job.path + ": " + problem;
+    return;
+  }
+  // A worker that ended early may leave temporary files behind.
+  for (const std::string& name : names) {
+    std::remove(temporarypath(outputpath(options.outdir, name), job.pid).c_str());
+  }
+  if (job.problem.empty()) {
     job.problem = job.path + ": the scenario's process ended " +
                   (WIFSIGNALED(status)
                        ? "by signal " + std::to_string(WTERMSIG(status))
@@ -316,9 +317,10 @@ void finishworker(Job& job) {
   }
 }
 
-// Runs the workers of `jobs`, at most `options.jobs` at once, in order.
+// Runs the workers of `jobs`, at most `options.jobs` at once, in order, and
+// puts their files in place in `outdir`.
 void runpool(const BatchOptions& options, std::vector<Job>& jobs,
-             std::ostream& out, std::ostream& err) {
+             OutputDir& outdir, std::ostream& out, std::ostream& err) {
   ProgressBoard board(isatty(STDERR_FILENO) != 0);
   std::size_t next = 0;
   int running = 0;
@@ -357,7 +359,7 @@ void runpool(const BatchOptions& options, std::vector<Job>& jobs,
       } else if (fds[i].revents == 0 || readworker(job, board, err)) {
         continue;
       }
-      finishworker(job);
+      finishworker(options, job, outdir);
       --running;
       ++finished;
       if (!job.written) board.message(err, job.problem);
@@ -384,38 +386,6 @@ void writtenline(std::ostream& out, const BatchResult& r,
       << outputpath(outdir, stem + ".json") << std::endl;
 }
 
-// Writes the run's files from `results`: summary.csv, or summary`infix`.csv
-// for one part, and for a whole run (no infix) oc.csv and report.html too.
-// Prints a line naming each file written on `out`. Returns "" or the
-// problem.
-std::string writerunfiles(const std::vector<BatchResult>& results,
-                          const std::string& outdir, const std::string& infix,
-                          std::ostream& out) {
-  std::ostringstream summary;
-  writesummaryheader(summary);
-  for (const BatchResult& r : results) writesummaryrows(summary, r);
-  std::vector<std::pair<std::string, std::string>> files = {
-      {"summary" + infix + ".csv", summary.str()}};
-  if (infix.empty()) {
-    std::ostringstream oc;
-    writeocheader(oc);
-    std::vector<HtmlScenario> pages;
-    for (const BatchResult& r : results) {
-      writeocrow(oc, r);
-      pages.push_back(htmlscenario(r));
-    }
-    files.push_back({"oc.csv", oc.str()});
-    files.push_back({"report.html", htmlreport(pages)});
-  }
-  for (const auto& [file, text] : files) {
-    const std::string path = outputpath(outdir, file);
-    const std::string problem = writefileatomically(path, text);
-    if (!problem.empty()) return problem;
-    out << file.substr(0, file.find('.')) << ": " << path << std::endl;
-  }
-  return "";
-}
-
 // Makes `outdir` if needed. Returns "" or the problem.
 std::string makeoutdir(const std::string& outdir) {
   std::error_code error;
@@ -428,25 +398,130 @@ std::string makeoutdir(const std::string& outdir) {
 }
 
 // Joins the trials files of every part, in the order of the parts, into
-// `path`: one header, then every part's rows. Returns "" or the problem.
+// `joined`: one header, then every part's rows. `path` is the file it is
+// for. Returns "" or the problem.
 std::string jointrials(const std::map<int, std::string>& files, int nshard,
-                       const std::string& path) {
+                       const std::string& path, std::string& joined) {
   if (static_cast<int>(files.size()) != nshard) {
     return "trials files of some shards are missing; " + path + " not written";
   }
-  std::ostringstream joined;
-  writetrialsheader(joined);
-  const std::string header = joined.str();
+  std::ostringstream text;
+  writetrialsheader(text);
+  const std::string header = text.str();
   for (const auto& [k, file] : files) {
-    std::string text;
+    std::string part;
     std::string problem;
-    if (!readwholefile(file, text, problem)) return problem;
-    if (text.compare(0, header.size(), header) != 0) {
+    if (!readwholefile(file, part, problem)) return problem;
+    if (part.compare(0, header.size(), header) != 0) {
       return file + ": not a trials file of combosim-batch";
     }
-    joined << text.substr(header.size());
+    text << part.substr(header.size());
   }
-  return writefileatomically(path, joined.str());
+  joined = text.str();
+  return "";
+}
+
+// The file-name infix of part K of N: ".shard-K-of-N".
+std::string shardinfix(int k, int n) {
+  return ".shard-" + std::to_string(k) + "-of-" + std::to_string(n);
+}
+
+// "" when no run-level file in `outdir` (with `infix`) is one of `inputs`;
+// otherwise the problem, which stops the whole run.
+std::string runoverwrites(const InputFiles& inputs, const std::string& outdir,
+                          const std::string& infix) {
+  for (const std::string& name : runfilenames(infix)) {
+    const std::string path = outputpath(outdir, name);
+    const std::string input = inputs.find(path);
+    if (!input.empty()) {
+      return path + " would overwrite the input " + input +
+             "; choose another output directory";
+    }
+  }
+  return "";
+}
+
+// "" when none of a scenario's files `names` in `outdir` is one of `inputs`
+// or a run-level file of `infix`; otherwise the problem. `own` is the
+// scenario's own file.
+std::string scenariooverwrites(const InputFiles& inputs,
+                               const std::string& outdir,
+                               const std::string& infix,
+                               const std::vector<std::string>& names,
+                               const std::string& own) {
+  const std::vector<std::string> runnames = runfilenames(infix);
+  for (const std::string& name : names) {
+    const std::string path = outputpath(outdir, name);
+    if (std::find(runnames.begin(), runnames.end(), name) != runnames.end()) {
+      return "its output " + name + " is the name of the run's own " + name +
+             "; rename the scenario file";
+    }
+    const std::string input = inputs.find(path);
+    if (input.empty()) continue;
+    if (input == own) {
+      return "its report would overwrite it; choose another output directory";
+    }
+    return "its output " + path + " would overwrite the input " + input +
+           "; choose another output directory";
+  }
+  return "";
+}
+
+// Writes the run-level files and the manifest, and prints a line for each.
+// Returns the BatchExit of the run: kBatchOk only when nothing failed.
+int finishrun(OutputDir& outdir, const std::vector<BatchResult>& results,
+              const std::vector<ManifestEntry>& entries,
+              const std::vector<std::string>& problems, std::ostream& out,
+              std::ostream& err, const std::string& infix) {
+  const std::vector<std::string> names = runfilenames(infix);
+  if (results.empty()) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    err << "combosim-batch: no scenario written; " << list
+        << " left as they were" << std::endl;
+    return kBatchFailed;
+  }
+  const std::string problem = outdir.finish(results, entries, problems);
+  if (!problem.empty()) {
+    err << "combosim-batch: " << problem << std::endl;
+    return kBatchFailed;
+  }
+  // "summary: DIR/summary.csv", ...
+  for (const std::string& name : names) {
+    out << name.substr(0, name.find_first_of(".-")) << ": "
+        << outputpath(outdir.dir(), name) << std::endl;
+  }
+  return problems.empty() ? kBatchOk : kBatchFailed;
+}
+
+// Reads a shard file for merge into `r`. Returns false, with the problem
+// naming the file, when the file is not one (a scenario file, a manifest,
+// any other file) or is damaged.
+bool readshardfile(const std::string& file, BatchResult& r,
+                   std::string& problem) {
+  const std::string notashard =
+      file + ": not a shard file of combosim-batch (NAME.shard-K-of-N.json, "
+             "written by a run with --seed S --shard K/N)";
+  if (fs::path(file).extension() != ".json") {
+    problem = notashard;
+    return false;
+  }
+  Json j;
+  if (!readjsonfile(file, j, problem)) return false;
+  if (j.is_object() && j.contains("ndose1")) {
+    problem = file + ": a scenario file, not a shard file: run it with "
+                     "--seed S --shard K/N first";
+    return false;
+  }
+  if (j.is_object() && j.contains("contents") && j["contents"] == "manifest") {
+    problem = file + ": the manifest of a run, not a shard file";
+    return false;
+  }
+  if (!j.is_object() || !j.contains("program") || j["program"] != "combosim-batch") {
+    problem = notashard;
+    return false;
+  }
+  return resultfromjson(j, file, r, problem);
 }
 
 }  // namespace
@@ -467,6 +542,17 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
+  const std::string infix =
+      options.shard > 0 ? shardinfix(options.shard, options.nshard) : "";
+
+  // No output may overwrite a scenario file: not the run's files, which
+  // stops the run, nor a scenario's, which stops that scenario.
+  const InputFiles inputs(options.files);
+  const std::string runproblem = runoverwrites(inputs, options.outdir, infix);
+  if (!runproblem.empty()) {
+    err << "combosim-batch: " << runproblem << std::endl;
+    return kBatchUsage;
+  }
 
   // The stem a part's files get, e.g. demo.shard-2-of-4.
   BatchResult form;
@@ -485,28 +571,29 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     form.name = scenarioname(path);
     job.stem = outputstem(form);
     const auto [taken, fresh] = stems.emplace(job.stem, path);
-    std::error_code ignored;
     if (!fresh) {
       job.problem = path + ": its outputs would overwrite those of " +
                     taken->second + " (same name " + job.stem + ")";
-    } else if (fs::equivalent(path, outputpath(options.outdir, job.stem + ".txt"),
-                              ignored) ||
-               fs::equivalent(path, outputpath(options.outdir, job.stem + ".json"),
-                              ignored)) {
-      job.problem = path + ": its report would overwrite it; choose another "
-                    "output directory";
+    } else {
+      const std::string problem =
+          scenariooverwrites(inputs, options.outdir, infix,
+                             scenariofiles(job.stem, options.trials), path);
+      if (!problem.empty()) job.problem = path + ": " + problem;
     }
     jobs.push_back(job);
   }
 
-  runpool(options, jobs, out, err);
+  OutputDir outdir(options.outdir, infix);
+  runpool(options, jobs, outdir, out, err);
 
-  // The summary, from the files as written, in the order of the scenarios.
+  // The run's files, from the scenario files as written, in the order of
+  // the scenarios.
   std::vector<BatchResult> results;
-  bool failed = false;
+  std::vector<ManifestEntry> entries;
+  std::vector<std::string> problems;
   for (Job& job : jobs) {
     if (!job.written) {
-      failed = true;
+      problems.push_back(job.problem);
       continue;
     }
     const std::string file = outputpath(options.outdir, job.stem + ".json");
@@ -514,49 +601,47 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     std::string problem;
     if (!readresultfile(file, r, problem)) {
       err << problem << std::endl;
-      failed = true;
+      problems.push_back(problem);
       continue;
     }
     writtenline(out, r, options.outdir);
     results.push_back(r);
+    entries.push_back({r.name, r.source, r.mathlib,
+                       scenariofiles(job.stem, options.trials)});
   }
-  const std::string infix =
-      options.shard > 0 ? ".shard-" + std::to_string(options.shard) + "-of-" +
-                              std::to_string(options.nshard)
-                        : "";
-  const std::string problem = writerunfiles(results, options.outdir, infix, out);
-  if (!problem.empty()) {
-    err << "combosim-batch: " << problem << std::endl;
-    return kBatchFailed;
-  }
-  return failed ? kBatchFailed : kBatchOk;
+  return finishrun(outdir, results, entries, problems, out, err, infix);
 }
 
-int runmerge(const std::vector<std::string>& files, const std::string& outdir,
+int runmerge(const std::vector<std::string>& files, const std::string& outdirpath,
              std::ostream& out, std::ostream& err) {
-  const std::string dirproblem = makeoutdir(outdir);
+  const std::string dirproblem = makeoutdir(outdirpath);
   if (!dirproblem.empty()) {
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
 
   // The parts, scenario by scenario, in the order of the run's command line.
-  bool failed = false;
+  std::vector<std::string> problems;
   std::vector<std::string> names;
   std::map<std::string, std::vector<BatchResult>> parts;
   std::map<std::string, std::map<int, std::string>> trialfiles;  // name -> shard -> file
+  std::vector<std::string> inputs = files;
   for (const std::string& file : files) {
     BatchResult r;
     std::string problem;
-    if (!readresultfile(file, r, problem)) {
+    if (!readshardfile(file, r, problem)) {
       err << problem << std::endl;
-      failed = true;
+      problems.push_back(problem);
       continue;
     }
     if (parts.find(r.name) == parts.end()) names.push_back(r.name);
     const fs::path trials = fs::path(file).parent_path() /
                             (outputstem(r) + ".trials.csv");
-    if (fs::exists(trials)) trialfiles[r.name][r.shards.front()] = trials.string();
+    if (fs::exists(trials)) {
+      trialfiles[r.name][r.shards.front()] = trials.string();
+      inputs.push_back(trials.string());
+    }
+    inputs.push_back(r.source);
     parts[r.name].push_back(r);
   }
   std::stable_sort(names.begin(), names.end(),
@@ -564,35 +649,55 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdir,
                      return parts[a].front().position < parts[b].front().position;
                    });
 
+  // No output may overwrite a shard file, a trials file or a scenario file.
+  const InputFiles inputfiles(inputs);
+  const std::string runproblem = runoverwrites(inputfiles, outdirpath, "");
+  if (!runproblem.empty()) {
+    err << "combosim-batch: " << runproblem << std::endl;
+    return kBatchUsage;
+  }
+
+  OutputDir outdir(outdirpath, "");
   std::vector<BatchResult> results;
+  std::vector<ManifestEntry> entries;
   for (const std::string& name : names) {
+    const bool trials = trialfiles.count(name) > 0;
     BatchResult merged;
     std::string problem = mergeresults(parts[name], merged);
     if (problem.empty()) {
+      problem = scenariooverwrites(inputfiles, outdirpath, "",
+                                   scenariofiles(name, trials), merged.source);
+    }
+    std::vector<OutputFile> written;
+    if (problem.empty()) {
       std::ostringstream text;
       writereporttext(text, merged);
-      problem = writefileatomically(outputpath(outdir, name + ".txt"), text.str());
-      if (problem.empty()) {
-        problem = writefileatomically(outputpath(outdir, name + ".json"),
-                                      resulttojson(merged).dump(2) + "\n");
-      }
-      if (problem.empty() && trialfiles.count(name) > 0) {
-        problem = jointrials(trialfiles[name], merged.nshard,
-                             outputpath(outdir, name + ".trials.csv"));
-      }
+      written = {{name + ".txt", text.str()},
+                 {name + ".json", resulttojson(merged).dump(2) + "\n"}};
+      problem = outdir.write(written);
     }
-    if (!problem.empty()) {
-      err << name << ": " << problem << std::endl;
-      failed = true;
-      continue;
+    // The trials files join only when every part has one; the sums are
+    // written either way.
+    std::string trialsproblem;
+    if (problem.empty() && trials) {
+      const std::string file = name + ".trials.csv";
+      std::string joined;
+      trialsproblem = jointrials(trialfiles[name], merged.nshard,
+                                 outputpath(outdirpath, file), joined);
+      if (trialsproblem.empty()) trialsproblem = outdir.write({{file, joined}});
+      if (trialsproblem.empty()) written.push_back({file, ""});
     }
-    writtenline(out, merged, outdir);
+    for (const std::string& p : {problem, trialsproblem}) {
+      if (p.empty()) continue;
+      err << name << ": " << p << std::endl;
+      problems.push_back(name + ": " + p);
+    }
+    if (!problem.empty()) continue;
+    writtenline(out, merged, outdirpath);
     results.push_back(merged);
+    ManifestEntry entry{name, merged.source, merged.mathlib, {}};
+    for (const OutputFile& f : written) entry.files.push_back(f.name);
+    entries.push_back(entry);
   }
-  const std::string problem = writerunfiles(results, outdir, "", out);
-  if (!problem.empty()) {
-    err << "combosim-batch: " << problem << std::endl;
-    return kBatchFailed;
-  }
-  return failed ? kBatchFailed : kBatchOk;
+  return finishrun(outdir, results, entries, problems, out, err, "");
 }

@@ -19,7 +19,8 @@
 enum BatchExit {
   kBatchOk = 0,      // every scenario (or merge) written
   kBatchFailed = 1,  // at least one scenario or merge failed; the rest written
-  kBatchUsage = 2,   // the command line or the output directory is unusable
+  kBatchUsage = 2,   // the command line or the output directory is unusable,
+                     // or a run-level file would overwrite an input
 };
 
 struct BatchOptions {
@@ -38,20 +39,26 @@ int availablecores();
 
 // Runs the scenarios of `options`: per scenario NAME.txt and NAME.json (with
 // .shard-K-of-N before the extension for one part), and NAME.trials.csv with
-// options.trials, then summary.csv (with the same infix) in the output
-// directory, and for a run of every part oc.csv and report.html beside it. Prints one line per scenario
+// options.trials, then summary.csv, for a run of every part oc.csv and
+// report.html, and last manifest.json (with the same infix) in the output
+// directory, as batch/outputs.h describes. A scenario whose files would
+// overwrite an input (or the run's own files) is not run; when a run-level
+// file would overwrite an input, nothing runs. Prints one line per scenario
 // written on `out`; on `err`, one line per scenario that could not be read or
-// run, and notes on answers the dialogue read again. Shows progress on the
-// standard error while it is a terminal. Returns a BatchExit.
+// run, and notes on answers the dialogue read again or did not read. Shows
+// progress on the standard error while it is a terminal. Returns a
+// BatchExit.
 int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
 
 // Adds up the shard files `files` (NAME.shard-K-of-N.json), scenario by
-// scenario, and writes NAME.txt, NAME.json, summary.csv, oc.csv and
-// report.html into `outdir`.
-// When every part of a scenario has its NAME.shard-K-of-N.trials.csv beside
-// its JSON file, they are joined in trial order into NAME.trials.csv.
-// Prints one line per scenario written on `out` and one per problem on
-// `err`. Returns a BatchExit.
+// scenario, and writes NAME.txt, NAME.json, summary.csv, oc.csv, report.html
+// and manifest.json into `outdir`, never over a shard file, its trials file
+// or its scenario file. A file that is not a shard file is named as such; the
+// scenarios of the other files are still merged. When every part of a
+// scenario has its NAME.shard-K-of-N.trials.csv beside its JSON file, they
+// are joined in trial order into NAME.trials.csv. Prints one line per
+// scenario written on `out` and one per problem on `err`. Returns a
+// BatchExit.
 int runmerge(const std::vector<std::string>& files, const std::string& outdir,
              std::ostream& out, std::ostream& err);
 

@@ -83,6 +83,7 @@ struct DialogueOutcome {
   int status = 0;                        // readscenario's result
   std::vector<DialogueMessage> rereads;  // answers rejected and read again
   DialogueMessage failure;               // the message it ended on, if any
+  std::size_t consumed = 0;              // the answers' text read
 };
 
 // Offset of the first non-blank character at or after `from`.
@@ -109,6 +110,9 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
   std::ostream out(&capture);
   DialogueOutcome outcome;
   outcome.status = readscenario(in, out, read.settings, read.input);
+  in.clear();
+  const std::streamoff consumed = in.tellg();
+  outcome.consumed = consumed < 0 ? answers.size() : static_cast<std::size_t>(consumed);
 
   // A line carries a message when text follows the line's last read. When a
   // prompt stands between that read and the message (the read that failed
@@ -184,10 +188,6 @@ constexpr const char* kFields[] = {
 // The optional object of design rules, and its fields.
 constexpr char kRules[] = "rules";
 
-std::string indexed(const std::string& field, int i) {
-  return field + "[" + std::to_string(i) + "]";
-}
-
 // Reads an ndose1 by ndose2 array of probabilities, indexed [drug-1
 // level][drug-2 level], into `m`.
 std::string matrix(const Json& v, const std::string& field, int ndose1,
@@ -198,9 +198,9 @@ std::string matrix(const Json& v, const std::string& field, int ndose1,
            " numbers (drug-2 levels)";
   }
   for (int d1 = 0; d1 < ndose1; ++d1) {
-    const std::string problem = numberlist(v[static_cast<std::size_t>(d1)],
-                                           indexed(field, d1), ndose2, true,
-                                           m[d1]);
+    const std::string problem = numberlist(
+        v[static_cast<std::size_t>(d1)], levelname(field, 1, d1), ndose2, true,
+        m[d1], [&field, d1](int d2) { return cellname(field, d1, d2); });
     if (!problem.empty()) return problem;
   }
   return "";
@@ -232,6 +232,19 @@ ScenarioRead readanswers(const std::string& answers, const std::string& source) 
   for (const DialogueMessage& m : outcome.rereads) {
     read.notes.push_back(answerplace(answers, source, m.at) + m.text +
                          "; the next answer was read in its place");
+  }
+  // One word may follow, the key that closes combosim; anything after it is
+  // an answer nobody asked for.
+  std::size_t at = answerstart(answers, static_cast<std::streamoff>(outcome.consumed));
+  while (at < answers.size() &&
+         std::isspace(static_cast<unsigned char>(answers[at])) == 0) {
+    ++at;
+  }
+  at = answerstart(answers, static_cast<std::streamoff>(at));
+  if (at < answers.size()) {
+    read.notes.push_back(answerplace(answers, source, at) +
+                         "answers after the scenario's last answer and the "
+                         "closing key are not read");
   }
   return read;
 }
@@ -284,10 +297,14 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
     const std::string problem = matrix(j[field], field, s.ndose1, s.ndose2, m);
     if (!problem.empty()) return fail(problem);
   }
-  for (const auto& [field, n, to] :
-       {std::tuple<const char*, int, double*>{"scenprior1", s.ndose1, in.scenprior1},
-        {"scenprior2", s.ndose2, in.scenprior2}}) {
-    const std::string problem = numberlist(j[field], field, n, false, to);
+  const std::tuple<const char*, int, double*> priors[] = {
+      {"scenprior1", s.ndose1, in.scenprior1}, {"scenprior2", s.ndose2, in.scenprior2}};
+  for (int drug = 1; drug <= 2; ++drug) {
+    const auto& [field, n, to] = priors[drug - 1];
+    const std::string name = field;
+    const std::string problem = numberlist(
+        j[name], name, n, false, to,
+        [&name, drug](int d) { return levelname(name, drug, d); });
     if (!problem.empty()) return fail(problem);
   }
   if (j.contains(kRules)) {

@@ -16,7 +16,8 @@
 // It is read straight into a scenario and checked by the engine's
 // checkscenario(), which holds the dialogue's checks. A problem is reported as
 // one line that names the file, the place (line of an answer file, field of
-// a JSON file) and the problem.
+// a JSON file, with array positions counted from 1 as the console counts
+// levels) and the problem.
 #ifndef COMBOSIM_BATCH_SCENARIOFILE_H_
 #define COMBOSIM_BATCH_SCENARIOFILE_H_
 
@@ -52,7 +53,9 @@ ScenarioRead readscenariofile(const std::string& path);
 // messages ("FILE:LINE: ..."). An answer that the dialogue rejects and reads
 // again from the next one becomes a note, since a file that corrects its own
 // answer works with combosim; when the dialogue then fails, the problem names
-// the first rejected answer as well.
+// the first rejected answer as well. Answers after the last one and the
+// closing key become a note too. A UTF-8 byte-order mark at the start is
+// skipped, as combosim skips it.
 ScenarioRead readanswers(const std::string& answers, const std::string& source);
 
 // Reads a scenario object in the JSON form. Each field but "rules" is

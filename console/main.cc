@@ -1,6 +1,8 @@
 // console/main.cc: combosim, the console program. Reads the scenario from the
 // console, simulates the trials and writes the report; every exit status is
 // one of formats/exitcodes.h.
+#include <unistd.h>
+
 #include <iostream>
 
 #include "console/program.h"
@@ -8,5 +10,6 @@
 int main() {
   // `settings.outdir` already holds "./": it is set when `settings` is
   // initialised, before main runs.
-  return runprogram(std::cin, std::cout);
+  setupprocess();
+  return runprogram(std::cin, std::cout, isatty(STDIN_FILENO) != 0);
 }

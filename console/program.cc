@@ -1,9 +1,15 @@
 // console/program.cc: start, run and stop.
 #include "console/program.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <iostream>
 
+#include "console/appendwhole.h"
 #include "engine/simulate.h"
 #include "formats/dialogue.h"
 #include "formats/exitcodes.h"
@@ -56,15 +62,51 @@ int simulateandreport(std::istream& in, std::ostream& out,
   data.inconclusive = inconclusivepercent(result.acc);
   const std::time_t now = std::time(nullptr);
   data.calendar = std::ctime(&now);
-  const int status = writereport(out, scenario, result.acc, data);
-  if (status != 0) return status;
+  // The file copy first, whole or not at all; then the console copy, which
+  // is shown either way, so the results are never lost.
+  const std::string problem =
+      appendwhole(reportpath(), reportblock(scenario, result.acc, data));
+  writereportcopy(out, scenario, result.acc, data, kConsoleTrialLabel);
+  if (!problem.empty()) {
+    reportfilefailure(out);
+    std::cerr << "combosim: " << reportpath() << ": " << problem
+              << "; the file is left as it was" << std::endl;
+    return kExitFatal;
+  }
   closingprompt(in, out);
   return kExitOk;
 }
 
-int runprogram(std::istream& in, std::ostream& out) {
+void setupprocess() {
+  // A closed standard stream gets /dev/null, opened for reading only, in its
+  // place: no file the program opens can take its descriptor (the console
+  // copy would go into results.txt), and writes to it fail visibly.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int null = open("/dev/null", O_RDONLY);
+      if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+      }
+    }
+  }
+  // A reader that went away (`combosim < answers | head`) or a file-size
+  // limit fails a write instead of ending the process, so results.txt is
+  // still written and the failure reported.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+int runprogram(std::istream& in, std::ostream& out, bool terminal) {
   ScenarioInput scenario;
-  const int status = readscenario(in, out, settings, scenario);
-  if (status != 0) return status;
-  return simulateandreport(in, out, scenario);
+  int status = readscenario(in, out, settings, scenario, terminal);
+  if (status == kExitOk) status = simulateandreport(in, out, scenario);
+  // The console copy is a result too: losing it fails the run.
+  if (!out.flush()) {
+    std::cerr << "combosim: the standard output could not be written"
+              << (status == kExitOk ? "; the report is in " + reportpath() : "")
+              << std::endl;
+    if (status == kExitOk) status = kExitFatal;
+  }
+  return status;
 }

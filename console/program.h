@@ -10,7 +10,9 @@
 #include "records/trialstate.h"
 
 // Simulates settings.ntrial trials of the scenario, printing the progress
-// line of each to `out`, and writes the report. Returns the exit status.
+// line of each to `out`, and writes the report: appended whole to the report
+// file (see console/appendwhole.h), then shown on `out`. Returns the exit
+// status: 1 when the report file could not be written.
 int simulateandreport(std::istream& in, std::ostream& out,
                       const ScenarioInput& scenario);
 
@@ -19,8 +21,15 @@ int simulateandreport(std::istream& in, std::ostream& out,
 // with.
 int samplerfailure(std::ostream& out, const DrawStatus& status);
 
-// Reads the scenario from `in` (dialogue on `out`), simulates and reports.
-// Returns the exit status of the run.
-int runprogram(std::istream& in, std::ostream& out);
+// Reads the scenario from `in` (dialogue on `out`; `terminal`: typed at a
+// terminal), simulates and reports. Returns the exit status of the run: when
+// `out` could not be written, 1 after a line on the standard error (or the
+// dialogue's own failure status).
+int runprogram(std::istream& in, std::ostream& out, bool terminal = false);
+
+// The process-wide precautions of combosim, called first in main: closed
+// standard streams get /dev/null (read only), and a broken pipe or a
+// file-size limit fails a write instead of ending the process.
+void setupprocess();
 
 #endif  // COMBOSIM_CONSOLE_PROGRAM_H_

@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string cell(const char* field, int d1, int d2) {
-  return std::string(field) + "[" + std::to_string(d1) + "][" +
-         std::to_string(d2) + "]";
-}
-
 // "" or the problem with probability `p` of a cell, the target or mineff.
 std::string probabilityproblem(double p, const char* overone) {
   if (std::isnan(p)) return "must be a number";
@@ -33,6 +28,17 @@ std::string countproblem(const char* name, int v, int lo, int hi) {
 }
 
 }  // namespace
+
+std::string cellname(const std::string& field, int d1, int d2) {
+  return field + "[" + std::to_string(d1 + 1) + "][" + std::to_string(d2 + 1) +
+         "] (drug-1 level " + std::to_string(d1 + 1) + ", drug-2 level " +
+         std::to_string(d2 + 1) + ")";
+}
+
+std::string levelname(const std::string& field, int drug, int d) {
+  return field + "[" + std::to_string(d + 1) + "] (drug-" +
+         std::to_string(drug) + " level " + std::to_string(d + 1) + ")";
+}
 
 bool Observer::starttrial(std::int64_t) { return true; }
 void Observer::endtrial(std::int64_t, const TrialOutcome&) {}
@@ -61,7 +67,7 @@ std::string checkscenario(const Scenario& scenario) {
     for (int d1 = 0; d1 < s.ndose1; ++d1) {
       for (int d2 = 0; d2 < s.ndose2; ++d2) {
         const std::string problem = probabilityproblem(g.m[d1][d2], g.overone);
-        if (!problem.empty()) return cell(g.field, d1, d2) + ": " + problem;
+        if (!problem.empty()) return cellname(g.field, d1, d2) + ": " + problem;
       }
     }
   }
@@ -80,8 +86,8 @@ std::string checkscenario(const Scenario& scenario) {
     for (int d = 0; d < n; ++d) {
       const double p = priors[drug].second[d];
       if (!(p > 0 && p < 1)) {
-        return std::string(priors[drug].first) + "[" + std::to_string(d) +
-               "]: The prior estimate of toxicity probability must lie "
+        return levelname(priors[drug].first, drug + 1, d) +
+               ": The prior estimate of toxicity probability must lie "
                "strictly between 0 and 1";
       }
     }

@@ -29,8 +29,18 @@ struct Scenario {
 // counts 1 to 10, probabilities in [0, 1], priors strictly inside (0, 1),
 // cohort numbers and sizes 1 to 1000 with 0 phase II cohorts allowed, at
 // least 1 trial); otherwise one line naming the first field at fault and the
-// problem, e.g. "scentox[1][0]: The toxicity probability is larger than 1".
+// problem, e.g. "scentox[2][1] (drug-1 level 2, drug-2 level 1): The toxicity
+// probability is larger than 1" for the cell [1][0].
 std::string checkscenario(const Scenario& scenario);
+
+// The name of a cell of a per-combination field in messages, with positions
+// counted from 1 as the console counts levels: "scentox[2][1] (drug-1 level
+// 2, drug-2 level 1)" for the cell [1][0].
+std::string cellname(const std::string& field, int d1, int d2);
+
+// The name of a level of a per-drug field (`drug` 1 or 2) in messages:
+// "scenprior1[2] (drug-1 level 2)" for the level [1].
+std::string levelname(const std::string& field, int drug, int d);
 
 // Which generators stand behind the two random streams.
 struct Streams {

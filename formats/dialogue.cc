@@ -1,16 +1,21 @@
 // formats/dialogue.cc: the scenario dialogue.
 //
-// Every answer goes through readvalue(), which flushes the console, extracts
-// one token, re-reads the same value while a check rejects it, and turns a
-// failed extraction (not convertible, out of range, end of input) into a
+// Every answer goes through readvalue(), which flushes the console, reads one
+// whitespace-delimited token and accepts it only when the stream's own
+// conversion reads all of it (so "0,05" or "2.5" for a whole number is never
+// read in part), re-reads the same value while a check rejects it, and turns
+// a refused token (outside a terminal) or the end of the input into a
 // one-line message and `false`. Callers pass `false` up; readscenario() turns
-// it into kExitBadInput. A failed stream is never read again.
+// it into kExitBadInput. The input is not read again after that.
 #include "formats/dialogue.h"
 
 #include <climits>
 #include <iomanip>
 #include <istream>
+#include <limits>
+#include <locale>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 #include "formats/exitcodes.h"
@@ -37,41 +42,100 @@ static_assert(sizeof kNoticeRule - 1 == 65 && sizeof kNoticeLine1 - 1 == 65 &&
                   sizeof kNoticeLine2 - 1 == 65,
               "the notice box is 65 characters wide");
 
-// What a failed extraction of each type was expecting.
-const char* expected(const int&) { return "not an integer, or out of range"; }
-const char* expected(const double&) { return "not a number, or out of range"; }
-const char* expected(const std::string&) { return "not a word"; }
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-// Reads one value into `v`, after flushing `out`. `check(v)` returns "" to
-// accept the value, otherwise the message printed (end of line) before the
-// same value is read again. Returns false, after a one-line message naming
-// `what`, when the input ends or its next token does not convert; `in` is
-// then not read again.
-template <class T, class Check>
-bool readvalue(std::istream& in, std::ostream& out, const std::string& what,
-               T& v, Check check) {
+// The answers and the console of one dialogue.
+struct Dialogue {
+  std::istream& in;
+  std::ostream& out;
+  bool terminal;      // answers typed at a terminal: a refused answer is
+                      // asked for again instead of ending the dialogue
+  bool first = true;  // no answer read yet: a byte-order mark may lead it
+};
+
+// Why a token that the conversion to each type does not read whole is
+// refused.
+const char* refusal(const int&) {
+  return "is not a whole number written in digits";
+}
+const char* refusal(const double&) { return "is not a number"; }
+
+// Converts the whole of `token` into `v` with the input's own conversion.
+// Returns "", or why the token is refused.
+template <class T>
+std::string convert(const std::string& token, const std::locale& locale, T& v) {
+  std::istringstream text(token);
+  text.imbue(locale);
+  T parsed{};
+  text >> parsed;
+  if (!text.fail() && text.eof()) {
+    v = parsed;
+    return "";
+  }
+  // A number too large for the type reads to the end and leaves its largest
+  // value; one that does not convert leaves 0.
+  if (text.fail() && text.eof() && parsed != T{}) return "is out of range";
+  return refusal(v);
+}
+
+std::string convert(const std::string& token, const std::locale&,
+                    std::string& v) {
+  v = token;
+  return "";
+}
+
+// Reads the next whitespace-delimited token, without a byte-order mark
+// before the first. Returns false at the end of the input.
+bool readtoken(Dialogue& io, std::string& token) {
   for (;;) {
-    out.flush();
-    // Skip blanks first, so that the end of the input is told apart from a
-    // last token that does not convert.
-    if ((in >> std::ws).peek() == std::istream::traits_type::eof()) {
-      out << "Unexpected end of input while reading " << what << std::endl;
+    // Skip blanks first, so that the end of the input is seen before a read.
+    if ((io.in >> std::ws).peek() == std::istream::traits_type::eof()) {
       return false;
     }
-    if (!(in >> v)) {
-      out << "Invalid input for " << what << ": " << expected(v) << std::endl;
+    io.in >> token;
+    if (!io.first) return true;
+    io.first = false;
+    if (token.rfind(kByteOrderMark, 0) == 0) token.erase(0, 3);
+    if (!token.empty()) return true;
+  }
+}
+
+// Reads one value into `v`, after flushing the console. `check(v)` returns ""
+// to accept the value, otherwise the message printed (end of line) before the
+// same value is read again. A token that does not convert whole is named
+// with the reason: at a terminal, the rest of its line is dropped and the
+// value asked for again; otherwise the dialogue stops. Returns false, after a
+// one-line message naming `what`, when the input ends or a token is refused
+// outside a terminal; the input is then not read again.
+template <class T, class Check>
+bool readvalue(Dialogue& io, const std::string& what, T& v, Check check) {
+  for (;;) {
+    io.out.flush();
+    std::string token;
+    if (!readtoken(io, token)) {
+      io.out << "Unexpected end of input while reading " << what << std::endl;
       return false;
+    }
+    const std::string refused = convert(token, io.in.getloc(), v);
+    if (!refused.empty()) {
+      const std::string said = "\"" + token + "\" " + refused;
+      if (!io.terminal) {
+        io.out << "Invalid input for " << what << ": " << said << std::endl;
+        return false;
+      }
+      io.out << said << ", please reenter " << what << ":" << std::endl;
+      io.in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      continue;
     }
     const std::string complaint = check(v);
     if (complaint.empty()) return true;
-    out << complaint << std::endl;
+    io.out << complaint << std::endl;
   }
 }
 
 template <class T>
-bool readvalue(std::istream& in, std::ostream& out, const std::string& what,
-               T& v) {
-  return readvalue(in, out, what, v, [](const T&) { return std::string(); });
+bool readvalue(Dialogue& io, const std::string& what, T& v) {
+  return readvalue(io, what, v, [](const T&) { return std::string(); });
 }
 
 // A check that rejects probabilities above 1 with `message`.
@@ -81,26 +145,26 @@ auto atmostone(const char* message) {
 }
 
 // Reads a one-word answer; `yes` tells whether it is exactly "y".
-bool readconfirm(std::istream& in, std::ostream& out, const std::string& what,
+bool readconfirm(Dialogue& io, const std::string& what,
                  bool& yes) {
   std::string word;
-  if (!readvalue(in, out, "the confirmation of " + what, word)) return false;
+  if (!readvalue(io, "the confirmation of " + what, word)) return false;
   yes = word == "y";
   return true;
 }
 
 // Asks for one dose count. Returns kExitOk, or the exit status after the
 // message when the count or the answer is not acceptable.
-int readdosecount(std::istream& in, std::ostream& out, int drug, int& ndose) {
+int readdosecount(Dialogue& io, int drug, int& ndose) {
   const std::string name = "number of dose for drug " + std::to_string(drug);
-  out << "please enter the " << name << ":  ";
-  if (!readvalue(in, out, "the " + name, ndose)) return kExitBadInput;
+  io.out << "please enter the " << name << ":  ";
+  if (!readvalue(io, "the " + name, ndose)) return kExitBadInput;
   if (ndose > kMaxDose) {
-    out << "The " << name << " is too large" << std::endl;
+    io.out << "The " << name << " is too large" << std::endl;
     return kExitBadDoseCount;
   }
   if (ndose < 1) {
-    out << "The " << name << " is too small" << std::endl;
+    io.out << "The " << name << " is too small" << std::endl;
     return kExitBadDoseCount;
   }
   return kExitOk;
@@ -126,30 +190,29 @@ constexpr MatrixBlock kEffBlock = {
 
 // Reads every cell of the J by K matrix `m`, drug 1 outer, echoes it and
 // repeats the whole block until it is confirmed.
-bool readmatrix(std::istream& in, std::ostream& out,
-                const SimulationSettings& s, const MatrixBlock& block,
+bool readmatrix(Dialogue& io, const SimulationSettings& s, const MatrixBlock& block,
                 double m[kMaxDose][kMaxDose]) {
   const std::string name =
       std::string("true ") + block.quantity + " probability";
   for (;;) {
-    out << std::endl;
+    io.out << std::endl;
     for (int d1 = 1; d1 <= s.ndose1; ++d1) {
       for (int d2 = 1; d2 <= s.ndose2; ++d2) {
         const std::string cell = "for the combination (" + std::to_string(d1) +
                                  ", " + std::to_string(d2) + ")";
-        out << "Please enter the " << name << " " << cell << ":  ";
-        if (!readvalue(in, out, "the " + name + " " + cell, m[d1 - 1][d2 - 1],
+        io.out << "Please enter the " << name << " " << cell << ":  ";
+        if (!readvalue(io, "the " + name + " " + cell, m[d1 - 1][d2 - 1],
                        atmostone(block.toolarge))) {
           return false;
         }
       }
     }
-    out << std::endl << block.heading << std::endl << std::endl;
-    showgrid(out, m, s.ndose1, s.ndose2);
-    out << "Are they correct ? (y/n):  ";
+    io.out << std::endl << block.heading << std::endl << std::endl;
+    showgrid(io.out, m, s.ndose1, s.ndose2);
+    io.out << "Are they correct ? (y/n):  ";
     bool yes = false;
     if (!readconfirm(
-            in, out,
+            io,
             std::string("the true ") + block.quantity + " probabilities",
             yes)) {
       return false;
@@ -161,7 +224,7 @@ bool readmatrix(std::istream& in, std::ostream& out,
 // Reads the n prior toxicity estimates of one drug into `prior`, echoes them
 // after `heading` and repeats the block until it is confirmed. Each estimate
 // must lie strictly between 0 and 1.
-bool readpriors(std::istream& in, std::ostream& out, int drug, int n,
+bool readpriors(Dialogue& io, int drug, int n,
                 const char* heading, double prior[kMaxDose]) {
   const std::string name = "prior estimate of toxicity probability for drug " +
                            std::to_string(drug) + " at the dose level ";
@@ -173,19 +236,19 @@ bool readpriors(std::istream& in, std::ostream& out, int drug, int n,
                          "correct prior prob:");
   };
   for (;;) {
-    out << std::endl;
+    io.out << std::endl;
     for (int d = 1; d <= n; ++d) {
-      out << "Please enter the " << name << d << ":  ";
-      if (!readvalue(in, out, "the " + name + std::to_string(d), prior[d - 1],
+      io.out << "Please enter the " << name << d << ":  ";
+      if (!readvalue(io, "the " + name + std::to_string(d), prior[d - 1],
                      strictlyinside)) {
         return false;
       }
     }
-    out << std::endl << heading;
-    for (int d = 0; d < n; ++d) out << (d > 0 ? ", " : "") << prior[d];
-    out << std::endl << "Are they correct ? (y/n): ";
+    io.out << std::endl << heading;
+    for (int d = 0; d < n; ++d) io.out << (d > 0 ? ", " : "") << prior[d];
+    io.out << std::endl << "Are they correct ? (y/n): ";
     bool yes = false;
-    if (!readconfirm(in, out,
+    if (!readconfirm(io,
                      "the prior estimates for drug " + std::to_string(drug),
                      yes)) {
       return false;
@@ -196,7 +259,7 @@ bool readpriors(std::istream& in, std::ostream& out, int drug, int n,
 
 // After an empty line, asks "Enter the <name>:  " and reads an integer from
 // `lo` to `hi`, reading it again after a message naming the bound it breaks.
-bool readcount(std::istream& in, std::ostream& out, const std::string& name,
+bool readcount(Dialogue& io, const std::string& name,
                int lo, int hi, int& v) {
   const auto within = [&name, lo, hi](const int& n) {
     if (n < lo) {
@@ -209,35 +272,36 @@ bool readcount(std::istream& in, std::ostream& out, const std::string& name,
     }
     return std::string();
   };
-  out << std::endl << "Enter the " << name << ":  ";
-  return readvalue(in, out, "the " + name, v, within);
+  io.out << std::endl << "Enter the " << name << ":  ";
+  return readvalue(io, "the " + name, v, within);
 }
 
 }  // namespace
 
 int readscenario(std::istream& in, std::ostream& out, SimulationSettings& s,
-                 ScenarioInput& scen) {
-  out << kBannerRule << std::endl
-      << kBannerTitle << std::endl
-      << kBannerCredit << std::endl
-      << kBannerRule << std::endl
-      << std::endl
-      << std::endl;
+                 ScenarioInput& scen, bool terminal) {
+  Dialogue io{in, out, terminal};
+  io.out << kBannerRule << std::endl
+         << kBannerTitle << std::endl
+         << kBannerCredit << std::endl
+         << kBannerRule << std::endl
+         << std::endl
+         << std::endl;
 
-  if (int status = readdosecount(in, out, 1, s.ndose1)) return status;
-  if (int status = readdosecount(in, out, 2, s.ndose2)) return status;
+  if (int status = readdosecount(io, 1, s.ndose1)) return status;
+  if (int status = readdosecount(io, 2, s.ndose2)) return status;
 
-  if (!readmatrix(in, out, s, kToxBlock, scen.scentox)) return kExitBadInput;
-  if (!readmatrix(in, out, s, kEffBlock, scen.sceneff)) return kExitBadInput;
+  if (!readmatrix(io, s, kToxBlock, scen.scentox)) return kExitBadInput;
+  if (!readmatrix(io, s, kEffBlock, scen.sceneff)) return kExitBadInput;
 
-  out << std::endl << "Please enter the target toxicity : ";
-  if (!readvalue(in, out, "the target toxicity", s.targettox,
+  io.out << std::endl << "Please enter the target toxicity : ";
+  if (!readvalue(io, "the target toxicity", s.targettox,
                  atmostone("The target probability is larger than 1, please "
                            "reenter the correct target prob:"))) {
     return kExitBadInput;
   }
-  out << std::endl << "Please enter the lowest accpectable response rate : ";
-  if (!readvalue(in, out, "the lowest acceptable response rate", s.mineff,
+  io.out << std::endl << "Please enter the lowest accpectable response rate : ";
+  if (!readvalue(io, "the lowest acceptable response rate", s.mineff,
                  atmostone("The response probability is larger than 1, please "
                            "reenter the correct accpectable response "
                            "rate:"))) {
@@ -245,38 +309,38 @@ int readscenario(std::istream& in, std::ostream& out, SimulationSettings& s,
   }
 
   if (!readpriors(
-          in, out, 1, s.ndose1,
+          io, 1, s.ndose1,
           "The prior estimate of toxicity for drug 1 is: ", scen.scenprior1) ||
       !readpriors(
-          in, out, 2, s.ndose2,
+          io, 2, s.ndose2,
           "The prior estimate of toxicity for drug 2 is : ", scen.scenprior2)) {
     return kExitBadInput;
   }
 
-  if (!readcount(in, out,
+  if (!readcount(io,
                  "total number of cohorts for the phase I dose finding", 1,
                  kMaxCohortValue, s.ncohort1) ||
-      !readcount(in, out, "cohort size for the phase I trial", 1,
+      !readcount(io, "cohort size for the phase I trial", 1,
                  kMaxCohortValue, s.cohortsize1) ||
-      !readcount(in, out, "total number of cohorts for the phase II trial", 0,
+      !readcount(io, "total number of cohorts for the phase II trial", 0,
                  kMaxCohortValue, s.ncohort2) ||
-      !readcount(in, out, "cohort size for the phase II trial", 1,
+      !readcount(io, "cohort size for the phase II trial", 1,
                  kMaxCohortValue, s.cohortsize2)) {
     return kExitBadInput;
   }
 
   for (bool yes = false; !yes;) {
-    if (!readcount(in, out, "number of simulated trials", 1, INT_MAX,
+    if (!readcount(io, "number of simulated trials", 1, INT_MAX,
                    s.ntrial)) {
       return kExitBadInput;
     }
-    out << std::endl << "Are you sure to continue? (y/n): ";
-    if (!readconfirm(in, out, "the number of simulated trials", yes)) {
+    io.out << std::endl << "Are you sure to continue? (y/n): ";
+    if (!readconfirm(io, "the number of simulated trials", yes)) {
       return kExitBadInput;
     }
   }
 
-  out << std::endl
+  io.out << std::endl
       << std::endl
       << kNoticeRule << std::endl
       << kNoticeLine1 << std::endl

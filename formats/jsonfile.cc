@@ -18,8 +18,67 @@ namespace {
 
 constexpr char kRules[] = "rules";
 
-std::string indexed(const std::string& field, int i) {
-  return field + "[" + std::to_string(i) + "]";
+// Follows the parser through a JSON text: where it is, and the first key
+// that an object holds twice (the library would keep the last value).
+class JsonWatch {
+ public:
+  void see(Json::parse_event_t event, const Json& parsed) {
+    using Event = Json::parse_event_t;
+    if (event == Event::key) {
+      const std::string key = parsed.get<std::string>();
+      if (!levels_.empty()) levels_.back().key = key;
+      if (!keys_.empty() && !keys_.back().insert(key).second && twice_.empty()) {
+        twice_ = key;
+      }
+      return;
+    }
+    if (event == Event::object_end || event == Event::array_end) {
+      if (!levels_.empty()) levels_.pop_back();
+      if (event == Event::object_end && !keys_.empty()) keys_.pop_back();
+      return;
+    }
+    // An element of an array starts (an object or array) or has been read.
+    if (!levels_.empty() && levels_.back().array) ++levels_.back().count;
+    if (event == Event::object_start) {
+      levels_.push_back({false, "", 0});
+      keys_.emplace_back();
+    }
+    if (event == Event::array_start) levels_.push_back({true, "", 0});
+  }
+
+  // The place of the value being read: "scentox[1][2]", positions from 1.
+  std::string place() const {
+    std::string text;
+    for (std::size_t i = 0; i < levels_.size(); ++i) {
+      const Level& level = levels_[i];
+      if (level.array) {
+        // The innermost array is reading the element after those counted.
+        const int position = level.count + (i + 1 == levels_.size() ? 1 : 0);
+        text += "[" + std::to_string(position) + "]";
+      } else if (!level.key.empty()) {
+        text += (text.empty() ? "" : ".") + level.key;
+      }
+    }
+    return text.empty() ? "the value" : text;
+  }
+
+  const std::string& twice() const { return twice_; }
+
+ private:
+  struct Level {
+    bool array;       // an array, else an object
+    std::string key;  // an object's key being read
+    int count;        // an array's elements begun
+  };
+  std::vector<Level> levels_;
+  std::vector<std::set<std::string>> keys_;  // keys seen, per open object
+  std::string twice_;
+};
+
+// The library's message without its "[json.exception...] " prefix.
+std::string withoutid(const std::string& what) {
+  const std::size_t cut = what.find("] ");
+  return cut == std::string::npos ? what : what.substr(cut + 2);
 }
 
 }  // namespace
@@ -53,32 +112,28 @@ bool readwholefile(const std::string& path, std::string& text,
 
 bool parsejson(const std::string& text, const std::string& source, Json& j,
                std::string& problem) {
-  // The library keeps the last of two equal keys; a file that gives a field
-  // twice is refused instead. Keys seen, per open object:
-  std::vector<std::set<std::string>> keys;
-  std::string twice;
-  const auto checkkeys = [&keys, &twice](int, Json::parse_event_t event,
-                                         Json& parsed) {
-    if (event == Json::parse_event_t::object_start) keys.emplace_back();
-    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-    if (event == Json::parse_event_t::key && !keys.empty() &&
-        !keys.back().insert(parsed.get<std::string>()).second && twice.empty()) {
-      twice = parsed.get<std::string>();
-    }
+  JsonWatch watch;
+  const auto callback = [&watch](int, Json::parse_event_t event, Json& parsed) {
+    watch.see(event, parsed);
     return true;
   };
-  // The library reports a syntax error by exception; it stops here.
+  // The library reports a syntax error, and a number too large for a
+  // double, by exception; it stops here.
   try {
-    j = Json::parse(text, checkkeys);
-  } catch (const Json::parse_error& e) {
-    const std::string what = e.what();
-    const std::size_t cut = what.find("] ");
-    problem = source + ": " +
-              (cut == std::string::npos ? what : what.substr(cut + 2));
+    j = Json::parse(text, callback);
+  } catch (const Json::out_of_range& e) {
+    problem = source + ": " + watch.place() + ": " +
+              (e.id == 406 ? "a number too large for a double"
+                           : withoutid(e.what()));
+    return false;
+  } catch (const Json::exception& e) {
+    problem = source + ": " + withoutid(e.what());
     return false;
   }
-  if (!twice.empty()) {
-    problem = source + ": " + twice + ": given more than once";
+  // The library keeps the last of two equal keys; a file that gives a field
+  // twice is refused instead.
+  if (!watch.twice().empty()) {
+    problem = source + ": " + watch.twice() + ": given more than once";
     return false;
   }
   return true;
@@ -111,16 +166,20 @@ std::string wholenumberproblem(const Json& v) {
 }
 
 std::string numberlist(const Json& v, const std::string& field, int n,
-                       bool probability, double* to) {
+                       bool probability, double* to,
+                       const std::function<std::string(int)>& element) {
+  const auto name = [&field, &element](int i) {
+    return element ? element(i) : field + "[" + std::to_string(i + 1) + "]";
+  };
   if (!v.is_array() || static_cast<int>(v.size()) != n) {
     return field + ": must be an array of " + std::to_string(n) +
            (n == 1 ? " number" : " numbers");
   }
   for (int i = 0; i < n; ++i) {
     const Json& x = v[static_cast<std::size_t>(i)];
-    if (!x.is_number()) return indexed(field, i) + ": must be a number";
+    if (!x.is_number()) return name(i) + ": must be a number";
     if (probability && x.get<double>() < 0) {
-      return indexed(field, i) + ": a probability below 0";
+      return name(i) + ": a probability below 0";
     }
     to[i] = x.get<double>();
   }

@@ -5,6 +5,7 @@
 #ifndef COMBOSIM_FORMATS_JSONFILE_H_
 #define COMBOSIM_FORMATS_JSONFILE_H_
 
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -24,8 +25,9 @@ bool readwholefile(const std::string& path, std::string& text,
                    std::string& problem);
 
 // Parses `text` into `j`. Returns false, with a one-line problem that starts
-// with `source` and says where the syntax fails, or which key an object holds
-// twice.
+// with `source` and says where the syntax fails, which value is a number too
+// large for a double ("SOURCE: scentox[2][1]: ...", positions counted from
+// 1), or which key an object holds twice.
 bool parsejson(const std::string& text, const std::string& source, Json& j,
                std::string& problem);
 
@@ -40,9 +42,12 @@ bool wholenumber(const Json& v, int& n);
 std::string wholenumberproblem(const Json& v);
 
 // Reads an array of `n` numbers into `to`; with `probability`, a number below
-// 0 is refused. Returns "" or the problem, "FIELD: TEXT" or "FIELD[i]: TEXT".
-std::string numberlist(const Json& v, const std::string& field, int n,
-                       bool probability, double* to);
+// 0 is refused. Returns "" or the problem, "FIELD: TEXT" or "ELEMENT: TEXT",
+// where `element(i)` names element i, by default "FIELD[i+1]" (positions
+// counted from 1).
+std::string numberlist(
+    const Json& v, const std::string& field, int n, bool probability,
+    double* to, const std::function<std::string(int)>& element = nullptr);
 
 // Reads the "rules" object into `rules`, defaults kept for fields it omits,
 // and checks them (checkrules). Returns "" or the problem, "rules.FIELD: TEXT".

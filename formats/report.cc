@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iomanip>
+#include <sstream>
 
 
 const char kFileTrialLabel[] = "    the number of trials = ";
@@ -114,23 +115,11 @@ void writereportcopy(std::ostream& os, const ScenarioInput& scenario,
      << std::setprecision(2) << inconclusive << "%" << std::endl;
 }
 
-int writereport(std::ostream& console, const ScenarioInput& scenario,
-                const Accumulators& acc, const ReportData& data) {
-  bool filegood = false;
-  {
-    std::ofstream file(reportpath(), std::ios::app);
-    if (file.good()) {
-      writereportcopy(file, scenario, acc, data, kFileTrialLabel);
-      file.close();
-      filegood = !file.fail();
-    }
-  }
-  writereportcopy(console, scenario, acc, data, kConsoleTrialLabel);
-  if (!filegood) {
-    reportfilefailure(console);
-    return 1;
-  }
-  return 0;
+std::string reportblock(const ScenarioInput& scenario, const Accumulators& acc,
+                        const ReportData& data) {
+  std::ostringstream block;
+  writereportcopy(block, scenario, acc, data, kFileTrialLabel);
+  return block.str();
 }
 
 void closingprompt(std::istream& in, std::ostream& console) {

@@ -46,12 +46,10 @@ void writereportcopy(std::ostream& os, const ScenarioInput& scenario,
 extern const char kFileTrialLabel[];
 extern const char kConsoleTrialLabel[];
 
-// Appends the file copy to the report file, then writes the console copy to
-// `console`. Returns 0, or 1 after printing the failure lines when the file
-// could not be opened or written (the console copy is shown first then, so
-// the results are never lost).
-int writereport(std::ostream& console, const ScenarioInput& scenario,
-                const Accumulators& acc, const ReportData& data);
+// The file copy of the report as one block of text, for the caller to
+// append to the report file in one piece.
+std::string reportblock(const ScenarioInput& scenario, const Accumulators& acc,
+                        const ReportData& data);
 
 // Shows the closing prompt and waits for one word (or the end of input).
 void closingprompt(std::istream& in, std::ostream& console);

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   app.add_option("--design", options.design,
                  "JSON file with the design's fields (needed for a .csv)");
   app.add_option("--seed", seed,
-                 "S, 0 to 2^64-1: updates on the seeded streams (S, 1)");
+                 "S, 0 to 2^32-1: updates on the seeded streams (S, 1)");
   app.add_option("--replicates", options.replicates,
                  "R: the next decision again on R other streams")
       ->check(CLI::Range(0, 100000));

@@ -6,8 +6,11 @@
 #
 # Shard k of every scenario is one run of
 #   combosim-batch --jobs 1 --seed SEED --shard k/N --out OUTDIR/shards ...
-# and the merge writes NAME.txt, NAME.json and summary.csv into OUTDIR,
-# exactly what `combosim-batch --seed SEED --shards N` writes in one process.
+# and the merge writes NAME.txt, NAME.json, summary.csv and manifest.json
+# into OUTDIR, exactly what `combosim-batch --seed SEED --shards N` writes in
+# one process. Only this run's shard files are merged: those of the
+# scenarios given, which are removed before the shards run, so a file left in
+# OUTDIR/shards by an earlier run is never reported as new.
 #
 # Environment:
 #   JOBS            shard processes at once (default: the processors)
@@ -40,8 +43,35 @@ runner=${SHARD_RUNNER:-}
 if [ -z "$runner" ]; then
   if command -v parallel >/dev/null 2>&1; then runner=parallel; else runner=xargs; fi
 fi
+case $runner in
+  parallel | xargs) ;;
+  *) echo "$0: SHARD_RUNNER must be parallel or xargs" >&2; exit 2 ;;
+esac
+
+# The scenario names, as combosim-batch forms them: the file name without its
+# extension; each once.
+names=()
+declare -A seen=()
+for file in "$@"; do
+  base=${file##*/}
+  name=${base%.*}
+  [ -n "$name" ] || name=$base
+  if [ -z "${seen[$name]:-}" ]; then
+    seen[$name]=1
+    names+=("$name")
+  fi
+done
 
 mkdir -p "$out/shards" || exit 2
+for k in $(seq 1 "$n"); do
+  part="shard-$k-of-$n"
+  stale=("$out/shards/summary.$part.csv" "$out/shards/manifest-$part.json")
+  for name in "${names[@]}"; do
+    stale+=("$out/shards/$name.$part".{json,txt,trials.csv})
+  done
+  rm -f "${stale[@]}"
+done
+
 status=0
 case $runner in
   parallel)
@@ -55,17 +85,19 @@ case $runner in
       "$batch" --jobs 1 --seed "$seed" --shard "{}/$n" --out "$out/shards" "$@" \
       || status=1
     ;;
-  *)
-    echo "$0: SHARD_RUNNER must be parallel or xargs" >&2
-    exit 2
-    ;;
 esac
 
-# A scenario that could not be read fails in every shard; the others merge.
-shopt -s nullglob
-shards=("$out"/shards/*.shard-*-of-"$n".json)
+# This run's shard files, scenario by scenario. A scenario that could not be
+# read fails in every shard and has none; the others merge.
+shards=()
+for name in "${names[@]}"; do
+  for k in $(seq 1 "$n"); do
+    file="$out/shards/$name.shard-$k-of-$n.json"
+    if [ -f "$file" ]; then shards+=("$file"); fi
+  done
+done
 if [ ${#shards[@]} -eq 0 ]; then
-  echo "$0: no shard files in $out/shards" >&2
+  echo "$0: no shard files of this run in $out/shards" >&2
   exit 1
 fi
 "$batch" merge --out "$out" "${shards[@]}" || status=1

@@ -7,13 +7,16 @@
 # of the repository (or set COMBOSIM_BATCH to the program's path):
 #
 #   jobid=$(sbatch --parsable --array=1-N scripts/batch-slurm.sh SEED OUTDIR SCENARIO...)
-#   sbatch --dependency=afterok:$jobid scripts/batch-slurm.sh --merge N OUTDIR
+#   sbatch --dependency=afterok:$jobid scripts/batch-slurm.sh --merge N OUTDIR SCENARIO...
 #
 # The array writes OUTDIR/shards/NAME.shard-k-of-N.{json,txt}; the merge job
-# writes OUTDIR/NAME.txt, NAME.json and summary.csv, exactly what
-# `combosim-batch --seed SEED --shards N` writes in one process. The array
-# must be 1-N (a task limit such as --array=1-N%10 is fine); each task runs
-# its scenarios on the processors Slurm gives it (--cpus-per-task).
+# writes OUTDIR/NAME.txt, NAME.json, summary.csv and manifest.json, exactly
+# what `combosim-batch --seed SEED --shards N` writes in one process. Task k
+# first removes the shard-k files of its scenarios, and the merge takes only
+# the shard files of the scenarios it is given, so a file left in
+# OUTDIR/shards by an earlier run is never reported as new. The array must be
+# 1-N (a task limit such as --array=1-N%10 is fine); each task runs its
+# scenarios on the processors Slurm gives it (--cpus-per-task).
 set -uo pipefail
 
 batch=${COMBOSIM_BATCH:-}
@@ -21,17 +24,41 @@ if [ -z "$batch" ]; then
   if [ -x build/combosim-batch ]; then batch=build/combosim-batch; else batch=combosim-batch; fi
 fi
 
+# Sets `names` to the scenario names of the files given, as combosim-batch
+# forms them (the file name without its extension), each once.
+scenarionames() {
+  names=()
+  local -A seen=()
+  local file base name
+  for file in "$@"; do
+    base=${file##*/}
+    name=${base%.*}
+    [ -n "$name" ] || name=$base
+    if [ -z "${seen[$name]:-}" ]; then
+      seen[$name]=1
+      names+=("$name")
+    fi
+  done
+}
+
 if [ "${1:-}" = --merge ]; then
-  if [ $# -ne 3 ]; then
-    echo "usage: $0 --merge N OUTDIR" >&2
+  if [ $# -lt 4 ]; then
+    echo "usage: $0 --merge N OUTDIR SCENARIO..." >&2
     exit 2
   fi
   n=$2
   out=$3
-  shopt -s nullglob
-  shards=("$out"/shards/*.shard-*-of-"$n".json)
+  shift 3
+  scenarionames "$@"
+  shards=()
+  for name in "${names[@]}"; do
+    for k in $(seq 1 "$n"); do
+      file="$out/shards/$name.shard-$k-of-$n.json"
+      if [ -f "$file" ]; then shards+=("$file"); fi
+    done
+  done
   if [ ${#shards[@]} -eq 0 ]; then
-    echo "$0: no shard files in $out/shards" >&2
+    echo "$0: no shard files of these scenarios in $out/shards" >&2
     exit 1
   fi
   exec "$batch" merge --out "$out" "${shards[@]}"
@@ -55,4 +82,11 @@ seed=$1
 out=$2
 shift 2
 mkdir -p "$out/shards" || exit 2
+scenarionames "$@"
+part="shard-$task-of-$n"
+stale=("$out/shards/summary.$part.csv" "$out/shards/manifest-$part.json")
+for name in "${names[@]}"; do
+  stale+=("$out/shards/$name.$part".{json,txt,trials.csv})
+done
+rm -f "${stale[@]}"
 exec "$batch" --seed "$seed" --shard "$task/$n" --out "$out/shards" "$@"

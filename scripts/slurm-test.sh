@@ -192,7 +192,7 @@ jobid=$(sbatch --parsable --array=1-"$shards" "$repo/scripts/batch-slurm.sh" \
   "$seed" "$tmp/slurm" "${scenarios[@]}") || fail "sbatch of the array failed"
 jobids=("$jobid")
 merge=$(sbatch --parsable --dependency=afterok:"$jobid" \
-  "$repo/scripts/batch-slurm.sh" --merge "$shards" "$tmp/slurm") ||
+  "$repo/scripts/batch-slurm.sh" --merge "$shards" "$tmp/slurm" "${scenarios[@]}") ||
   fail "sbatch of the merge job failed"
 jobids+=("$merge")
 echo "slurm-test: submitted array job $jobid (tasks 1-$shards) and merge job $merge"

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "batch/results.h"
 #include "batch/scenariofile.h"
+#include "numerics/mathprobe.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -21,7 +23,13 @@ using namespace programrunner;
 
 const char kSmallAnswers[] = "tests/fixtures/batch_small.txt";
 const char kSmallJson[] = "tests/fixtures/batch_small_json.json";
-const char kFixedLine[] = "\nRandom numbers: combosim's fixed-seed generators\n";
+// The closing lines of a batch report on combosim's streams, run here.
+std::string fixedlines() {
+  BatchResult here;
+  here.mathlib = mathimplementation();
+  return "\nRandom numbers: combosim's fixed-seed generators\nMath functions: " +
+         describemath(here) + "\n";
+}
 
 Json smalljson() {
   Json j;
@@ -60,11 +68,11 @@ TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
        "f.txt:2: The number of dose for drug 2 is too small"},
       {withanswer(good, 9, "O.3"),
        "f.txt:9: Invalid input for the true response probability for the "
-       "combination (1, 2): not a number, or out of range"},
-      // "0.1y": 0.1 for (1, 2), then "y" does not convert for (2, 1).
+       "combination (1, 2): \"O.3\" is not a number"},
+      // "0.1y" is refused whole, at its own question.
       {withanswer(good, 4, "0.1y"),
        "f.txt:4: Invalid input for the true toxicity probability for the "
-       "combination (2, 1): not a number, or out of range"},
+       "combination (1, 2): \"0.1y\" is not a number"},
       {"2\n2\n0.05\n", "f.txt: Unexpected end of input while reading the true "
                        "toxicity probability for the combination (1, 2)"},
       {"", "f.txt: Unexpected end of input while reading the number of dose "
@@ -73,11 +81,12 @@ TEST(ScenarioFile, AnswerFileProblemsNameTheLineAndTheAnswer) {
       // is read one place early, until "y" is read as a probability.
       {withanswer(good, 4, "1.5"),
        "f.txt:7: Invalid input for the true toxicity probability for the "
-       "combination (2, 2): not a number, or out of range (after an answer "
+       "combination (2, 2): \"y\" is not a number (after an answer "
        "rejected at f.txt:4: The toxicity probability is larger than 1)"},
       {withanswer(good, 21, "0"),
-       "f.txt:26: Invalid input for the number of simulated trials: not an "
-       "integer, or out of range (after an answer rejected at f.txt:21: The "
+       "f.txt:26: Invalid input for the number of simulated trials: \"y\" is "
+       "not a whole number written in digits (after an answer rejected at "
+       "f.txt:21: The "
        "total number of cohorts for the phase I dose finding must be at "
        "least 1)"},
   };
@@ -103,6 +112,21 @@ TEST(ScenarioFile, CorrectedAnswerIsReadAsCombosimReadsIt) {
   EXPECT_EQ(read.settings.ntrial, 3);
 }
 
+TEST(ScenarioFile, ByteOrderMarkIsSkippedAndLeftoverAnswersNoted) {
+  const ScenarioRead marked = readanswers("\xEF\xBB\xBF" + smallanswers(), "f.txt");
+  EXPECT_EQ(marked.problem, "");
+  EXPECT_EQ(marked.notes, std::vector<std::string>{});
+  EXPECT_EQ(marked.settings.ndose1, 2);
+  // The closing key "x" is the last answer; "5" after it was meant for
+  // something else.
+  const ScenarioRead extra = readanswers(smallanswers() + "\n5\n", "f.txt");
+  EXPECT_EQ(extra.problem, "");
+  EXPECT_EQ(extra.notes,
+            std::vector<std::string>{"f.txt:29: answers after the scenario's "
+                                     "last answer and the closing key are not "
+                                     "read"});
+}
+
 TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   const ScenarioRead answers = readanswers(smallanswers(), "a");
   const ScenarioRead json = readjsonscenario(smalljson(), "j");
@@ -115,6 +139,22 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   EXPECT_EQ(json.input.scentox[0][1], 0.1);
   EXPECT_EQ(json.input.scentox[1][0], 0.2);
   EXPECT_EQ(json.input.scenprior2[1], 0.15);
+  // Each example in JSON holds the scenario of its answer file.
+  int examples = 0;
+  for (const auto& entry :
+       fs::directory_iterator(sourcefile("examples/scenarios"))) {
+    const fs::path txt =
+        sourcefile("examples") / entry.path().filename().replace_extension(".txt");
+    const ScenarioRead fromjson = readscenariofile(entry.path().string());
+    const ScenarioRead fromtxt = readscenariofile(txt.string());
+    EXPECT_EQ(fromjson.problem, "");
+    EXPECT_EQ(fromtxt.problem, "");
+    EXPECT_EQ(scenariotojson(fromjson.settings, fromjson.input),
+              scenariotojson(fromtxt.settings, fromtxt.input))
+        << entry.path();
+    ++examples;
+  }
+  EXPECT_GE(examples, 4);
 }
 
 TEST(ScenarioFile, JsonProblemsNameTheField) {
@@ -133,18 +173,23 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
       {"/scentox", Json::array({Json::array({0.1, 0.2})}),
        "f: scentox: must be an array of 2 rows (drug-1 levels) of 2 numbers "
        "(drug-2 levels)"},
-      {"/sceneff/1", Json::array({0.4}), "f: sceneff[1]: must be an array of 2 numbers"},
+      {"/sceneff/1", Json::array({0.4}),
+       "f: sceneff[2] (drug-1 level 2): must be an array of 2 numbers"},
       {"/scentox/1/0", 1.5,
-       "f: scentox[1][0]: The toxicity probability is larger than 1"},
+       "f: scentox[2][1] (drug-1 level 2, drug-2 level 1): The toxicity "
+       "probability is larger than 1"},
       {"/sceneff/0/1", 1.01,
-       "f: sceneff[0][1]: The response probability is larger than 1"},
-      {"/scentox/0/1", -0.1, "f: scentox[0][1]: a probability below 0"},
-      {"/sceneff/1/1", "0.5", "f: sceneff[1][1]: must be a number"},
+       "f: sceneff[1][2] (drug-1 level 1, drug-2 level 2): The response "
+       "probability is larger than 1"},
+      {"/scentox/0/1", -0.1,
+       "f: scentox[1][2] (drug-1 level 1, drug-2 level 2): a probability below 0"},
+      {"/sceneff/1/1", "0.5",
+       "f: sceneff[2][2] (drug-1 level 2, drug-2 level 2): must be a number"},
       {"/targettox", 1.2, "f: targettox: The target probability is larger than 1"},
       {"/mineff", -0.2, "f: mineff: a probability below 0"},
       {"/scenprior1/1", 1,
-       "f: scenprior1[1]: The prior estimate of toxicity probability must lie "
-       "strictly between 0 and 1"},
+       "f: scenprior1[2] (drug-1 level 2): The prior estimate of toxicity "
+       "probability must lie strictly between 0 and 1"},
       {"/scenprior2", Json::array({0.1}), "f: scenprior2: must be an array of 2 numbers"},
       {"/ncohort1", 0,
        "f: ncohort1: The total number of cohorts for the phase I dose finding "
@@ -185,6 +230,22 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
   std::string problem;
   EXPECT_FALSE(readjsonfile(twice.string(), j, problem));
   EXPECT_EQ(problem, twice.string() + ": ntrial: given more than once");
+  // A number too large for a double is an ordinary problem naming its place,
+  // positions counted from 1.
+  for (const auto& [from, to, place] :
+       {std::tuple<std::string, std::string, std::string>{
+            "[0.2, 0.35]", "[1e400, 0.35]", "scentox[2][1]"},
+        {"\"ntrial\": 3", "\"ntrial\": 3, \"rules\": {\"safety\": -2e999}",
+         "rules.safety"}}) {
+    std::string huge = readfile(sourcefile(kSmallJson));
+    ASSERT_NE(huge.find(from), std::string::npos) << from;
+    huge.replace(huge.find(from), from.size(), to);
+    const fs::path file = dir.path() / "huge.json";
+    std::ofstream(file) << huge;
+    EXPECT_FALSE(readjsonfile(file.string(), j, problem));
+    EXPECT_EQ(problem, file.string() + ": " + place +
+                           ": a number too large for a double");
+  }
   // ncohort2 may be 0: no phase II cohorts.
   Json nophase2 = smalljson();
   nophase2["ncohort2"] = 0;
@@ -225,8 +286,9 @@ BatchResult smallpart(int k) {
   r.ntrial = 1;
   r.acc.sumpat[1][0] = 12 + k;
   r.acc.sumtox[1][0] = k;
-  r.acc.sumresp[0][1] = 2 * k;
+  r.acc.sumresp[1][0] = 2 * k;
   r.acc.nselect[1][0] = k == 2 ? 0 : 1;
+  r.mathlib = "fma";
   TrialOutcome outcome;
   outcome.reason = k == 2 ? TrialEnd::kAllClosed : TrialEnd::kSelected;
   outcome.patients = 12 + k;
@@ -246,7 +308,7 @@ TEST(Merge, AddsTheSumsOfAllParts) {
   EXPECT_EQ(merged.ntrial, 3);
   EXPECT_EQ(merged.acc.sumpat[1][0], 13 + 14 + 15);
   EXPECT_EQ(merged.acc.sumtox[1][0], 6);
-  EXPECT_EQ(merged.acc.sumresp[0][1], 12);
+  EXPECT_EQ(merged.acc.sumresp[1][0], 12);
   EXPECT_EQ(merged.acc.nselect[1][0], 2);
   EXPECT_EQ(merged.cpuseconds, 1.5);
   EXPECT_EQ(merged.outcomes.patients2, 13 * 13 + 14 * 14 + 15 * 15);
@@ -269,6 +331,10 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   othersplit.nshard = 4;
   BatchResult otherrules = smallpart(3);
   otherrules.rules.futility = 0.2;
+  BatchResult othermath = smallpart(3);
+  othermath.mathlib = "no-fma";
+  BatchResult huge = smallpart(3);
+  huge.acc.sumpat[1][0] = INT64_MAX;
   struct Case {
     std::vector<BatchResult> parts;
     std::string problem;
@@ -285,6 +351,12 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
        "the parts split the trials into different numbers of shards"},
       {{smallpart(1), smallpart(2), otherrules},
        "the parts ran under different design rules"},
+      {{smallpart(1), smallpart(2), othermath},
+       "the parts ran on different implementations of pow, log and exp (fma, "
+       "no-fma)"},
+      {{smallpart(1), smallpart(2), huge},
+       "the sums of patients[2][1] (drug-1 level 2, drug-2 level 1) overflow "
+       "64 bits"},
   };
   for (const Case& c : cases) {
     BatchResult merged;
@@ -323,9 +395,32 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
       {"/random/seed", -9, "p.json: random: unknown generator or seed"},
       {"/sums/toxicities/1/0", -1,
        "p.json: sums: toxicities must be an ndose1 by ndose2 array of counts"},
-      {"/sums/selections/0/0", 5, "p.json: sums: more selections than trials"},
+      // Sums that no trials can give: every part's cells are checked.
+      {"/sums/selections/0/0", 5,
+       "p.json: sums: selections[1][1] (drug-1 level 1, drug-2 level 1): 5 "
+       "selections in 1 trial"},
+      {"/sums/toxicities/1/0", 15,
+       "p.json: sums: toxicities[2][1] (drug-1 level 2, drug-2 level 1): 15 "
+       "toxicities among 14 patients"},
+      {"/sums/responses/0/0", 2,
+       "p.json: sums: responses[1][1] (drug-1 level 1, drug-2 level 1): 2 "
+       "responses among 0 patients"},
+      {"/sums/patients/0/0", 8,
+       "p.json: sums: patients: more than 1 trial of at most 18 patients can "
+       "treat"},
+      {"/sums/patients/1/1", INT64_MAX,
+       "p.json: sums: patients[2][2] (drug-1 level 2, drug-2 level 2): more "
+       "than 1 trial of at most 18 patients can treat"},
+      {"/sums/patients/1/1", UINT64_MAX,
+       "p.json: sums: patients must be an ndose1 by ndose2 array of counts"},
       {"/sums/outcomes/reasons/selected", 1,
-       "p.json: sums: outcomes do not agree with the trials and selections"},
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
+      {"/sums/outcomes/responses", 5,
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
+      {"/random/seed", 4294967296u, "p.json: random: unknown generator or seed"},
+      {"/mathlib", "x87", "p.json: mathlib: must be \"fma\", \"no-fma\" or "
+                          "\"unknown\""},
+      {"/cpuseconds", -1, "p.json: cpuseconds: must be a number from 0 up"},
       {"/sums/outcomes/patients", -3,
        "p.json: sums: outcomes must hold a count from 0 up for every sum"},
       {"/scenario/ntrial", 0,
@@ -414,7 +509,7 @@ TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
   const ProgramRun combosim = runcombosim(dir.path(), sourcefile(kSmallAnswers));
   ASSERT_EQ(combosim.status, 0);
   const std::string expected =
-      maskclock(readfile(dir.path() / "results.txt")) + kFixedLine;
+      maskclock(readfile(dir.path() / "results.txt")) + fixedlines();
 
   const BatchRun run = runbatch(
       dir.path(), {"--out", "out", source(kSmallAnswers), source(kSmallJson)});
@@ -428,7 +523,7 @@ TEST(BatchProgram, ReportEqualsCombosimsForAnswerAndJsonFiles) {
             "batch_small_json: 3 trials, 0.00% inconclusive: "
             "out/batch_small_json.txt out/batch_small_json.json\n"
             "summary: out/summary.csv\noc: out/oc.csv\n"
-            "report: out/report.html\n");
+            "report: out/report.html\nmanifest: out/manifest.json\n");
 }
 
 TEST(BatchProgram, ParallelRunEqualsSerialRun) {
@@ -461,7 +556,7 @@ TEST(BatchProgram, ParallelRunEqualsSerialRun) {
   // The fixed streams give combosim's numbers in every process.
   EXPECT_EQ(maskclock(readfile(dir.path() / "parallel/golden_1x1.txt")),
             readfile(sourcefile("tests/fixtures/golden_1x1.results.expected")) +
-                kFixedLine);
+                fixedlines());
 }
 
 TEST(BatchProgram, ProgressShowsOnATerminalOnly) {
@@ -496,10 +591,13 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
   const std::string scenario = source("tests/fixtures/golden_2x4.txt");
-  // 3 trials in 2 parts: 2, then 1. Each part is a run of its own.
+  // Two scenarios, not in alphabetical order; 3 trials each in 2 parts: 2,
+  // then 1. Each part is a run of its own.
+  const std::string small = source(kSmallAnswers);
   for (const char* part : {"2/2", "1/2"}) {
-    const BatchRun run = runbatch(
-        dir.path(), {"--seed", "11", "--shard", part, "--trials", "--out", "parts", scenario});
+    const BatchRun run =
+        runbatch(dir.path(), {"--seed", "11", "--shard", part, "--trials",
+                              "--out", "parts", scenario, small});
     EXPECT_EQ(run.status, 0) << run.err;
   }
   const fs::path parts = dir.path() / "parts";
@@ -507,12 +605,16 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   EXPECT_EQ(loadjson(parts / "golden_2x4.shard-2-of-2.json")["trials"], 1);
   EXPECT_TRUE(fs::exists(parts / "summary.shard-1-of-2.csv"));
 
+  // The parts in the order a shell lists them, alphabetical.
   const BatchRun merge = runbatch(
-      dir.path(), {"merge", "--out", "merged", "parts/golden_2x4.shard-1-of-2.json",
+      dir.path(), {"merge", "--out", "merged", "parts/batch_small.shard-1-of-2.json",
+                   "parts/batch_small.shard-2-of-2.json",
+                   "parts/golden_2x4.shard-1-of-2.json",
                    "parts/golden_2x4.shard-2-of-2.json"});
   EXPECT_EQ(merge.status, 0) << merge.err;
-  const BatchRun whole = runbatch(
-      dir.path(), {"--seed", "11", "--shards", "2", "--trials", "--out", "whole", scenario});
+  const BatchRun whole =
+      runbatch(dir.path(), {"--seed", "11", "--shards", "2", "--trials",
+                            "--out", "whole", scenario, small});
   EXPECT_EQ(whole.status, 0) << whole.err;
   // The parts' trials, numbered as in the whole run, joined in order.
   EXPECT_NE(readfile(parts / "golden_2x4.shard-2-of-2.trials.csv").find("\n3,"),
@@ -520,7 +622,9 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   EXPECT_EQ(readfile(dir.path() / "merged/golden_2x4.trials.csv"),
             readfile(dir.path() / "whole/golden_2x4.trials.csv"));
 
-  expectsameoutputs(dir.path() / "merged", dir.path() / "whole", "golden_2x4");
+  for (const char* stem : {"golden_2x4", "batch_small"}) {
+    expectsameoutputs(dir.path() / "merged", dir.path() / "whole", stem);
+  }
   // The merged operating characteristics and report are the one run's; a
   // part writes neither.
   for (const char* file : {"summary.csv", "oc.csv", "report.html"}) {
@@ -529,6 +633,10 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
     EXPECT_FALSE(fs::exists(parts / file)) << file;
   }
   EXPECT_FALSE(loadjson(dir.path() / "merged/golden_2x4.json")["oc"].empty());
+  // Rows in the order of the run's command line.
+  const std::string summary = readfile(dir.path() / "merged/summary.csv");
+  EXPECT_LT(summary.find("\ngolden_2x4,"), summary.find("\nbatch_small,"));
+  EXPECT_EQ(merge.out.substr(0, merge.out.find(':')), "golden_2x4");
   // The merge is the sum of the parts' sums, cell by cell.
   for (const char* table : {"patients", "toxicities", "responses", "selections"}) {
     const Json one = sums(parts / "golden_2x4.shard-1-of-2.json", table);
@@ -566,7 +674,10 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   const BatchRun half = runbatch(
       dir.path(), {"merge", "--out", "half", "parts/golden_2x4.shard-2-of-2.json"});
   EXPECT_EQ(half.status, 1);
-  EXPECT_EQ(half.err, "golden_2x4: shard 1 of 2 missing\n");
+  EXPECT_EQ(half.err,
+            "golden_2x4: shard 1 of 2 missing\n"
+            "combosim-batch: no scenario written; summary.csv, oc.csv, "
+            "report.html, manifest.json left as they were\n");
   EXPECT_FALSE(fs::exists(dir.path() / "half/golden_2x4.json"));
 }
 
@@ -583,19 +694,20 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
   EXPECT_EQ(sortedlines(run.err),
             sortedlines(
                 letters + ":10: Invalid input for the true response probability "
-                          "for the combination (2, 1): not a number, or out of "
-                          "range\n" +
+                          "for the combination (2, 1): \"O.4\" is not a "
+                          "number\n" +
                 malformed + ": parse error at line 6, column 13: syntax error "
                             "while parsing object - unexpected string literal; "
                             "expected '}'\n"
                             "missing.txt: cannot be read: No such file or "
                             "directory\n" +
-                toxrange + ": scentox[1][0]: The toxicity probability is "
-                           "larger than 1\n"));
+                toxrange + ": scentox[2][1] (drug-1 level 2, drug-2 level 1): "
+                           "The toxicity probability is larger than 1\n"));
   EXPECT_EQ(run.out,
             "batch_small: 3 trials, 0.00% inconclusive: out/batch_small.txt "
             "out/batch_small.json\nsummary: out/summary.csv\n"
-            "oc: out/oc.csv\nreport: out/report.html\n");
+            "oc: out/oc.csv\nreport: out/report.html\n"
+            "manifest: out/manifest.json\n");
   for (const char* stem : {"batch_letters", "batch_malformed", "missing", "batch_toxrange"}) {
     EXPECT_FALSE(fs::exists(dir.path() / "out" / (stem + std::string(".json")))) << stem;
   }
@@ -616,7 +728,10 @@ TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
                         "choose another output directory\n" +
                         source(kSmallAnswers) +
                         ": its outputs would overwrite those of "
-                        "again/batch_small.txt (same name batch_small)\n"));
+                        "again/batch_small.txt (same name batch_small)\n"
+                        "combosim-batch: no scenario written; summary.csv, "
+                        "oc.csv, report.html, manifest.json left as they "
+                        "were\n"));
   EXPECT_EQ(readfile(dir.path() / "again/batch_small.txt"),
             readfile(sourcefile(kSmallAnswers)));
 }
@@ -657,6 +772,187 @@ std::string twodecimals(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", v);
   return text;
+}
+
+TEST(BatchProgram, CommandLineProblemsAreRefused) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;  // the first line on the standard error
+  } const cases[] = {
+      // The streams use 32 bits of the seed: 2^32 would repeat seed 0's.
+      {{"--seed", "4294967296", "x.txt"},
+       "--seed: 4294967296 is above 4294967295 (2^32 - 1): the streams use 32 "
+       "bits of the seed"},
+      {{"--seed", "", "x.txt"},
+       "--seed: \"\" is not a whole number from 0 to 4294967295"},
+      {{"--seed", "12a", "x.txt"},
+       "--seed: \"12a\" is not a whole number from 0 to 4294967295"},
+      {{"--seed", "1", "--shard", "", "x.txt"}, "--shard: expected K/N, e.g. 3/8"},
+      {{"--jobs", "0", "x.txt"}, "--jobs: must be at least 1"},
+      {{"--seed", "1", "--shards", "0", "x.txt"}, "--shards: must be at least 1"},
+  };
+  for (const Case& c : cases) {
+    const BatchRun run = runbatch(dir.path(), c.args);
+    EXPECT_EQ(run.status, 2) << c.message;
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.message);
+  }
+}
+
+TEST(BatchProgram, NoOutputOverwritesAnInput) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string answers = readfile(sourcefile("tests/fixtures/golden_1x1.txt"));
+  for (const char* file : {"out/summary.csv", "sc/golden_1x1.txt", "manifest.txt"}) {
+    fs::create_directories((dir.path() / file).parent_path());
+    std::ofstream(dir.path() / file) << answers;
+  }
+  // A scenario file named like the run's summary: nothing runs.
+  const BatchRun run = runbatch(dir.path(), {"--out", "out", "out/summary.csv"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "combosim-batch: out/summary.csv would overwrite the input "
+                     "out/summary.csv; choose another output directory\n");
+  // A scenario whose outputs would be the run's own manifest.
+  const BatchRun manifest = runbatch(dir.path(), {"--out", "out", "manifest.txt"});
+  EXPECT_EQ(manifest.status, 1);
+  EXPECT_EQ(manifest.err.substr(0, manifest.err.find('\n')),
+            "manifest.txt: its output manifest.json is the name of the run's "
+            "own manifest.json; rename the scenario file");
+
+  // A merge into the folder of the scenario file.
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out",
+                                    "parts", "sc/golden_1x1.txt"})
+                  .status,
+              0);
+  }
+  const BatchRun merge =
+      runbatch(dir.path(), {"merge", "--out", "sc", "parts/golden_1x1.shard-1-of-2.json",
+                            "parts/golden_1x1.shard-2-of-2.json"});
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_EQ(merge.err.substr(0, merge.err.find('\n')),
+            "golden_1x1: its report would overwrite it; choose another output "
+            "directory");
+  for (const char* file : {"out/summary.csv", "sc/golden_1x1.txt", "manifest.txt"}) {
+    EXPECT_EQ(readfile(dir.path() / file), answers) << file;
+  }
+}
+
+TEST(BatchProgram, ManifestListsExactlyTheRunAndComesLast) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  const BatchRun run = runbatch(dir.path(), {"--out", "out", golden, "missing.txt"});
+  EXPECT_EQ(run.status, 1);
+  const Json manifest = loadjson(dir.path() / "out/manifest.json");
+  EXPECT_EQ(manifest["scenarios"],
+            Json::parse(R"([{"name": "golden_1x1", "source": ")" + golden +
+                        R"(", "mathlib": ")" + mathimplementation() +
+                        R"(", "files": ["golden_1x1.txt", "golden_1x1.json"]}])"));
+  EXPECT_EQ(manifest["files"],
+            Json::parse(R"(["summary.csv", "oc.csv", "report.html"])"));
+  EXPECT_EQ(manifest["problems"],
+            Json::parse(R"(["missing.txt: cannot be read: No such file or directory"])"));
+  const std::string summary = readfile(dir.path() / "out/summary.csv");
+  EXPECT_EQ(sortedlines(summary).size(), 2u);  // the header and one cell
+
+  // A run that writes nothing leaves the directory as it was.
+  const BatchRun typo = runbatch(dir.path(), {"--out", "out", "golden_1x1.tx"});
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(readfile(dir.path() / "out/summary.csv"), summary);
+  EXPECT_EQ(loadjson(dir.path() / "out/manifest.json"), manifest);
+
+  // A run killed once its first scenario's files are in place leaves no
+  // manifest: the directory says that its files do not make one run.
+  const std::string command =
+      "set -m; " + shellquote(COMBOSIM_BATCH_EXE) + " --jobs 1 --out out " +
+      shellquote(golden) + " " + shellquote(source("examples/demo.txt")) +
+      " > /dev/null 2>&1 & pid=$!; "
+      "for i in $(seq 400); do [ -e out/manifest.json ] || break; sleep 0.05; done; "
+      "kill -KILL -- -$pid; wait";
+  const ProgramRun killed = runindir(dir.path(), command);
+  EXPECT_FALSE(fs::exists(dir.path() / "out/manifest.json")) << killed.err;
+  EXPECT_NE(readfile(dir.path() / "out/golden_1x1.txt"), "");
+}
+
+TEST(BatchProgram, MergeNamesWhatIsNotAShardAndMergesTheRest) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out", "parts",
+                                    source("tests/fixtures/golden_1x1.txt"),
+                                    source(kSmallJson)})
+                  .status,
+              0);
+  }
+  // A number too large for a double in one part.
+  std::string text = readfile(dir.path() / "parts/batch_small_json.shard-2-of-2.json");
+  const std::size_t at = text.find("\"cpuseconds\": ") + 14;
+  text.replace(at, text.find('\n', at) - at, "1e400");
+  fs::create_directories(dir.path() / "bad");
+  std::ofstream(dir.path() / "bad/batch_small_json.shard-2-of-2.json") << text;
+
+  const BatchRun merge = runbatch(
+      dir.path(), {"merge", "--out", "m", "parts/golden_1x1.shard-1-of-2.json",
+                   "parts/golden_1x1.shard-2-of-2.json",
+                   "parts/batch_small_json.shard-1-of-2.json",
+                   "bad/batch_small_json.shard-2-of-2.json", source(kSmallJson),
+                   "parts/summary.shard-1-of-2.csv", "parts/manifest-shard-1-of-2.json"});
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_EQ(merge.err,
+            "bad/batch_small_json.shard-2-of-2.json: cpuseconds: a number too "
+            "large for a double\n" +
+                source(kSmallJson) +
+                ": a scenario file, not a shard file: run it with --seed S "
+                "--shard K/N first\n"
+                "parts/summary.shard-1-of-2.csv: not a shard file of "
+                "combosim-batch (NAME.shard-K-of-N.json, written by a run with "
+                "--seed S --shard K/N)\n"
+                "parts/manifest-shard-1-of-2.json: the manifest of a run, not a "
+                "shard file\n"
+                "batch_small_json: shard 2 of 2 missing\n");
+  EXPECT_TRUE(fs::exists(dir.path() / "m/golden_1x1.json"));
+  EXPECT_EQ(loadjson(dir.path() / "m/manifest.json")["scenarios"].size(), 1u);
+}
+
+TEST(BatchProgram, MathFunctionsAreRecordedAndNotMixed) {
+  const std::string here = mathimplementation();
+  if (here == "unknown") {
+    GTEST_SKIP() << "SKIPPED LOUDLY: this C library's pow, log and exp are "
+                    "neither implementation the probe knows";
+  }
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string scenario = source("tests/fixtures/golden_1x1.txt");
+  // The setting that selects the implementation without fused multiply-add.
+  const std::string nofma = "GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA";
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", "1/2", "--out", "parts", scenario},
+                     COMBOSIM_BATCH_EXE, {nofma})
+                .status,
+            0);
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", "2/2", "--out", "parts", scenario})
+                .status,
+            0);
+  const fs::path parts = dir.path() / "parts";
+  EXPECT_EQ(loadjson(parts / "golden_1x1.shard-1-of-2.json")["mathlib"], "no-fma");
+  EXPECT_EQ(loadjson(parts / "golden_1x1.shard-2-of-2.json")["mathlib"], here);
+  EXPECT_NE(readfile(parts / "golden_1x1.shard-1-of-2.txt")
+                .find("\nMath functions: no-fma (pow, log and exp without fused "
+                      "multiply-add)\n"),
+            std::string::npos);
+  const BatchRun merge = runbatch(
+      dir.path(), {"merge", "--out", "m", "parts/golden_1x1.shard-1-of-2.json",
+                   "parts/golden_1x1.shard-2-of-2.json"});
+  if (here == "no-fma") {
+    // This processor has no fused multiply-add: both parts ran the same.
+    EXPECT_EQ(merge.status, 0) << merge.err;
+  } else {
+    EXPECT_EQ(merge.status, 1);
+    EXPECT_EQ(merge.err.substr(0, merge.err.find('\n')),
+              "golden_1x1: the parts ran on different implementations of pow, "
+              "log and exp (no-fma, fma)");
+  }
 }
 
 TEST(BatchProgram, SummaryCsvAgreesWithTheJsonAndTheReport) {
@@ -768,11 +1064,22 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
   std::vector<std::string> whole = {"--seed", "5", "--shards", "3", "--out", "whole"};
   whole.insert(whole.end(), scenarios.begin(), scenarios.end());
   ASSERT_EQ(runbatch(dir.path(), whole).status, 0);
+  // A shard file an earlier run left in each shard folder: never merged.
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "6", "--shard", "1/3", "--out", "stale",
+                                  source("tests/fixtures/golden_2x4.txt")})
+                .status,
+            0);
+  const auto leavestale = [&dir](const std::string& folder) {
+    fs::create_directories(dir.path() / folder / "shards");
+    fs::copy_file(dir.path() / "stale/golden_2x4.shard-1-of-3.json",
+                  dir.path() / folder / "shards/golden_2x4.shard-1-of-3.json");
+  };
 
   // On one machine: with GNU parallel when installed, and with xargs -P.
   std::vector<std::string> runners = {"xargs"};
   if (std::system("command -v parallel > /dev/null 2>&1") == 0) runners.push_back("parallel");
   for (const std::string& runner : runners) {
+    leavestale(runner);
     std::vector<std::string> args = {"5", "3", runner};
     args.insert(args.end(), scenarios.begin(), scenarios.end());
     const BatchRun run =
@@ -785,9 +1092,13 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
     EXPECT_EQ(readfile(dir.path() / runner / "summary.csv"),
               readfile(dir.path() / "whole/summary.csv"))
         << runner;
+    EXPECT_EQ(loadjson(dir.path() / runner / "manifest.json"),
+              loadjson(dir.path() / "whole/manifest.json"))
+        << runner;
   }
 
   // A Slurm array of 3 tasks, as Slurm starts them, then the merge job.
+  leavestale("slurm");
   for (int task = 1; task <= 3; ++task) {
     std::vector<std::string> args = {"5", "slurm"};
     args.insert(args.end(), scenarios.begin(), scenarios.end());
@@ -797,14 +1108,18 @@ TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
          "SLURM_ARRAY_TASK_COUNT=3", "SLURM_ARRAY_TASK_MIN=1", "SLURM_ARRAY_TASK_MAX=3"});
     EXPECT_EQ(run.status, 0) << task << run.err;
   }
-  const BatchRun merge = runbatch(dir.path(), {"--merge", "3", "slurm"},
-                                  source("scripts/batch-slurm.sh"), {program});
+  std::vector<std::string> mergeargs = {"--merge", "3", "slurm"};
+  mergeargs.insert(mergeargs.end(), scenarios.begin(), scenarios.end());
+  const BatchRun merge =
+      runbatch(dir.path(), mergeargs, source("scripts/batch-slurm.sh"), {program});
   EXPECT_EQ(merge.status, 0) << merge.err;
   for (const char* stem : {"golden_1x1", "batch_small_json"}) {
     expectsameoutputs(dir.path() / "slurm", dir.path() / "whole", stem);
   }
   EXPECT_EQ(readfile(dir.path() / "slurm/summary.csv"),
             readfile(dir.path() / "whole/summary.csv"));
+  EXPECT_EQ(loadjson(dir.path() / "slurm/manifest.json"),
+            loadjson(dir.path() / "whole/manifest.json"));
 }
 
 }  // namespace

@@ -432,8 +432,8 @@ TEST(ConductDesign, ProblemsNameTheField) {
   EXPECT_EQ(checkdesign(d), "");
   d.prior2[2] = 1;
   EXPECT_EQ(checkdesign(d),
-            "scenprior2[2]: The prior estimate of toxicity probability must lie "
-            "strictly between 0 and 1");
+            "scenprior2[3] (drug-2 level 3): The prior estimate of toxicity "
+            "probability must lie strictly between 0 and 1");
   d.prior2[2] = 0.1;
   d.rules.escalate = 0.3;
   EXPECT_EQ(checkdesign(d), "rules.deescalate: must be below escalate");

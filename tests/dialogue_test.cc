@@ -22,11 +22,11 @@ struct DialogueRun {
   ScenarioInput scen;
 };
 
-DialogueRun rundialogue(const std::string& input) {
+DialogueRun rundialogue(const std::string& input, bool terminal = false) {
   DialogueRun run;
   std::istringstream in(input);
   std::ostringstream out;
-  run.status = readscenario(in, out, run.s, run.scen);
+  run.status = readscenario(in, out, run.s, run.scen, terminal);
   run.out = out.str();
   in.clear();
   std::getline(in, run.rest, '\0');
@@ -550,8 +550,8 @@ TEST(Dialogue, LettersInsteadOfANumberEndWithStatus2) {
             "Please enter the true toxicity probability for the combination "
             "(1, 2):  "
             "Invalid input for the true toxicity probability for the "
-            "combination (1, 2): not a number, or out of range\n");
-  EXPECT_EQ(run.rest, "low\n0.15\n");  // the stream is not read again
+            "combination (1, 2): \"low\" is not a number\n");
+  EXPECT_EQ(run.rest, "\n0.15\n");  // the stream is not read again
 }
 
 TEST(Dialogue, UnreadableAnswersEndWithStatus2) {
@@ -565,29 +565,28 @@ TEST(Dialogue, UnreadableAnswersEndWithStatus2) {
        "input while reading the number of dose for drug 1\n"},
       {"two",
        "please enter the number of dose for drug 1:  Invalid input for "
-       "the number of dose for drug 1: not an integer, or out of "
-       "range\n"},
+       "the number of dose for drug 1: \"two\" is not a whole number "
+       "written in digits\n"},
       {"99999999999",
        "please enter the number of dose for drug 1:  Invalid "
-       "input for the number of dose for drug 1: not an "
-       "integer, or out of range\n"},
+       "input for the number of dose for drug 1: \"99999999999\" is out "
+       "of range\n"},
       {"3 x2",
        "please enter the number of dose for drug 1:  please enter "
        "the number of dose for drug 2:  Invalid input for the number "
-       "of dose for drug 2: not an integer, or out of range\n"},
+       "of dose for drug 2: \"x2\" is not a whole number written in "
+       "digits\n"},
       {"1 1 0.3",
        "Are they correct ? (y/n):  Unexpected end of input while "
        "reading the confirmation of the true toxicity "
        "probabilities\n"},
       {"1 1 0.3 y 0.4 y 1e999",
        "Please enter the target toxicity : Invalid "
-       "input for the target toxicity: not a number, "
-       "or out of range\n"},
+       "input for the target toxicity: \"1e999\" is out of range\n"},
       {"1 1 0.3 y 0.4 y 0.3 -x",
        "Please enter the lowest accpectable response "
        "rate : Invalid input for the lowest "
-       "acceptable response rate: not a number, or "
-       "out of range\n"},
+       "acceptable response rate: \"-x\" is not a number\n"},
       {"1 1 0.3 y 0.4 y 0.3 0.2 0.1 y 0.2",
        "Are they correct ? (y/n): "
        "Unexpected end of input while "
@@ -596,8 +595,8 @@ TEST(Dialogue, UnreadableAnswersEndWithStatus2) {
       {kSmallGrid + "10 3 5 three",
        "Enter the cohort size for the phase II "
        "trial:  Invalid input for the cohort "
-       "size for the phase II trial: not an "
-       "integer, or out of range\n"},
+       "size for the phase II trial: \"three\" is not a "
+       "whole number written in digits\n"},
       {kSmallGrid + kCohorts,
        "Enter the number of simulated trials:  "
        "Unexpected end of input while reading the "
@@ -618,6 +617,63 @@ TEST(Dialogue, UnreadableAnswersEndWithStatus2) {
     const std::size_t start = run.out.rfind('\n', run.out.size() - 2);
     EXPECT_EQ(run.out.substr(start + 1), c.lastline) << c.input;
   }
+}
+
+TEST(Dialogue, AnswersAreTakenOnlyWhole) {
+  // From a file, a token read only in part stops the dialogue at its own
+  // question; nothing is stored from it or blamed on the next question.
+  struct Case {
+    std::string input;
+    std::string lastline;
+  } const cases[] = {
+      {"2.5 3",
+       "please enter the number of dose for drug 1:  Invalid input for the "
+       "number of dose for drug 1: \"2.5\" is not a whole number written in "
+       "digits\n"},
+      {"1 1 0,05 y",
+       "Please enter the true toxicity probability for the combination (1, "
+       "1):  Invalid input for the true toxicity probability for the "
+       "combination (1, 1): \"0,05\" is not a number\n"},
+      {"1 1 O.15",
+       "Please enter the true toxicity probability for the combination (1, "
+       "1):  Invalid input for the true toxicity probability for the "
+       "combination (1, 1): \"O.15\" is not a number\n"},
+      {kSmallGrid + kCohorts + "1e3 y",
+       "Enter the number of simulated trials:  Invalid input for the number "
+       "of simulated trials: \"1e3\" is not a whole number written in "
+       "digits\n"},
+  };
+  for (const Case& c : cases) {
+    const DialogueRun run = rundialogue(c.input);
+    EXPECT_EQ(run.status, kExitBadInput) << c.input;
+    const std::size_t start = run.out.rfind('\n', run.out.size() - 2);
+    EXPECT_EQ(run.out.substr(start + 1), c.lastline) << c.input;
+  }
+  EXPECT_EQ(rundialogue("2.5 3").s.ndose1, 0);
+
+  // At a terminal the same answer is asked for again, the rest of its line
+  // dropped (0.9 is never read).
+  const DialogueRun typed = rundialogue(
+      "1 1 0,05 0.9\n0.3 y 0.4 y 0.3 0.2 0.1 y 0.2 y" + kCohorts + "1e3\n4 y",
+      true);
+  EXPECT_EQ(typed.status, kExitOk);
+  EXPECT_EQ(typed.scen.scentox[0][0], 0.3);
+  EXPECT_EQ(typed.s.ntrial, 4);
+  EXPECT_NE(typed.out.find(
+                "(1, 1):  \"0,05\" is not a number, please reenter the true "
+                "toxicity probability for the combination (1, 1):\n\n The "
+                "true toxicity"),
+            std::string::npos);
+  EXPECT_NE(typed.out.find("trials:  \"1e3\" is not a whole number written "
+                           "in digits, please reenter the number of simulated "
+                           "trials:\n\nAre you sure"),
+            std::string::npos);
+
+  // A byte-order mark before the first answer is skipped.
+  const DialogueRun marked =
+      rundialogue("\xEF\xBB\xBF" + kSmallGrid + kCohorts + "4 y");
+  EXPECT_EQ(marked.status, kExitOk);
+  EXPECT_EQ(marked.s.ndose1, 1);
 }
 
 TEST(Dialogue, PriorsOutsideZeroToOneAreReadAgain) {

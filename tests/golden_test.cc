@@ -44,6 +44,6 @@ TEST_P(Golden, OutputAndReportAreUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Golden,
                          ::testing::Values("3x3", "1x1", "toxic", "2x4",
-                                           "dialogue"));
+                                           "dialogue", "4x2"));
 
 }  // namespace

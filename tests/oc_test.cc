@@ -270,7 +270,7 @@ TEST(OcProgram, OcIsWhatTheTrialsFileGivesAndOcCsvCarriesIt) {
   // oc.csv: the JSON's figures, one row per scenario in the run's order.
   const auto csv = csvrows(out / "oc.csv");
   ASSERT_EQ(csv.size(), 3u);
-  ASSERT_EQ(csv[0].size(), 1 + oc.size() + 12);
+  ASSERT_EQ(csv[0].size(), 1 + oc.size() + 13);
   EXPECT_EQ(csv[0][0], "scenario");
   for (std::size_t row = 1; row <= 2; ++row) {
     const Json j = loadjson(out / (csv[row][0] + ".json"));
@@ -282,12 +282,13 @@ TEST(OcProgram, OcIsWhatTheTrialsFileGivesAndOcCsvCarriesIt) {
     }
     EXPECT_EQ(std::vector<std::string>(csv[row].begin() + column, csv[row].end()),
               (std::vector<std::string>{j["trials"].dump(), "mt19937_64", "7",
-                                        "1", "0.3", j["scenario"]["mineff"].dump(),
+                                        "1", j["mathlib"].get<std::string>(),
+                                        "0.3", j["scenario"]["mineff"].dump(),
                                         "0.8", "0.45", "0.4", "0.4", "0.15", "6"}));
   }
   EXPECT_EQ(std::vector<std::string>(csv[0].begin() + 1 + oc.size(), csv[0].end()),
             (std::vector<std::string>{"trials", "generator", "seed", "nshard",
-                                      "targettox", "mineff", "escalate",
+                                      "mathlib", "targettox", "mineff", "escalate",
                                       "deescalate", "admissible", "safety",
                                       "futility", "minpatients"}));
 

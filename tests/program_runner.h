@@ -49,6 +49,7 @@ inline std::string shellquote(const std::string& text) {
 struct ProgramRun {
   int status = -1;  // exit status; -1 if the program did not exit normally
   std::string out;  // everything written to standard output
+  std::string err;  // and to standard error, when captured
 };
 
 // Runs combosim in `dir` with standard input read from `inputfile`.
@@ -65,6 +66,30 @@ inline ProgramRun runcombosim(const fs::path& dir, const fs::path& inputfile) {
     run.out.append(buffer, n);
   const int wait = pclose(pipe);
   if (wait != -1 && WIFEXITED(wait)) run.status = WEXITSTATUS(wait);
+  return run;
+}
+
+// Runs the shell command `command` (bash) in `dir`; its standard output and
+// standard error are captured.
+inline ProgramRun runindir(const fs::path& dir, const std::string& command) {
+  ProgramRun run;
+  const fs::path errfile = dir / "stderr.txt";
+  const std::string shell = "cd " + shellquote(dir.string()) + " && bash -c " +
+                            shellquote(command) + " 2> " +
+                            shellquote(errfile.string());
+  FILE* pipe = popen(shell.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    run.out.append(buffer, n);
+  const int wait = pclose(pipe);
+  if (wait != -1 && WIFEXITED(wait)) run.status = WEXITSTATUS(wait);
+  std::ifstream err(errfile, std::ios::binary);
+  std::ostringstream text;
+  text << err.rdbuf();
+  run.err = text.str();
+  fs::remove(errfile);
   return run;
 }
 

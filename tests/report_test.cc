@@ -126,6 +126,10 @@ TEST_F(Report, InconclusiveAddsUnroundedPercentagesInPrintOrder) {
   total += 1.0 / 3 * 100;
   total += 1.0 / 3 * 100;
   EXPECT_EQ(inconclusivepercent(*acc), 100 - total);
+  // A selection at a drug-1 level at or above ndose2 (3 by 2 grid) counts.
+  settings.ntrial = 4;
+  acc->nselect[2][0] = 1;
+  EXPECT_EQ(inconclusivepercent(*acc), 0);
 }
 
 TEST_F(Report, InconclusiveBelowZeroPrintsAsZero) {

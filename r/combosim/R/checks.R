@@ -44,19 +44,20 @@ seedtext <- function(seed) {
 }
 
 # The engine's problem with the scenario, the field named as the argument
-# that holds it: "scentox[1][0]: ..." becomes "tox[2, 1]: ...".
+# that holds it: "scentox[2][1] (drug-1 level 2, drug-2 level 1): ..."
+# (positions from 1) becomes "tox[2, 1]: ...".
 renameproblem <- function(problem) {
   fields <- c(scentox = "tox", sceneff = "eff", targettox = "target",
               scenprior1 = "prior1", scenprior2 = "prior2",
               ndose1 = "nrow(tox)", ndose2 = "ncol(tox)")
-  m <- regmatches(problem, regexec("^([a-z0-9]+)((\\[[0-9]+\\])*): (.*)$",
-                                   problem))[[1]]
+  m <- regmatches(problem, regexec(
+    "^([a-z0-9]+)((\\[[0-9]+\\])*)( \\([^)]*\\))?: (.*)$", problem))[[1]]
   if (length(m) == 0L) return(problem)
   field <- if (m[2] %in% names(fields)) fields[[m[2]]] else m[2]
   index <- ""
   if (nzchar(m[3])) {
-    i <- as.integer(regmatches(m[3], gregexpr("[0-9]+", m[3]))[[1]]) + 1L
+    i <- as.integer(regmatches(m[3], gregexpr("[0-9]+", m[3]))[[1]])
     index <- paste0("[", paste(i, collapse = ", "), "]")
   }
-  paste0(field, index, ": ", m[5])
+  paste0(field, index, ": ", m[6])
 }
