@@ -125,11 +125,12 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
 }
 
 # The engine's problem with the design, the field named as in the design
-# list: "scenprior1[3] (drug-1 level 3): ..." becomes "design$prior1[3]: ...";
-# the problems with a cohort stay as they are.
+# list: "scenprior1[3] (drug-1 level 3): ..." becomes "design$prior1[3]:
+# ..."; the problems with a cohort stay as they are.
 renamedesignproblem <- function(problem) {
   fields <- "targettox|mineff|scenprior[12]|ncohort[12]|cohortsize[12]"
-  if (!grepl(paste0("^(", fields, ")(\\[[0-9]+\\])?( \\([^)]*\\))?: "), problem)) {
+  if (!grepl(paste0("^(", fields, ")(\\[[0-9]+\\])?( \\([^)]*\\))?: "),
+             problem)) {
     return(problem)
   }
   paste0("design$", renameproblem(problem))
