@@ -350,14 +350,14 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
   for (int k : r.shards) {
     // Each part from the start of its own streams.
     const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
-    Scenario part{r.settings, r.input};
+    Design part = designof(Scenario{r.settings, r.input}, r.rules);
     part.settings.ntrial = range.count;
     Streams streams;
     streams.seeded = r.random.seeded;
     streams.seed = r.random.seed;
     streams.shard = static_cast<std::uint64_t>(k);
     observer.setpart(range.first);
-    const SimulationResult result = simulate(part, r.rules, streams, &observer);
+    const SimulationResult result = simulate(part, r.input, streams, &observer);
     if (!result.failure.ok()) {
       return "trial " + std::to_string(range.first + result.failedtrial) + ": " +
              result.message;
@@ -396,11 +396,9 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   const std::time_t now = std::time(nullptr);
   data.calendar = std::ctime(&now);
   data.cpuhours = r.cpuseconds / 60.0 / 60.0;
-  // The report's own figures come from the process-wide settings.
-  settings = r.settings;
-  settings.ntrial = r.ntrial;
-  data.inconclusive = inconclusivepercent(r.acc);
-  data.rules = r.rules;
+  data.design = designof(Scenario{r.settings, r.input}, r.rules);
+  data.design.settings.ntrial = r.ntrial;  // the trials run
+  data.inconclusive = inconclusivepercent(r.acc, data.design);
   writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
   os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
   os << "Math functions: " << describemath(r) << std::endl;

@@ -105,9 +105,8 @@ void writetrialrow(std::ostream& os, std::int64_t trial,
 double exactinconclusive(const BatchResult& r);
 
 // Writes the report block in the results.txt layout, with the result's
-// rules, followed by the lines on the generators and the math functions. Sets the process-wide
-// settings to the result's, with ntrial = r.ntrial: the report reads them
-// from there.
+// design and rules and ntrial = r.ntrial, followed by the lines on the
+// generators and the math functions.
 void writereporttext(std::ostream& os, const BatchResult& r);
 
 // The result as a JSON object: the scenario (in the scenario file form, with

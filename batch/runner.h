@@ -3,7 +3,7 @@
 //
 // Every scenario runs in a process of its own, forked from the batch program
 // before it has touched the engine, so each starts from the program-start
-// state of the engine's process-wide streams and settings, exactly as one
+// state of the process-wide random streams, exactly as one
 // `combosim < FILE` does. A run with one job is the same processes one after
 // another; the results do not depend on the number of jobs.
 #ifndef COMBOSIM_BATCH_RUNNER_H_

@@ -14,11 +14,12 @@ namespace {
 
 // A trial part-way through: phase I has walked up the grid, and phase II has
 // six admissible combinations with patients on most of them.
-void benchscenario(TrialState& s) {
-  settings.ndose1 = 4;
-  settings.ndose2 = 4;
-  settings.targettox = 0.3;
-  settings.mineff = 0.2;
+Design benchscenario(TrialState& s) {
+  Design design;
+  design.settings.ndose1 = 4;
+  design.settings.ndose2 = 4;
+  design.settings.targettox = 0.3;
+  design.settings.mineff = 0.2;
   const double prior[4] = {0.05, 0.1, 0.2, 0.3};
   for (int d = 0; d < 4; ++d) {
     s.priortox1[d] = prior[d];
@@ -41,15 +42,17 @@ void benchscenario(TrialState& s) {
     s.adm2[j] = adm[j][1];
     s.admopen[j] = 1;
   }
+  return design;
 }
 
 // The demo scenario's grid (3 by 3, priors 0.05, 0.1, 0.2) after five phase I
 // cohorts of 3 that walked up the diagonal.
-void demoscenario(TrialState& s) {
-  settings.ndose1 = 3;
-  settings.ndose2 = 3;
-  settings.targettox = 0.3;
-  settings.mineff = 0.2;
+Design demoscenario(TrialState& s) {
+  Design design;
+  design.settings.ndose1 = 3;
+  design.settings.ndose2 = 3;
+  design.settings.targettox = 0.3;
+  design.settings.mineff = 0.2;
   const double prior[3] = {0.05, 0.1, 0.2};
   for (int d = 0; d < 3; ++d) {
     s.priortox1[d] = prior[d];
@@ -61,15 +64,16 @@ void demoscenario(TrialState& s) {
   s.ntox[1][1] = 1;
   s.npat[2][1] = 3;
   s.ntox[2][1] = 1;
+  return design;
 }
 
 void BM_updatetox_demo(benchmark::State& state) {
   auto s = std::make_unique<TrialState>();
-  demoscenario(*s);
+  const Design design = demoscenario(*s);
   uniform01reset();
   samplerrandreset();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(updatetox(*s));
+    benchmark::DoNotOptimize(updatetox(*s, design));
   }
   state.SetLabel("3x3 grid, 4 treated combinations");
 }
@@ -77,11 +81,11 @@ BENCHMARK(BM_updatetox_demo)->Unit(benchmark::kMicrosecond);
 
 void BM_updatetox(benchmark::State& state) {
   auto s = std::make_unique<TrialState>();
-  benchscenario(*s);
+  const Design design = benchscenario(*s);
   uniform01reset();
   samplerrandreset();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(updatetox(*s));
+    benchmark::DoNotOptimize(updatetox(*s, design));
   }
   state.SetLabel("4x4 grid, 8 treated combinations");
 }
@@ -89,13 +93,13 @@ BENCHMARK(BM_updatetox)->Unit(benchmark::kMicrosecond);
 
 void BM_phase2update(benchmark::State& state) {
   auto s = std::make_unique<TrialState>();
-  benchscenario(*s);
+  const Design design = benchscenario(*s);
   uniform01reset();
   samplerrandreset();
   int allclosed = 0;
   for (auto _ : state) {
     for (int j = 0; j < s->nadm; ++j) s->admopen[j] = 1;
-    benchmark::DoNotOptimize(phase2update(*s, DesignRules{}, &allclosed));
+    benchmark::DoNotOptimize(phase2update(*s, design, &allclosed));
   }
   state.SetLabel("4x4 grid, 6 admissible combinations");
 }

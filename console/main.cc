@@ -8,8 +8,6 @@
 #include "console/program.h"
 
 int main() {
-  // `settings.outdir` already holds "./": it is set when `settings` is
-  // initialised, before main runs.
   setupprocess();
   return runprogram(std::cin, std::cout, isatty(STDIN_FILENO) != 0);
 }

@@ -43,33 +43,35 @@ int samplerfailure(std::ostream& out, const DrawStatus& status) {
 }
 
 int simulateandreport(std::istream& in, std::ostream& out,
-                      const ScenarioInput& scenario) {
+                      const Scenario& scenario) {
+  const std::string& outdir = scenario.settings.outdir;
   // Refuse an unwritable report file before any work, so nothing is lost.
-  if (!reportwritable()) {
+  if (!reportwritable(outdir)) {
     reportfilefailure(out);
     return kExitFatal;
   }
 
   TrialProgress progress(out);
-  const DesignRules rules;
+  const Design design = designof(scenario, DesignRules{});
   const SimulationResult result =
-      simulate(Scenario{settings, scenario}, rules, Streams{}, &progress);
+      simulate(design, scenario.input, Streams{}, &progress);
   if (!result.failure.ok()) return samplerfailure(out, result.failure);
 
   ReportData data;
-  data.rules = rules;
+  data.design = design;
   data.cpuhours = cpuhoursbetween(0, result.cputicks);
-  data.inconclusive = inconclusivepercent(result.acc);
+  data.inconclusive = inconclusivepercent(result.acc, design);
   const std::time_t now = std::time(nullptr);
   data.calendar = std::ctime(&now);
   // The file copy first, whole or not at all; then the console copy, which
   // is shown either way, so the results are never lost.
   const std::string problem =
-      appendwhole(reportpath(), reportblock(scenario, result.acc, data));
-  writereportcopy(out, scenario, result.acc, data, kConsoleTrialLabel);
+      appendwhole(reportpath(outdir),
+                  reportblock(scenario.input, result.acc, data));
+  writereportcopy(out, scenario.input, result.acc, data, kConsoleTrialLabel);
   if (!problem.empty()) {
     reportfilefailure(out);
-    std::cerr << "combosim: " << reportpath() << ": " << problem
+    std::cerr << "combosim: " << reportpath(outdir) << ": " << problem
               << "; the file is left as it was" << std::endl;
     return kExitFatal;
   }
@@ -98,13 +100,16 @@ void setupprocess() {
 }
 
 int runprogram(std::istream& in, std::ostream& out, bool terminal) {
-  ScenarioInput scenario;
-  int status = readscenario(in, out, settings, scenario, terminal);
+  Scenario scenario;  // its outdir is "./"
+  int status =
+      readscenario(in, out, scenario.settings, scenario.input, terminal);
   if (status == kExitOk) status = simulateandreport(in, out, scenario);
   // The console copy is a result too: losing it fails the run.
   if (!out.flush()) {
     std::cerr << "combosim: the standard output could not be written"
-              << (status == kExitOk ? "; the report is in " + reportpath() : "")
+              << (status == kExitOk
+                      ? "; the report is in " + reportpath(scenario.settings.outdir)
+                      : "")
               << std::endl;
     if (status == kExitOk) status = kExitFatal;
   }

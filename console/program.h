@@ -7,14 +7,15 @@
 #include <ostream>
 
 #include "design/drawstatus.h"
-#include "records/trialstate.h"
+#include "engine/simulate.h"
 
-// Simulates settings.ntrial trials of the scenario, printing the progress
-// line of each to `out`, and writes the report: appended whole to the report
-// file (see console/appendwhole.h), then shown on `out`. Returns the exit
-// status: 1 when the report file could not be written.
+// Simulates scenario.settings.ntrial trials of the scenario under the default
+// rules, printing the progress line of each to `out`, and writes the report:
+// appended whole to the report file in scenario.settings.outdir (see
+// console/appendwhole.h), then shown on `out`. Returns the exit status: 1 when
+// the report file could not be written.
 int simulateandreport(std::istream& in, std::ostream& out,
-                      const ScenarioInput& scenario);
+                      const Scenario& scenario);
 
 // Prints the message of a failed draw (a sampler guard's on the standard
 // error, others on `out`) and returns the exit status the process must end

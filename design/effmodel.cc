@@ -104,18 +104,22 @@ double EffDensity::operator()(double x) {
   return prior + lik;
 }
 
-DrawStatus phase2update(TrialState& s, const DesignRules& rules,
-                        int* allclosed, bool wholegrid) {
-  const TreatedCells cells = treatedcells(s);
+DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
+                        bool wholegrid) {
+  const int J = design.settings.ndose1;
+  const int K = design.settings.ndose2;
+  const double targettox = design.settings.targettox;
+  const double mineff = design.settings.mineff;
+  const TreatedCells cells = treatedcells(s, design);
   // The dose levels of the admissible combinations, for their summaries, or
   // every level for summaries of the whole grid.
   static constexpr int kLevels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   int rows[kMaxDose];
   int cols[kMaxDose];
   const int nrows =
-      wholegrid ? settings.ndose1 : distinctlevels(s.adm1, s.nadm, rows);
+      wholegrid ? J : distinctlevels(s.adm1, s.nadm, rows);
   const int ncols =
-      wholegrid ? settings.ndose2 : distinctlevels(s.adm2, s.nadm, cols);
+      wholegrid ? K : distinctlevels(s.adm2, s.nadm, cols);
   const int* rowlevels = wholegrid ? kLevels : rows;
   const int* collevels = wholegrid ? kLevels : cols;
   double logp[kMaxAdm];
@@ -141,8 +145,8 @@ DrawStatus phase2update(TrialState& s, const DesignRules& rules,
     s.meaneff[j] = 0;
   }
   if (wholegrid) {
-    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+    for (int d1 = 0; d1 < J; ++d1) {
+      for (int d2 = 0; d2 < K; ++d2) {
         s.meantox[d1][d2] = 0;
         s.prsafe[d1][d2] = 0;
       }
@@ -184,22 +188,22 @@ DrawStatus phase2update(TrialState& s, const DesignRules& rules,
     grid.update(s, rowlevels, nrows, collevels, ncols, memo);
     for (int j = 0; j < s.nadm; ++j) {
       const double pi = grid.probtox(s.adm1[j], s.adm2[j]);
-      if (pi < settings.targettox) s.admprsafe[j] += 1.0 / kNumDraws;
+      if (pi < targettox) s.admprsafe[j] += 1.0 / kNumDraws;
       s.effdraws[j][t] = s.peff[j];
-      if (s.peff[j] > settings.mineff) s.admpreff[j] += 1.0 / kNumDraws;
+      if (s.peff[j] > mineff) s.admpreff[j] += 1.0 / kNumDraws;
       s.meaneff[j] += s.peff[j] / kNumDraws;
     }
     if (!wholegrid) continue;
-    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+    for (int d1 = 0; d1 < J; ++d1) {
+      for (int d2 = 0; d2 < K; ++d2) {
         const double pi = grid.probtox(d1, d2);
         s.meantox[d1][d2] += pi / kNumDraws;
-        if (pi < settings.targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
+        if (pi < targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
       }
     }
   }
 
   // Steps 4 and 5.
-  *allclosed = applystoppingrules(s, rules);
+  *allclosed = applystoppingrules(s, design.rules);
   return DrawStatus{};
 }

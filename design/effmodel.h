@@ -7,6 +7,7 @@
 #define COMBOSIM_DESIGN_EFFMODEL_H_
 
 #include "design/drawstatus.h"
+#include "design/design.h"
 #include "design/rules.h"
 #include "records/trialstate.h"
 
@@ -63,13 +64,13 @@ int applystoppingrules(TrialState& s, const DesignRules& rules);
 // Refits both posteriors from all of the trial's patients by 2100 Gibbs
 // iterations (100 burn-in), fills admprsafe, admpreff, meaneff and the 2000
 // effdraws of every admissible entry, and closes open entries that are futile
-// or unsafe by applystoppingrules. *allclosed is set to 1 when no entry is
+// or unsafe by applystoppingrules with design.rules. *allclosed is set to 1 when no entry is
 // open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
 // if any; nothing else is then valid. Advances both random streams.
 // With `wholegrid`, also fills meantox and prsafe of every combination of the
 // grid from the same draws, as updatetox does in phase I (admprsafe of an
 // entry equals its prsafe then); the random numbers drawn are the same.
-DrawStatus phase2update(TrialState& s, const DesignRules& rules,
-                        int* allclosed, bool wholegrid = false);
+DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
+                        bool wholegrid = false);
 
 #endif  // COMBOSIM_DESIGN_EFFMODEL_H_

@@ -16,12 +16,13 @@ struct Candidate {
   bool diagonal;  // trades one drug against the other
 };
 
-bool insidegrid(int d1, int d2) {
-  return d1 >= 0 && d1 < settings.ndose1 && d2 >= 0 && d2 < settings.ndose2;
+bool insidegrid(const Design& design, int d1, int d2) {
+  return d1 >= 0 && d1 < design.settings.ndose1 && d2 >= 0 &&
+         d2 < design.settings.ndose2;
 }
 
-double dist(const TrialState& s, int d1, int d2) {
-  return std::fabs(s.meantox[d1][d2] - settings.targettox);
+double dist(const TrialState& s, const Design& design, int d1, int d2) {
+  return std::fabs(s.meantox[d1][d2] - design.settings.targettox);
 }
 
 // The neighbours of (c1, c2) a move looks at, in order.
@@ -55,18 +56,18 @@ bool eligibledown(const TrialState& s, const Candidate& x, double m) {
 // strictly closer to the target. Returns false when no candidate is inside.
 // `eligible` holds the move-specific conditions of a later candidate.
 template <class Eligible>
-bool choose(const TrialState& s, const Candidate (&cands)[4], Eligible eligible,
-            Candidate* choice) {
+bool choose(const TrialState& s, const Design& design,
+            const Candidate (&cands)[4], Eligible eligible, Candidate* choice) {
   bool have = false;
   for (const Candidate& x : cands) {
-    if (!insidegrid(x.d1, x.d2)) continue;
+    if (!insidegrid(design, x.d1, x.d2)) continue;
     if (!have) {
       *choice = x;
       have = true;
       continue;
     }
     if (eligible(x) &&
-        dist(s, x.d1, x.d2) < dist(s, choice->d1, choice->d2)) {
+        dist(s, design, x.d1, x.d2) < dist(s, design, choice->d1, choice->d2)) {
       *choice = x;
     }
   }
@@ -75,7 +76,8 @@ bool choose(const TrialState& s, const Candidate (&cands)[4], Eligible eligible,
 
 }  // namespace
 
-int phase1rule(TrialState& s, const DesignRules& rules) {
+int phase1rule(TrialState& s, const Design& design) {
+  const DesignRules& rules = design.rules;
   const int c1 = s.cur1;
   const int c2 = s.cur2;
   const double m = s.meantox[c1][c2];
@@ -86,7 +88,7 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
     Candidate cands[4];
     escalationcands(c1, c2, cands);
     Candidate choice{};
-    const bool have = choose(s, cands, [&](const Candidate& x) {
+    const bool have = choose(s, design, cands, [&](const Candidate& x) {
       return eligibleup(s, x, m);
     }, &choice);
     if (have && !(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
@@ -98,7 +100,7 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
     Candidate cands[4];
     deescalationcands(c1, c2, cands);
     Candidate choice{};
-    const bool have = choose(s, cands, [&](const Candidate& x) {
+    const bool have = choose(s, design, cands, [&](const Candidate& x) {
       return eligibledown(s, x, m);
     }, &choice);
     if (!have) {
@@ -116,7 +118,8 @@ int phase1rule(TrialState& s, const DesignRules& rules) {
   return 0;
 }
 
-int phase1candidates(const TrialState& s, bool up, int d1[4], int d2[4]) {
+int phase1candidates(const TrialState& s, const Design& design, bool up,
+                     int d1[4], int d2[4]) {
   const double m = s.meantox[s.cur1][s.cur2];
   Candidate cands[4];
   if (up) {
@@ -126,7 +129,7 @@ int phase1candidates(const TrialState& s, bool up, int d1[4], int d2[4]) {
   }
   int n = 0;
   for (const Candidate& x : cands) {
-    if (!insidegrid(x.d1, x.d2)) continue;
+    if (!insidegrid(design, x.d1, x.d2)) continue;
     if (n > 0 && !(up ? eligibleup(s, x, m) : eligibledown(s, x, m))) continue;
     d1[n] = x.d1;
     d2[n] = x.d2;

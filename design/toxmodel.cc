@@ -62,12 +62,12 @@ double probtox(const TrialState& s, int d1, int d2) {
   return jointtox(a, b, gamma);
 }
 
-double logdenstox(double x, TrialState& s) {
+double logdenstox(double x, TrialState& s, const Design& design) {
   s.betatox[s.toxpar] = x;
   const double prior = toxlogprior(s.toxpar, x);
   double loglik = 0;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
       const int npat = s.npat[d1][d2];
       if (npat == 0) continue;
       const int ntox = s.ntox[d1][d2];
@@ -80,13 +80,14 @@ double logdenstox(double x, TrialState& s) {
 }
 
 double logdenstoxcallback(double x, void* userdata) {
-  return logdenstox(x, *static_cast<TrialState*>(userdata));
+  const auto* data = static_cast<const ToxCallbackData*>(userdata);
+  return logdenstox(x, *data->s, *data->design);
 }
 
-TreatedCells treatedcells(const TrialState& s) {
+TreatedCells treatedcells(const TrialState& s, const Design& design) {
   TreatedCells t;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
       if (s.npat[d1][d2] == 0) continue;
       t.d1[t.n] = d1;
       t.d2[t.n] = d2;
@@ -309,10 +310,11 @@ DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
   return DrawStatus{};
 }
 
-DrawStatus updatetox(TrialState& s) {
-  const int J = settings.ndose1;
-  const int K = settings.ndose2;
-  const TreatedCells cells = treatedcells(s);
+DrawStatus updatetox(TrialState& s, const Design& design) {
+  const int J = design.settings.ndose1;
+  const int K = design.settings.ndose2;
+  const double targettox = design.settings.targettox;
+  const TreatedCells cells = treatedcells(s, design);
 
   // Step 1: every call starts the chains afresh.
   double prev[3] = {1, 1, 1};
@@ -342,7 +344,7 @@ DrawStatus updatetox(TrialState& s) {
       for (int d2 = 0; d2 < K; ++d2) {
         const double pi = grid.probtox(d1, d2);
         s.meantox[d1][d2] += pi / kNumDraws;
-        if (pi < settings.targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
+        if (pi < targettox) s.prsafe[d1][d2] += 1.0 / kNumDraws;
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "design/drawstatus.h"
+#include "design/design.h"
 #include "records/trialstate.h"
 
 // Sampling intervals of alpha, beta and gamma.
@@ -22,11 +23,15 @@ double probtox(const TrialState& s, int d1, int d2);
 
 // Log full conditional of betatox[toxpar] at x, up to a constant: the
 // parameter's log prior plus the binomial log likelihood of every treated
-// combination of the grid. Leaves x in betatox[toxpar].
-double logdenstox(double x, TrialState& s);
+// combination of the design's grid. Leaves x in betatox[toxpar].
+double logdenstox(double x, TrialState& s, const Design& design);
 
-// The sampler callback form of logdenstox; userdata is the TrialState.
-double logdenstoxcallback(double x, void* userdata);
+// The sampler callback form of logdenstox.
+struct ToxCallbackData {
+  TrialState* s;
+  const Design* design;
+};
+double logdenstoxcallback(double x, void* userdata);  // a ToxCallbackData
 
 // What stays fixed during one posterior update: the treated combinations of
 // the trial in grid order (drug 1 outer) with their counts, the dose levels of
@@ -49,7 +54,7 @@ struct TreatedCells {
 };
 
 // Returns the treated combinations of the trial's counts.
-TreatedCells treatedcells(const TrialState& s);
+TreatedCells treatedcells(const TrialState& s, const Design& design);
 
 // Writes the distinct values of levels[0..n-1], ascending, into `out` and
 // returns how many there are. REQUIRES: every value in 0..kMaxDose-1.
@@ -154,6 +159,6 @@ DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
 // Recomputes meantox and prsafe of every combination of the grid from the
 // trial's counts by 2100 Gibbs iterations (100 burn-in), chains restarted at
 // (1, 1, 1). Returns the failed draw, if any; the summaries are then partial.
-DrawStatus updatetox(TrialState& s);
+DrawStatus updatetox(TrialState& s, const Design& design);
 
 #endif  // COMBOSIM_DESIGN_TOXMODEL_H_

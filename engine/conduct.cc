@@ -22,7 +22,9 @@ std::string cohortplace(int cohort) {
   return "cohort " + std::to_string(cohort) + ": ";
 }
 
-int totalcohorts(const SimulationSettings& s) { return s.ncohort1 + s.ncohort2; }
+int totalcohorts(const Design& design) {
+  return design.settings.ncohort1 + design.settings.ncohort2;
+}
 
 // The admissible entry of a combination, or -1.
 int entryof(const TrialState& s, Combination at) {
@@ -39,10 +41,11 @@ void beginupdate(Conduct& c, const UpdateStreams& streams) {
   c.nupdate += 1;
 }
 
-std::vector<PosteriorRow> posteriortable(const TrialState& s) {
+std::vector<PosteriorRow> posteriortable(const TrialState& s,
+                                         const Design& design) {
   std::vector<PosteriorRow> table;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
       PosteriorRow row;
       row.at = {d1, d2};
       row.npat = s.npat[d1][d2];
@@ -65,13 +68,14 @@ std::vector<PosteriorRow> posteriortable(const TrialState& s) {
 }
 
 // "" or the problem with the cohort's own fields.
-std::string cohortproblem(const Cohort& k, int number) {
+std::string cohortproblem(const Design& design, const Cohort& k, int number) {
   const std::string place = cohortplace(number);
-  if (k.at.d1 < 0 || k.at.d1 >= settings.ndose1 || k.at.d2 < 0 ||
-      k.at.d2 >= settings.ndose2) {
+  const SimulationSettings& grid = design.settings;
+  if (k.at.d1 < 0 || k.at.d1 >= grid.ndose1 || k.at.d2 < 0 ||
+      k.at.d2 >= grid.ndose2) {
     return place + "combination: " + levels(k.at) + " is outside the " +
-           std::to_string(settings.ndose1) + " by " +
-           std::to_string(settings.ndose2) + " grid";
+           std::to_string(grid.ndose1) + " by " +
+           std::to_string(grid.ndose2) + " grid";
   }
   if (k.npat < 1) return place + "patients: must be at least 1";
   if (k.npat > kMaxCohortValue) {
@@ -91,7 +95,7 @@ std::string cohortproblem(const Cohort& k, int number) {
 
 // "" or why the trial can take no further cohort.
 std::string positionproblem(const Conduct& c, int number) {
-  const int total = totalcohorts(c.design.settings);
+  const int total = totalcohorts(c.design);
   if (c.last.stage == Stage::kEnded && c.ncohort < total) {
     return cohortplace(number) + "the design stopped the trial after cohort " +
            std::to_string(c.ncohort) + ": " + endwords(c.last.end);
@@ -128,7 +132,8 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
     }
     warnings.push_back(place + where + "; the design chose " + levels(chosen));
   }
-  const int size = s.phase1 ? settings.cohortsize1 : settings.cohortsize2;
+  const int size = s.phase1 ? c.design.settings.cohortsize1
+                            : c.design.settings.cohortsize2;
   if (k.npat != size) {
     warnings.push_back(place + std::to_string(k.npat) +
                        (k.npat == 1 ? " patient" : " patients") +
@@ -153,7 +158,7 @@ DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
 
   beginupdate(c, streams);
   int allclosed = 0;
-  const DrawStatus status = phase2update(s, rules, &allclosed, true);
+  const DrawStatus status = phase2update(s, c.design, &allclosed, true);
   if (!status.ok()) return status;
   d.phase2 = true;
 
@@ -182,7 +187,7 @@ DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
     endtrial(d, s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed);
     return status;
   }
-  if (c.ncohort == totalcohorts(settings)) {
+  if (c.ncohort == totalcohorts(c.design)) {
     const int best = bestentry(s);
     if (best < 0) {
       endtrial(d, TrialEnd::kNoPositiveMean);
@@ -211,7 +216,7 @@ DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   TrialState& s = *c.s;
   const DesignRules& rules = c.design.rules;
   beginupdate(c, streams);
-  const DrawStatus status = updatetox(s);
+  const DrawStatus status = updatetox(s, c.design);
   if (!status.ok()) return status;
 
   d.phase1 = true;
@@ -219,7 +224,8 @@ DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   d.prsafe = s.prsafe[s.cur1][s.cur2];
   d.ntotal = s.ntotal;
   // At the switch the rule matters only where it can stop the trial.
-  if (c.ncohort < settings.ncohort1 || d.current == Combination{0, 0}) {
+  const int ncohort1 = c.design.settings.ncohort1;
+  if (c.ncohort < ncohort1 || d.current == Combination{0, 0}) {
     d.comparisons.push_back({Compared::kPhase1, d.current, d.prsafe});
   }
   d.branch = d.prsafe > rules.escalate     ? Branch::kEscalate
@@ -228,14 +234,15 @@ DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   if (d.branch != Branch::kStay) {
     int cand1[4];
     int cand2[4];
-    d.ncand = phase1candidates(s, d.branch == Branch::kEscalate, cand1, cand2);
+    d.ncand = phase1candidates(s, c.design, d.branch == Branch::kEscalate,
+                               cand1, cand2);
     for (int i = 0; i < d.ncand; ++i) d.candidates[i] = {cand1[i], cand2[i]};
   }
-  if (phase1rule(s, rules) != 0) {
+  if (phase1rule(s, c.design) != 0) {
     endtrial(d, TrialEnd::kPhase1Stopped);
     return status;
   }
-  if (c.ncohort < settings.ncohort1) {
+  if (c.ncohort < ncohort1) {
     d.stage = Stage::kPhase1;
     d.next = {s.cur1, s.cur2};
     return status;
@@ -244,12 +251,12 @@ DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   // The switch: the admissible list from this last phase I update, every
   // entry open, and the first phase II update on the phase I data.
   d.switched = true;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < c.design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < c.design.settings.ndose2; ++d2) {
       d.comparisons.push_back({Compared::kAdmissible, {d1, d2}, s.prsafe[d1][d2]});
     }
   }
-  admissiblelist(s, rules);
+  admissiblelist(s, c.design);
   for (int k = 0; k < s.nadm; ++k) d.admissible.push_back({s.adm1[k], s.adm2[k]});
   s.phase1 = false;
   for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
@@ -269,7 +276,7 @@ struct SpreadSums {
 
 }  // namespace
 
-std::string checkdesign(const TrialDesign& design) {
+std::string checkdesign(const Design& design) {
   Scenario scenario;
   scenario.settings = design.settings;
   scenario.settings.ntrial = 1;
@@ -310,8 +317,7 @@ std::string endwords(TrialEnd end) {
   return "the trial is complete";
 }
 
-Conduct startconduct(const TrialDesign& design) {
-  settings = design.settings;
+Conduct startconduct(const Design& design) {
   Conduct c;
   c.design = design;
   c.s = std::make_unique<TrialState>();
@@ -339,10 +345,9 @@ Conduct copyconduct(const Conduct& c) {
 
 CohortStep addcohort(Conduct& c, const Cohort& cohort,
                      const UpdateStreams& streams) {
-  settings = c.design.settings;
   CohortStep step;
   const int number = c.ncohort + 1;
-  step.problem = cohortproblem(cohort, number);
+  step.problem = cohortproblem(c.design, cohort, number);
   if (step.problem.empty()) step.problem = positionproblem(c, number);
   if (!step.problem.empty()) return step;
   step.warnings = deviations(c, cohort, number);
@@ -366,7 +371,7 @@ CohortStep addcohort(Conduct& c, const Cohort& cohort,
                    drawfailuretext(step.failure);
     return step;
   }
-  d.table = posteriortable(s);
+  d.table = posteriortable(s, c.design);
   c.last = d;
   return step;
 }
@@ -385,7 +390,7 @@ bool sameoutcome(const Decision& a, const Decision& b) {
   return a.end == b.end && (a.end != TrialEnd::kSelected || a.selected == b.selected);
 }
 
-ConductResult runconduct(const TrialDesign& design,
+ConductResult runconduct(const Design& design,
                          const std::vector<Cohort>& cohorts,
                          const ConductOptions& options) {
   ConductResult result;

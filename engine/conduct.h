@@ -7,9 +7,9 @@
 // Plain records in, plain records out: combinations are indices from 0 (dose
 // level - 1); problems and warnings are one line of text each, naming the
 // cohort (counted from 1) and the field, with combinations written by level,
-// "(2, 1)". Like simulate(), conduct runs on the program's process-wide
-// settings and random streams: it sets both, and two calls must not run at
-// once in one process.
+// "(2, 1)". Like simulate(), conduct draws from the program's process-wide
+// random streams: it sets them, and two calls must not run at once in one
+// process.
 #ifndef COMBOSIM_ENGINE_CONDUCT_H_
 #define COMBOSIM_ENGINE_CONDUCT_H_
 
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "design/design.h"
 #include "design/drawstatus.h"
 #include "design/rules.h"
 #include "engine/outcome.h"
@@ -25,20 +26,12 @@
 #include "numerics/streams.h"
 #include "records/trialstate.h"
 
-// A trial's design: a scenario without the truth.
-struct TrialDesign {
-  SimulationSettings settings;   // ndose1 to cohortsize2; ntrial and outdir
-                                 // are not used
-  double prior1[kMaxDose] = {};  // prior toxicity guesses, drug-1 levels
-  double prior2[kMaxDose] = {};  // prior toxicity guesses, drug-2 levels
-  DesignRules rules;
-};
-
 // Returns "" when a scenario could hold the design (checkscenario) and the
 // rules pass checkrules; otherwise one line naming the first field at fault,
 // e.g. "ncohort1: The total number of cohorts ... must be at least 1", or
 // "rules.escalate: must lie strictly between 0 and 1".
-std::string checkdesign(const TrialDesign& design);
+// The settings' ntrial and outdir are not read.
+std::string checkdesign(const Design& design);
 
 // A combination of the grid, by index from 0.
 struct Combination {
@@ -169,7 +162,7 @@ std::string endwords(TrialEnd end);
 
 // The design's state after the cohorts so far, for one trial.
 struct Conduct {
-  TrialDesign design;
+  Design design;
   std::unique_ptr<TrialState> s;  // the trial record, as the simulator's
   int ncohort = 0;                // cohorts treated
   int nupdate = 0;                // posterior updates made
@@ -179,7 +172,7 @@ struct Conduct {
 
 // A trial before its first cohort, which goes to the lowest combination.
 // REQUIRES: checkdesign(design) is "".
-Conduct startconduct(const TrialDesign& design);
+Conduct startconduct(const Design& design);
 
 // A copy with a trial record of its own.
 Conduct copyconduct(const Conduct& c);
@@ -256,7 +249,7 @@ struct ConductResult {
 // before it) R times, replicate r with every update starting afresh on the
 // seeded streams (seed, r + 1). Only the observer's starttrial is called.
 // REQUIRES: checkdesign(design) is "".
-ConductResult runconduct(const TrialDesign& design,
+ConductResult runconduct(const Design& design,
                          const std::vector<Cohort>& cohorts,
                          const ConductOptions& options);
 

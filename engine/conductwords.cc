@@ -28,7 +28,7 @@ std::string patients(int n) {
   return std::to_string(n) + (n == 1 ? " patient" : " patients");
 }
 
-std::string closurewords(const Closure& x, const TrialDesign& design) {
+std::string closurewords(const Closure& x, const Design& design) {
   const DesignRules& rules = design.rules;
   std::vector<std::string> because;
   if (x.futile) {
@@ -45,7 +45,7 @@ std::string closurewords(const Closure& x, const TrialDesign& design) {
 }
 
 // The phase I rule's line.
-std::string phase1words(const Decision& d, const TrialDesign& design) {
+std::string phase1words(const Decision& d, const Design& design) {
   const DesignRules& rules = design.rules;
   const std::string p = toxwords(design);
   // The candidates with the mean toxicity by which the rule chose.
@@ -92,7 +92,7 @@ std::string phase1words(const Decision& d, const TrialDesign& design) {
 }
 
 // The admissible list at the switch, with the probabilities behind it.
-std::string switchwords(const Decision& d, const TrialDesign& design) {
+std::string switchwords(const Decision& d, const Design& design) {
   const double edge = design.rules.admissible;
   std::vector<std::string> in;
   std::vector<std::string> out;
@@ -110,7 +110,7 @@ std::string switchwords(const Decision& d, const TrialDesign& design) {
 }
 
 // The lines of a phase II update: closures, then the end or the draw.
-void phase2words(const Decision& d, const TrialDesign& design,
+void phase2words(const Decision& d, const Design& design,
                  const std::string& streams, std::vector<std::string>& lines) {
   for (const Closure& x : d.closures) lines.push_back(closurewords(x, design));
   if (d.stage == Stage::kEnded) {
@@ -175,11 +175,11 @@ std::string probtext(double v, double threshold) {
   return buffer;
 }
 
-std::string toxwords(const TrialDesign& design) {
+std::string toxwords(const Design& design) {
   return "pr(toxicity<" + num(design.settings.targettox) + ")";
 }
 
-std::string effwords(const TrialDesign& design) {
+std::string effwords(const Design& design) {
   return "pr(response>" + num(design.settings.mineff) + ")";
 }
 
@@ -194,7 +194,7 @@ std::string streamswords(const Streams& streams) {
 }
 
 std::vector<std::string> decisionwords(const Decision& d,
-                                       const TrialDesign& design,
+                                       const Design& design,
                                        const std::string& streams) {
   std::vector<std::string> lines;
   if (d.cohort == 0) {
@@ -242,7 +242,7 @@ std::string outcomelabel(const Decision& d) {
   return text;
 }
 
-std::string statewords(const Decision& d, const TrialDesign& design, int total) {
+std::string statewords(const Decision& d, const Design& design, int total) {
   const SimulationSettings& s = design.settings;
   const int n1 = std::min(d.cohort, s.ncohort1);
   const int n2 = d.cohort - n1;
@@ -270,7 +270,7 @@ std::string closurewhy(const Closure& x) {
   return x.futile && x.unsafe ? "futile and unsafe" : x.futile ? "futile" : "unsafe";
 }
 
-std::string spreadwords(const Spread& s, const TrialDesign& design) {
+std::string spreadwords(const Spread& s, const Design& design) {
   const DesignRules& rules = design.rules;
   const std::string at = " at " + levels(s.at) + ", against ";
   switch (s.what) {

@@ -16,8 +16,8 @@ std::string probtext(double v, double threshold = -1);
 
 // "pr(toxicity<T)" and "pr(response>M)" for the design's target T and
 // lowest acceptable response M.
-std::string toxwords(const TrialDesign& design);
-std::string effwords(const TrialDesign& design);
+std::string toxwords(const Design& design);
+std::string effwords(const Design& design);
 
 // "(2, 1)" for the indices (1, 0).
 std::string levels(Combination at);
@@ -32,7 +32,7 @@ std::string streamswords(const Streams& streams);
 // and (2, 2); next cohort at (2, 2)". `streams` names the random numbers of
 // the draw.
 std::vector<std::string> decisionwords(const Decision& d,
-                                       const TrialDesign& design,
+                                       const Design& design,
                                        const std::string& streams);
 
 // What a decision comes to, in a few words: "escalate to (2, 2)", "stay at
@@ -43,14 +43,14 @@ std::string outcomelabel(const Decision& d);
 // The state after decision `d` with `total` patients treated in all: "state after
 // cohort 4: phase I, 4 of 10 phase I cohorts treated, 12 patients", in phase
 // II with the open and closed combinations, or the end.
-std::string statewords(const Decision& d, const TrialDesign& design, int total);
+std::string statewords(const Decision& d, const Design& design, int total);
 
 // Why a combination closed: "futile", "unsafe" or "futile and unsafe".
 std::string closurewhy(const Closure& x);
 
 // A spread's probability and the thresholds it was compared with:
 // "pr(toxicity<0.3) at (3, 2), against 0.8 (escalate) and 0.45 (de-escalate)".
-std::string spreadwords(const Spread& s, const TrialDesign& design);
+std::string spreadwords(const Spread& s, const Design& design);
 
 // The names of the stages, branches and compared probabilities in results:
 // "phase1", "phase2", "ended"; "escalate", "stay", "deescalate"; "phase1",

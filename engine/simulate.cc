@@ -40,6 +40,17 @@ std::string levelname(const std::string& field, int drug, int d) {
          std::to_string(drug) + " level " + std::to_string(d + 1) + ")";
 }
 
+Design designof(const Scenario& scenario, const DesignRules& rules) {
+  Design design;
+  design.settings = scenario.settings;
+  for (int d = 0; d < kMaxDose; ++d) {
+    design.prior1[d] = scenario.input.scenprior1[d];
+    design.prior2[d] = scenario.input.scenprior2[d];
+  }
+  design.rules = rules;
+  return design;
+}
+
 bool Observer::starttrial(std::int64_t) { return true; }
 void Observer::endtrial(std::int64_t, const TrialOutcome&) {}
 void Observer::beforeupdate(const TrialState&) {}
@@ -129,9 +140,8 @@ int drawfailurestatus(const DrawStatus& status) {
   return status.code < 0 ? -status.code : 1;
 }
 
-SimulationResult simulate(const Scenario& scenario, const DesignRules& rules,
+SimulationResult simulate(const Design& design, const ScenarioInput& truth,
                           const Streams& streams, Observer* observer) {
-  settings = scenario.settings;
   if (streams.seeded) {
     useseededstreams(streams.seed, streams.shard);
   } else {
@@ -141,17 +151,17 @@ SimulationResult simulate(const Scenario& scenario, const DesignRules& rules,
   SimulationResult result;
   // One trial record for the whole run; it is too large for the stack.
   auto state = std::make_unique<TrialState>();
-  const std::clock_t clockstart = preparetrials(scenario.input, *state, result.acc);
+  const std::clock_t clockstart = preparetrials(design, truth, *state, result.acc);
   // The trial number counts in 64 bits: with the largest count, INT_MAX, an
   // int would overflow after the last trial instead of ending.
-  for (std::int64_t t = 1; t <= settings.ntrial; ++t) {
+  for (std::int64_t t = 1; t <= design.settings.ntrial; ++t) {
     if (observer != nullptr && !observer->starttrial(t)) {
       result.cancelled = true;
       break;
     }
     TrialOutcome outcome;
     const DrawStatus status =
-        runtrial(*state, rules, result.acc, &outcome, observer);
+        runtrial(*state, design, result.acc, &outcome, observer);
     if (!status.ok()) {
       result.failure = status;
       result.failedtrial = t;

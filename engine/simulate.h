@@ -2,11 +2,10 @@
 // and returns what they gave. No console, no file, no exit: a failure comes
 // back as a value, progress and cancellation go through an observer.
 //
-// The engine runs on the program's process-wide state (the settings record
-// and the two random streams, see records/trialstate.h and
-// numerics/streams.h): simulate() sets both before the first trial, so one
-// call never depends on an earlier one, and two calls must not run at once
-// in one process.
+// The design comes in as a value (design/design.h). The random numbers come
+// from the program's two process-wide streams (numerics/streams.h):
+// simulate() sets them before the first trial, so one call never depends on
+// an earlier one, and two calls must not run at once in one process.
 #ifndef COMBOSIM_ENGINE_SIMULATE_H_
 #define COMBOSIM_ENGINE_SIMULATE_H_
 
@@ -14,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "design/design.h"
 #include "design/drawstatus.h"
 #include "design/rules.h"
 #include "engine/outcome.h"
@@ -24,6 +24,9 @@ struct Scenario {
   SimulationSettings settings;  // ntrial trials are simulated
   ScenarioInput input;
 };
+
+// The design of a scenario under `rules`: its settings, its prior guesses.
+Design designof(const Scenario& scenario, const DesignRules& rules);
 
 // Returns "" when the scenario is one the dialogue could have read (dose
 // counts 1 to 10, probabilities in [0, 1], priors strictly inside (0, 1),
@@ -91,12 +94,13 @@ struct SimulationResult {
   }
 };
 
-// Simulates scenario.settings.ntrial trials of the scenario under `rules`,
-// from the start of `streams`. Sets the process-wide settings to
-// scenario.settings (outdir included) and puts `streams` behind the random
-// streams. `observer` may be null.
-// REQUIRES: checkscenario(scenario) and checkrules(rules) are "".
-SimulationResult simulate(const Scenario& scenario, const DesignRules& rules,
+// Simulates design.settings.ntrial trials of `design` with the true
+// probabilities of `truth` (its priors are not read), from the start of
+// `streams`, which it puts behind the random streams. `observer` may be
+// null.
+// REQUIRES: checkscenario of the design's settings and priors with `truth`,
+// and checkrules(design.rules), are "".
+SimulationResult simulate(const Design& design, const ScenarioInput& truth,
                           const Streams& streams, Observer* observer);
 
 // The text and exit status of a failed draw, as in SimulationResult.

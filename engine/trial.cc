@@ -16,18 +16,18 @@ void beforeupdate(Observer* observer, const TrialState& s) {
 
 }  // namespace
 
-std::clock_t preparetrials(const ScenarioInput& scenario, TrialState& s,
-                           Accumulators& acc) {
-  const int J = settings.ndose1;
-  const int K = settings.ndose2;
+std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
+                           TrialState& s, Accumulators& acc) {
+  const int J = design.settings.ndose1;
+  const int K = design.settings.ndose2;
   for (int d1 = 0; d1 < J; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
-      s.truetox[d1][d2] = scenario.scentox[d1][d2];
-      s.trueeff[d1][d2] = scenario.sceneff[d1][d2];
+      s.truetox[d1][d2] = truth.scentox[d1][d2];
+      s.trueeff[d1][d2] = truth.sceneff[d1][d2];
     }
   }
-  for (int d1 = 0; d1 < J; ++d1) s.priortox1[d1] = scenario.scenprior1[d1];
-  for (int d2 = 0; d2 < K; ++d2) s.priortox2[d2] = scenario.scenprior2[d2];
+  for (int d1 = 0; d1 < J; ++d1) s.priortox1[d1] = design.prior1[d1];
+  for (int d2 = 0; d2 < K; ++d2) s.priortox2[d2] = design.prior2[d2];
   s.ntoxpar = 3;
   s.neffpar = 2;
   for (int d1 = 0; d1 < J; ++d1) {
@@ -41,8 +41,9 @@ std::clock_t preparetrials(const ScenarioInput& scenario, TrialState& s,
   return std::clock();
 }
 
-void gencohort(TrialState& s) {
-  const int n = s.phase1 ? settings.cohortsize1 : settings.cohortsize2;
+void gencohort(TrialState& s, const Design& design) {
+  const int n =
+      s.phase1 ? design.settings.cohortsize1 : design.settings.cohortsize2;
   const int c1 = s.cur1;
   const int c2 = s.cur2;
   const double p = s.truetox[c1][c2];
@@ -79,11 +80,11 @@ int selectbest(const TrialState& s, Accumulators& acc) {
   return best;
 }
 
-void admissiblelist(TrialState& s, const DesignRules& rules) {
+void admissiblelist(TrialState& s, const Design& design) {
   s.nadm = 0;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
-      if (s.prsafe[d1][d2] > rules.admissible) {
+  for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
+      if (s.prsafe[d1][d2] > design.rules.admissible) {
         s.adm1[s.nadm] = d1;
         s.adm2[s.nadm] = d2;
         s.nadm = s.nadm + 1;
@@ -92,9 +93,8 @@ void admissiblelist(TrialState& s, const DesignRules& rules) {
   }
 }
 
-DrawStatus runphase2(TrialState& s, const DesignRules& rules,
-                     Accumulators& acc, TrialOutcome& outcome,
-                     Observer* observer) {
+DrawStatus runphase2(TrialState& s, const Design& design, Accumulators& acc,
+                     TrialOutcome& outcome, Observer* observer) {
   // Step 1: start of phase II.
   s.phase1 = false;
   for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
@@ -103,15 +103,15 @@ DrawStatus runphase2(TrialState& s, const DesignRules& rules,
   // Step 2: first refit on the phase I data.
   int allclosed = 0;
   beforeupdate(observer, s);
-  DrawStatus status = phase2update(s, rules, &allclosed);
+  DrawStatus status = phase2update(s, design, &allclosed);
   if (!status.ok() || allclosed) return status;
 
   // Step 3: the phase II cohorts.
-  for (int cohort = 0; cohort < settings.ncohort2; ++cohort) {
+  for (int cohort = 0; cohort < design.settings.ncohort2; ++cohort) {
     phase2randomise(s);
-    gencohort(s);
+    gencohort(s, design);
     beforeupdate(observer, s);
-    status = phase2update(s, rules, &allclosed);
+    status = phase2update(s, design, &allclosed);
     if (!status.ok() || allclosed) return status;
   }
 
@@ -127,10 +127,10 @@ DrawStatus runphase2(TrialState& s, const DesignRules& rules,
   return DrawStatus{};
 }
 
-DrawStatus runtrial(TrialState& s, const DesignRules& rules, Accumulators& acc,
+DrawStatus runtrial(TrialState& s, const Design& design, Accumulators& acc,
                     TrialOutcome* outcome, Observer* observer) {
-  const int J = settings.ndose1;
-  const int K = settings.ndose2;
+  const int J = design.settings.ndose1;
+  const int K = design.settings.ndose2;
 
   // Step 1: reset.
   for (int d1 = 0; d1 < J; ++d1) {
@@ -150,21 +150,21 @@ DrawStatus runtrial(TrialState& s, const DesignRules& rules, Accumulators& acc,
 
   // Step 2: phase I.
   bool stopped = false;
-  for (int cohort = 0; cohort < settings.ncohort1 && !stopped; ++cohort) {
-    gencohort(s);
+  for (int cohort = 0; cohort < design.settings.ncohort1 && !stopped; ++cohort) {
+    gencohort(s, design);
     beforeupdate(observer, s);
-    const DrawStatus status = updatetox(s);
+    const DrawStatus status = updatetox(s, design);
     if (!status.ok()) return status;
-    stopped = phase1rule(s, rules) != 0;
+    stopped = phase1rule(s, design) != 0;
   }
 
   TrialOutcome end;
   end.reason = TrialEnd::kPhase1Stopped;
   if (!stopped) {
     // Step 3: the admissible list, in grid order, from the last update.
-    admissiblelist(s, rules);
+    admissiblelist(s, design);
     // Step 4: phase II.
-    const DrawStatus status = runphase2(s, rules, acc, end, observer);
+    const DrawStatus status = runphase2(s, design, acc, end, observer);
     if (!status.ok()) return status;
   }
 
@@ -176,7 +176,9 @@ DrawStatus runtrial(TrialState& s, const DesignRules& rules, Accumulators& acc,
       acc.sumpat[d1][d2] += s.npat[d1][d2];
       end.toxicities += s.ntox[d1][d2];
       end.responses += s.nresp[d1][d2];
-      if (s.truetox[d1][d2] > settings.targettox) end.overtoxic += s.npat[d1][d2];
+      if (s.truetox[d1][d2] > design.settings.targettox) {
+        end.overtoxic += s.npat[d1][d2];
+      }
     }
   }
   end.patients = s.ntotal;

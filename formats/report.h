@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "design/rules.h"
+#include "design/design.h"
 #include "records/trialstate.h"
 
 // What one copy of the report prints, computed once for both copies.
@@ -15,23 +15,24 @@ struct ReportData {
   std::string calendar;   // calendar time text, ending with its newline
   double cpuhours = 0;    // processor time of the trials, in hours
   double inconclusive = 0;  // percentage of trials without a selection
-  DesignRules rules;        // the thresholds printed in the header lines
+  Design design;            // the design reported, with its settings and
+                            // thresholds; settings.ntrial: the trials run
 };
 
 // Returns the path of the report file: outdir followed by "results.txt".
-std::string reportpath();
+std::string reportpath(const std::string& outdir);
 
-// Returns true when the report file can be opened for appending (it is
-// created if absent, and left as it was otherwise).
-bool reportwritable();
+// Returns true when the report file in `outdir` can be opened for appending
+// (it is created if absent, and left as it was otherwise).
+bool reportwritable(const std::string& outdir);
 
 // Prints the two lines that say the report file cannot be written.
 void reportfilefailure(std::ostream& out);
 
 // Returns 100 minus the sum of the selection percentages (nselect / ntrial)
-// * 100, added in print order: drug-2 levels from the highest down, drug-1
-// levels ascending.
-double inconclusivepercent(const Accumulators& acc);
+// * 100 over the design's grid, with design.settings.ntrial trials, added in
+// print order: drug-2 levels from the highest down, drug-1 levels ascending.
+double inconclusivepercent(const Accumulators& acc, const Design& design);
 
 // Returns the processor time between two clock readings, in hours.
 double cpuhoursbetween(std::clock_t start, std::clock_t end);

@@ -15,8 +15,9 @@
 #include <sstream>
 #include <string>
 
-#include "formats/report.h"
+#include "engine/simulate.h"
 #include "engine/trial.h"
+#include "formats/report.h"
 #include "fuzz/dialogue_check.h"
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
@@ -41,14 +42,16 @@ std::string lowercase(std::string text) {
 
 // Simulates the settings' trials of `scenario` from the program-start state
 // of both random streams and checks the sums and the report.
-std::string simulate(const ScenarioInput& scenario) {
+std::string simulate(const Scenario& scenario) {
   uniform01reset();
   samplerrandreset();
+  const Design design = designof(scenario, DesignRules{});
+  const SimulationSettings& run = design.settings;
   static const auto state = std::make_unique<TrialState>();
   auto acc = std::make_unique<Accumulators>();
-  preparetrials(scenario, *state, *acc);
-  for (int t = 1; t <= settings.ntrial; ++t) {
-    const DrawStatus status = runtrial(*state, DesignRules{}, *acc);
+  preparetrials(design, scenario.input, *state, *acc);
+  for (int t = 1; t <= run.ntrial; ++t) {
+    const DrawStatus status = runtrial(*state, design, *acc);
     if (!status.ok()) {
       return "sampler failure " + std::to_string(status.code) + " at " +
              (status.efficacy ? "betaeff[" : "betatox[") +
@@ -56,8 +59,8 @@ std::string simulate(const ScenarioInput& scenario) {
     }
   }
   std::int64_t selected = 0;
-  for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < run.ndose1; ++d1) {
+    for (int d2 = 0; d2 < run.ndose2; ++d2) {
       if (acc->sumtox[d1][d2] > acc->sumpat[d1][d2] ||
           acc->sumresp[d1][d2] > acc->sumpat[d1][d2] ||
           acc->sumtox[d1][d2] < 0 || acc->sumresp[d1][d2] < 0) {
@@ -67,13 +70,14 @@ std::string simulate(const ScenarioInput& scenario) {
       selected += acc->nselect[d1][d2];
     }
   }
-  if (selected > settings.ntrial) return "more selections than trials";
+  if (selected > run.ntrial) return "more selections than trials";
 
   ReportData data;
   data.calendar = "<calendar time>\n";
-  data.inconclusive = inconclusivepercent(*acc);
+  data.design = design;
+  data.inconclusive = inconclusivepercent(*acc, design);
   std::ostringstream report;
-  writereportcopy(report, scenario, *acc, data, kConsoleTrialLabel);
+  writereportcopy(report, scenario.input, *acc, data, kConsoleTrialLabel);
   const std::string text = lowercase(report.str());
   if (text.find("nan") != std::string::npos ||
       text.find("inf") != std::string::npos) {
@@ -87,11 +91,11 @@ std::string simulate(const ScenarioInput& scenario) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  auto scenario = std::make_unique<ScenarioInput>();
+  auto scenario = std::make_unique<Scenario>();
   const dialoguecheck::Outcome o =
-      dialoguecheck::rundialogue(input, settings, *scenario);
+      dialoguecheck::rundialogue(input, scenario->settings, scenario->input);
   if (!o.fault.empty()) fail(o.fault, input);
-  if (o.status == kExitOk && tiny(settings)) {
+  if (o.status == kExitOk && tiny(scenario->settings)) {
     const std::string fault = simulate(*scenario);
     if (!fault.empty()) fail(fault, input);
   }

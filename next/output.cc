@@ -23,7 +23,7 @@ std::vector<double> thresholds(Compared what, const DesignRules& rules) {
 }
 
 // The text table of the posterior.
-void writetable(std::ostream& out, const Decision& d, const TrialDesign& design) {
+void writetable(std::ostream& out, const Decision& d, const Design& design) {
   const bool phase2 = std::any_of(d.table.begin(), d.table.end(),
                                   [](const PosteriorRow& r) { return r.entry >= 0; }) ||
                       d.phase2;
@@ -85,7 +85,7 @@ int patientstotal(const NextReport& r) {
 }  // namespace
 
 void writetext(std::ostream& out, const NextReport& r) {
-  const TrialDesign& design = r.design;
+  const Design& design = r.design;
   const SimulationSettings& s = design.settings;
   const DesignRules& rules = design.rules;
   const ConductResult& res = r.result;
@@ -180,7 +180,7 @@ void writetext(std::ostream& out, const NextReport& r) {
 }
 
 Json reportjson(const NextReport& r) {
-  const TrialDesign& design = r.design;
+  const Design& design = r.design;
   const SimulationSettings& s = design.settings;
   const ConductResult& res = r.result;
   const Decision& d = res.next;

@@ -19,7 +19,7 @@
 // Everything one run prints.
 struct NextReport {
   std::vector<InputFile> inputs;
-  TrialDesign design;
+  Design design;
   Streams streams;              // where every update starts: fixed, or seeded
   std::vector<Cohort> cohorts;
   int replicates = 0;           // asked for

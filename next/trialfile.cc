@@ -73,7 +73,7 @@ bool iscsvtrial(const std::string& path) {
   return std::filesystem::path(path).extension() == ".csv";
 }
 
-std::string designfromjson(const Json& j, bool alone, TrialDesign& design) {
+std::string designfromjson(const Json& j, bool alone, Design& design) {
   if (!j.is_object()) return "must hold one JSON object";
   for (const auto& item : j.items()) {
     const std::string& key = item.key();
@@ -84,7 +84,7 @@ std::string designfromjson(const Json& j, bool alone, TrialDesign& design) {
   for (const char* f : kDesignFields) {
     if (!j.contains(f)) return std::string(f) + ": missing";
   }
-  TrialDesign d;
+  Design d;
   SimulationSettings& s = d.settings;
   int* const counts[] = {&s.ndose1,   &s.ndose2,   &s.ncohort1,
                          &s.cohortsize1, &s.ncohort2, &s.cohortsize2};

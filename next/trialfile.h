@@ -33,7 +33,7 @@ struct InputFile {
 };
 
 struct TrialRead {
-  TrialDesign design;
+  Design design;
   std::vector<Cohort> cohorts;
   std::vector<int> lines;          // each cohort's line in a CSV file; empty
                                    // for JSON
@@ -48,7 +48,7 @@ bool iscsvtrial(const std::string& path);
 // may hold nothing else (a design file, where a scenario's own fields are
 // allowed); otherwise it may also hold "cohorts". Returns "" or the problem,
 // "FIELD: TEXT".
-std::string designfromjson(const Json& j, bool alone, TrialDesign& design);
+std::string designfromjson(const Json& j, bool alone, Design& design);
 
 // Reads the "cohorts" array of a JSON trial file. Returns "" or the problem,
 // "cohort N: FIELD: TEXT".

@@ -1,8 +1,7 @@
 // records/trialstate.h: the run's data records.
 //
-// SimulationSettings is process-wide (one object, `settings`, written by the
-// dialogue or by the engine at the start of a run, and read everywhere after
-// it). ScenarioInput and Accumulators are held by the engine's caller.
+// SimulationSettings, ScenarioInput and Accumulators are held by the engine's
+// caller; the settings reach the engine inside a design (design/design.h).
 // TrialState describes the trial being simulated; the engine owns exactly one,
 // allocates it once for the run and passes it by reference to every
 // per-trial operation.
@@ -36,9 +35,6 @@ struct SimulationSettings {
   int ntrial = 0;         // trials to simulate
   std::string outdir = "./";  // prefix of the report file's path
 };
-
-// The process-wide settings.
-extern SimulationSettings settings;
 
 struct ScenarioInput {
   double scentox[kMaxDose][kMaxDose] = {};  // true toxicity probabilities

@@ -9,7 +9,6 @@
 #include <set>
 
 #include "engine/simulate.h"
-#include "tests/settings_guard.h"
 
 namespace {
 
@@ -97,7 +96,7 @@ struct Coverage {
 
 // Feeds the trial's cohorts one by one with the recorded streams and checks
 // every decision against what the simulation did next.
-void replay(const TrialDesign& design, const SimulatedTrial& t, Coverage& met,
+void replay(const Design& design, const SimulatedTrial& t, Coverage& met,
             const std::string& name) {
   UpdateStreams streams;
   for (const Update& u : t.updates) streams.given.push_back(u.streams);
@@ -191,7 +190,6 @@ Scenario scenario(int j, int k, double target, double mineff, int n1, int n2,
 }
 
 TEST(Conduct, ReplayedTrialsMakeTheSimulatorsDecisions) {
-  SettingsGuard guard;
   const ReplayCase cases[] = {
       // Toxicity rising along both drugs: escalation, de-escalation, both
       // phases, a selection.
@@ -224,14 +222,10 @@ TEST(Conduct, ReplayedTrialsMakeTheSimulatorsDecisions) {
   Coverage met;
   for (const ReplayCase& c : cases) {
     Recorder recorder;
-    const SimulationResult run = simulate(c.scenario, DesignRules{}, c.streams, &recorder);
+    const Design design = designof(c.scenario, DesignRules{});
+    const SimulationResult run =
+        simulate(design, c.scenario.input, c.streams, &recorder);
     ASSERT_TRUE(run.ok()) << c.name;
-    TrialDesign design;
-    design.settings = c.scenario.settings;
-    for (int d = 0; d < kMaxDose; ++d) {
-      design.prior1[d] = c.scenario.input.scenprior1[d];
-      design.prior2[d] = c.scenario.input.scenprior2[d];
-    }
     for (std::size_t t = 0; t < recorder.trials.size(); ++t) {
       replay(design, recorder.trials[t], met,
              std::string(c.name) + ", trial " + std::to_string(t + 1));
@@ -268,8 +262,7 @@ class ConductCase : public ::testing::Test {
     return runconduct(design, cohorts, options);
   }
 
-  SettingsGuard guard;
-  TrialDesign design;
+  Design design;
   ConductOptions options;
 };
 
@@ -426,7 +419,7 @@ TEST_F(ConductCase, RefusedCohortsNameTheCohortAndField) {
 }
 
 TEST(ConductDesign, ProblemsNameTheField) {
-  TrialDesign d;
+  Design d;
   d.settings = {3, 3, 0.3, 0.2, 4, 3, 3, 3, 0, "./"};
   for (int i = 0; i < 3; ++i) d.prior1[i] = d.prior2[i] = 0.1;
   EXPECT_EQ(checkdesign(d), "");

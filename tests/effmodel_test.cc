@@ -11,17 +11,17 @@
 #include "numerics/arms.h"
 #include "numerics/gamma.h"
 #include "numerics/uniform.h"
-#include "tests/settings_guard.h"
+#include "design/design.h"
 
 namespace {
 
 class EffModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.ndose1 = 2;
-    settings.ndose2 = 2;
-    settings.targettox = 0.3;
-    settings.mineff = 0.2;
+    design.settings.ndose1 = 2;
+    design.settings.ndose2 = 2;
+    design.settings.targettox = 0.3;
+    design.settings.mineff = 0.2;
     for (int d = 0; d < 2; ++d) {
       s->priortox1[d] = 0.1 * (d + 1);
       s->priortox2[d] = 0.1 * (d + 1);
@@ -40,7 +40,7 @@ class EffModel : public ::testing::Test {
     s->nresp[d1][d2] = nresp;
   }
 
-  SettingsGuard guard;
+  Design design;
   std::unique_ptr<TrialState> s = std::make_unique<TrialState>();
 };
 
@@ -96,7 +96,7 @@ TEST_F(EffModel, NoAdmissibleEntryStillRunsTheChainsAndReportsAllClosed) {
   const int before = samplerrand();
   samplerrandreset();
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   EXPECT_EQ(allclosed, 1);
   // 2100 iterations of five sampler calls consumed the sampler's integers.
   EXPECT_NE(samplerrand(), before);
@@ -106,7 +106,7 @@ TEST_F(EffModel, FutileEntryWithManyPatientsCloses) {
   admit(0, 0, 30, 0, 0);   // no response in 30 patients: futile
   admit(0, 1, 30, 0, 15);  // half respond: stays open
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   EXPECT_EQ(allclosed, 0);
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(s->admopen[1], 1);
@@ -121,7 +121,7 @@ TEST_F(EffModel, FutileEntryWithManyPatientsCloses) {
 TEST_F(EffModel, UnsafeEntryWithManyPatientsCloses) {
   admit(1, 1, 12, 10, 6);
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   EXPECT_LT(s->admprsafe[0], 0.4);
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(allclosed, 1);
@@ -130,7 +130,7 @@ TEST_F(EffModel, UnsafeEntryWithManyPatientsCloses) {
 TEST_F(EffModel, SixPatientsNeverClose) {
   admit(1, 1, 6, 6, 0);
   int allclosed = 1;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   EXPECT_EQ(allclosed, 0);
   EXPECT_EQ(s->admopen[0], 1);
 }
@@ -164,7 +164,7 @@ TEST_F(EffModel, ClosedEntryStaysClosedAndStaysInTheModel) {
   admit(0, 1, 9, 0, 7);
   s->admopen[0] = 0;  // closed earlier in the trial
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(allclosed, 0);
   EXPECT_GT(s->meaneff[0], 0.5);  // still drawn and summarised
@@ -176,12 +176,12 @@ TEST_F(EffModel, SameDataAndStreamsGiveTheSameSummaries) {
   admit(0, 0, 6, 1, 2);
   admit(1, 0, 9, 2, 5);
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   auto first = std::make_unique<TrialState>(*s);
   uniform01reset();
   samplerrandreset();
   s->betaeff[0] = 50;
-  ASSERT_TRUE(phase2update(*s, DesignRules{}, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
   for (int j = 0; j < 2; ++j) {
     EXPECT_EQ(s->meaneff[j], first->meaneff[j]);
     EXPECT_EQ(s->admpreff[j], first->admpreff[j]);

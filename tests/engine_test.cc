@@ -13,7 +13,6 @@
 #include "formats/report.h"
 #include "numerics/streams.h"
 #include "tests/program_runner.h"
-#include "tests/settings_guard.h"
 
 namespace {
 
@@ -61,15 +60,15 @@ std::int64_t gridsum(const std::int64_t (&m)[kMaxDose][kMaxDose]) {
 }
 
 TEST(Engine, GivesTheGoldenReportOnItsOwn) {
-  SettingsGuard guard;
   for (const char* name : {"golden_2x4", "golden_toxic", "golden_1x1"}) {
     const Scenario scenario = fixturescenario(name);
     const SimulationResult result =
-        simulate(scenario, DesignRules{}, Streams{}, nullptr);
+        simulate(designof(scenario, DesignRules{}), scenario.input, Streams{}, nullptr);
     ASSERT_TRUE(result.ok()) << name << ": " << result.message;
     ReportData data;
     data.calendar = "<calendar time>\n";
-    data.inconclusive = inconclusivepercent(result.acc);
+    data.design = designof(scenario, DesignRules{});
+    data.inconclusive = inconclusivepercent(result.acc, data.design);
     std::ostringstream block;
     writereportcopy(block, scenario.input, result.acc, data, kFileTrialLabel);
     EXPECT_EQ(maskclock(block.str()),
@@ -80,7 +79,6 @@ TEST(Engine, GivesTheGoldenReportOnItsOwn) {
 }
 
 TEST(Engine, OutcomesAgreeWithThePerCombinationSums) {
-  SettingsGuard guard;
   struct Case {
     Scenario scenario;
     TrialEnd only;  // the one way every trial ends, or kSelected for a mix
@@ -92,7 +90,7 @@ TEST(Engine, OutcomesAgreeWithThePerCombinationSums) {
       {flatscenario(0.01, 0, 3, 1), TrialEnd::kAllClosed},
   };
   for (const Case& c : cases) {
-    const SimulationResult r = simulate(c.scenario, DesignRules{}, Streams{}, nullptr);
+    const SimulationResult r = simulate(designof(c.scenario, DesignRules{}), c.scenario.input, Streams{}, nullptr);
     ASSERT_TRUE(r.ok()) << r.message;
     const OutcomeSums& o = r.outcomes;
     const SimulationSettings& s = c.scenario.settings;
@@ -122,12 +120,11 @@ TEST(Engine, OutcomesAgreeWithThePerCombinationSums) {
 }
 
 TEST(Engine, StricterEscalationTreatsFewerPatientsHigher) {
-  SettingsGuard guard;
   const Scenario safe = flatscenario(0.05, 0.4, 10);
   DesignRules strict;
   strict.escalate = 0.99;
-  const SimulationResult usual = simulate(safe, DesignRules{}, Streams{}, nullptr);
-  const SimulationResult slow = simulate(safe, strict, Streams{}, nullptr);
+  const SimulationResult usual = simulate(designof(safe, DesignRules{}), safe.input, Streams{}, nullptr);
+  const SimulationResult slow = simulate(designof(safe, strict), safe.input, Streams{}, nullptr);
   ASSERT_TRUE(usual.ok() && slow.ok());
   // Patients above the lowest combination: phase I escalates less often.
   const auto higher = [](const SimulationResult& r) {
@@ -172,13 +169,12 @@ class Recorder : public Observer {
 };
 
 TEST(Engine, ObserverCancelsAndItsStreamCopyReplaysAnUpdate) {
-  SettingsGuard guard;
   Scenario scenario = fixturescenario("golden_3x3");
   Recorder recorder(3);
   Streams seeded;
   seeded.seeded = true;
   seeded.seed = 7;
-  const SimulationResult r = simulate(scenario, DesignRules{}, seeded, &recorder);
+  const SimulationResult r = simulate(designof(scenario, DesignRules{}), scenario.input, seeded, &recorder);
   EXPECT_TRUE(r.cancelled);
   EXPECT_EQ(r.ntrial, 3);
   EXPECT_EQ(r.outcomes.ntrial, 3);
@@ -187,7 +183,7 @@ TEST(Engine, ObserverCancelsAndItsStreamCopyReplaysAnUpdate) {
   // The same update from the copied streams draws the same posterior.
   usefixedstreams();
   restorestreams(recorder.streams);
-  ASSERT_TRUE(updatetox(*recorder.saved).ok());
+  ASSERT_TRUE(updatetox(*recorder.saved, designof(scenario, DesignRules{})).ok());
   for (int d1 = 0; d1 < scenario.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < scenario.settings.ndose2; ++d2) {
       EXPECT_EQ(recorder.saved->prsafe[d1][d2], recorder.prsafe[d1][d2]);

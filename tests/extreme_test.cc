@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "formats/dialogue.h"
+#include "engine/simulate.h"
 #include "engine/trial.h"
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
 #include "tests/program_runner.h"
-#include "tests/settings_guard.h"
 
 namespace {
 
@@ -246,17 +246,17 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ExtremeScenario,
 // its first trial, simulated here as the program simulates it, builds an
 // admissible list longer than 10.
 TEST(ExtremeScenarioSetup, ManyAdmissibleFixtureAdmitsMoreThanTen) {
-  const SettingsGuard guard;
   std::ifstream in(sourcefile("tests/fixtures/extreme_manyadm.txt"));
   std::ostream silent(nullptr);
-  ScenarioInput scenario;
-  ASSERT_EQ(readscenario(in, silent, settings, scenario), 0);
+  Scenario scenario;
+  ASSERT_EQ(readscenario(in, silent, scenario.settings, scenario.input), 0);
   uniform01reset();
   samplerrandreset();
+  const Design design = designof(scenario, DesignRules{});
   auto state = std::make_unique<TrialState>();
   auto acc = std::make_unique<Accumulators>();
-  preparetrials(scenario, *state, *acc);
-  ASSERT_TRUE(runtrial(*state, DesignRules{}, *acc).ok());
+  preparetrials(design, scenario.input, *state, *acc);
+  ASSERT_TRUE(runtrial(*state, design, *acc).ok());
   EXPECT_GT(state->nadm, 10);
   uniform01reset();
   samplerrandreset();

@@ -9,7 +9,6 @@
 #include "next/sha256.h"
 #include "next/trialfile.h"
 #include "tests/program_runner.h"
-#include "tests/settings_guard.h"
 
 namespace {
 
@@ -126,7 +125,7 @@ TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
   };
   for (const Case& c : cases) {
     const Json j = parsed(c.text);
-    TrialDesign design;
+    Design design;
     std::vector<Cohort> cohorts;
     std::string problem = designfromjson(j, false, design);
     if (problem.empty()) {
@@ -136,7 +135,7 @@ TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
     EXPECT_EQ(problem, c.problem) << c.text;
   }
   // A design file may be a batch scenario, but holds no cohorts.
-  TrialDesign design;
+  Design design;
   EXPECT_EQ(designfromjson(parsed("{" + std::string(kDesign) +
                                   R"(, "scentox": [[0.1, 0.2], [0.2, 0.3]], "ntrial": 5})"),
                            true, design),
@@ -208,7 +207,6 @@ TEST(NextProgram, PrintsTheLibrarysNumbersForJsonAndCsvAlike) {
   EXPECT_EQ(j["inputs"][0]["sha256"], sha256hex(readfile(sourcefile("examples/trial_phase2.json"))));
 
   // The same trial in process, on the same streams.
-  SettingsGuard guard;
   const TrialRead read = readtrial(sourcefile("examples/trial_phase2.json").string(), "");
   ASSERT_EQ(read.problem, "");
   ConductOptions options;

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "console/program.h"
-#include "tests/settings_guard.h"
+#include "design/design.h"
 
 namespace {
 
@@ -21,15 +21,15 @@ namespace fs = std::filesystem;
 class Report : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.ndose1 = 3;
-    settings.ndose2 = 2;
-    settings.targettox = 0.3;
-    settings.mineff = 0.2;
-    settings.cohortsize1 = 3;
-    settings.ncohort1 = 10;
-    settings.cohortsize2 = 3;
-    settings.ncohort2 = 5;
-    settings.ntrial = 4;
+    design.settings.ndose1 = 3;
+    design.settings.ndose2 = 2;
+    design.settings.targettox = 0.3;
+    design.settings.mineff = 0.2;
+    design.settings.cohortsize1 = 3;
+    design.settings.ncohort1 = 10;
+    design.settings.cohortsize2 = 3;
+    design.settings.ncohort2 = 5;
+    design.settings.ntrial = 4;
     const double tox[3][2] = {{0.05, 0.1}, {0.1, 0.2}, {0.15, 0.45}};
     const double eff[3][2] = {{0.2, 0.25}, {0.3, 0.35}, {0.4, 0.5}};
     const int pat[3][2] = {{12, 6}, {9, 10}, {3, 0}};
@@ -46,13 +46,13 @@ class Report : public ::testing::Test {
     acc->nselect[1][0] = 1;
     data.calendar = "Tue Dec  8 07:14:00 2026\n";
     data.cpuhours = 0.000123;
-    data.inconclusive = inconclusivepercent(*acc);
+    data.inconclusive = inconclusivepercent(*acc, design);
   }
 
-  SettingsGuard guard;
   ScenarioInput scenario;
   std::unique_ptr<Accumulators> acc = std::make_unique<Accumulators>();
   ReportData data;
+  Design& design = data.design;
 };
 
 const char kExpectedCopy[] =
@@ -116,7 +116,7 @@ TEST_F(Report, ConsoleCopyDiffersOnlyInTheTrialLabel) {
 }
 
 TEST_F(Report, InconclusiveAddsUnroundedPercentagesInPrintOrder) {
-  settings.ntrial = 3;
+  design.settings.ntrial = 3;
   acc->nselect[1][1] = 1;
   acc->nselect[1][0] = 1;
   acc->nselect[0][0] = 1;
@@ -125,11 +125,11 @@ TEST_F(Report, InconclusiveAddsUnroundedPercentagesInPrintOrder) {
   total += 1.0 / 3 * 100;
   total += 1.0 / 3 * 100;
   total += 1.0 / 3 * 100;
-  EXPECT_EQ(inconclusivepercent(*acc), 100 - total);
+  EXPECT_EQ(inconclusivepercent(*acc, design), 100 - total);
   // A selection at a drug-1 level at or above ndose2 (3 by 2 grid) counts.
-  settings.ntrial = 4;
+  design.settings.ntrial = 4;
   acc->nselect[2][0] = 1;
-  EXPECT_EQ(inconclusivepercent(*acc), 0);
+  EXPECT_EQ(inconclusivepercent(*acc, design), 0);
 }
 
 TEST_F(Report, InconclusiveBelowZeroPrintsAsZero) {
@@ -156,12 +156,12 @@ class ReportFile : public Report {
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
-    settings.outdir = dir.string() + "/";
+    design.settings.outdir = dir.string() + "/";
     // One cheap trial: a 1 by 1 grid, one phase I cohort, no phase II cohort.
-    settings.ndose1 = settings.ndose2 = 1;
-    settings.ncohort1 = 1;
-    settings.ncohort2 = 0;
-    settings.ntrial = 1;
+    design.settings.ndose1 = design.settings.ndose2 = 1;
+    design.settings.ncohort1 = 1;
+    design.settings.ncohort2 = 0;
+    design.settings.ntrial = 1;
     scenario.scenprior1[0] = 0.1;
     scenario.scenprior2[0] = 0.1;
   }
@@ -172,10 +172,10 @@ class ReportFile : public Report {
 TEST_F(ReportFile, AppendsOneBlockPerRun) {
   std::istringstream in("x\n");
   std::ostringstream out;
-  ASSERT_EQ(simulateandreport(in, out, scenario), 0);
+  ASSERT_EQ(simulateandreport(in, out, Scenario{design.settings, scenario}), 0);
   std::istringstream in2("x\n");
   std::ostringstream out2;
-  ASSERT_EQ(simulateandreport(in2, out2, scenario), 0);
+  ASSERT_EQ(simulateandreport(in2, out2, Scenario{design.settings, scenario}), 0);
   std::ifstream file(dir / "results.txt");
   std::stringstream text;
   text << file.rdbuf();
@@ -195,7 +195,7 @@ TEST_F(ReportFile, UnopenableFileStopsBeforeAnyTrial) {
   fs::create_directories(dir / "results.txt");
   std::istringstream in("x\n");
   std::ostringstream out;
-  EXPECT_EQ(simulateandreport(in, out, scenario), 1);
+  EXPECT_EQ(simulateandreport(in, out, Scenario{design.settings, scenario}), 1);
   EXPECT_EQ(out.str(),
             " Can not write simulation results to the current directory.\n"
             "Please check that you are allowed to write in the current "
@@ -207,7 +207,7 @@ TEST_F(ReportFile, FailedWritesStillShowTheConsoleReport) {
   fs::create_symlink("/dev/full", dir / "results.txt");
   std::istringstream in("x\n");
   std::ostringstream out;
-  EXPECT_EQ(simulateandreport(in, out, scenario), 1);
+  EXPECT_EQ(simulateandreport(in, out, Scenario{design.settings, scenario}), 1);
   const std::string s = out.str();
   EXPECT_NE(s.find("Simulating the trial 1......\n"), std::string::npos);
   const size_t report = s.find("Percentage of inconclusive trials: ");

@@ -11,16 +11,16 @@
 
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
-#include "tests/settings_guard.h"
+#include "design/design.h"
 
 namespace {
 
 class ToxModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.ndose1 = 3;
-    settings.ndose2 = 2;
-    settings.targettox = 0.3;
+    design.settings.ndose1 = 3;
+    design.settings.ndose2 = 2;
+    design.settings.targettox = 0.3;
     const double p1[3] = {0.05, 0.1, 0.2};
     const double p2[2] = {0.1, 0.3};
     for (int d = 0; d < 3; ++d) s->priortox1[d] = p1[d];
@@ -31,7 +31,7 @@ class ToxModel : public ::testing::Test {
     s->ntox[d1][d2] = ntox;
   }
 
-  SettingsGuard guard;
+  Design design;
   std::unique_ptr<TrialState> s = std::make_unique<TrialState>();
 };
 
@@ -65,7 +65,7 @@ TEST_F(ToxModel, LogDensityIsPriorPlusBinomialLikelihood) {
   for (int k = 0; k < 3; ++k) {
     s->toxpar = k;
     const double x = 0.9 + k;
-    const double value = logdenstox(x, *s);
+    const double value = logdenstox(x, *s, design);
     EXPECT_EQ(s->betatox[k], x) << "the candidate stays in betatox";
     // Independent evaluation: the binomial log likelihood summed in another
     // order, with the log prior of the parameter under update.
@@ -97,25 +97,25 @@ TEST_F(ToxModel, LogDensityStaysFiniteWhenTheModelSaysZeroOrOne) {
   ASSERT_EQ(probtox(*s, 0, 0), 0);
   ASSERT_EQ(probtox(*s, 2, 1), 1);
   s->toxpar = 0;
-  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s)));
+  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s, design)));
   s->toxpar = 2;
-  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s)));
+  EXPECT_TRUE(std::isfinite(logdenstox(0.1, *s, design)));
 }
 
 TEST_F(ToxModel, UntreatedGridIsThePriorAlone) {
   s->toxpar = 1;
-  EXPECT_EQ(logdenstox(2.0, *s), -0.5 * std::log(2.0) - 0.5 * 2.0);
+  EXPECT_EQ(logdenstox(2.0, *s, design), -0.5 * std::log(2.0) - 0.5 * 2.0);
 }
 
 TEST_F(ToxModel, SummariesFollowTheData) {
   uniform01reset();
   samplerrandreset();
   treat(0, 0, 6, 0);
-  ASSERT_TRUE(updatetox(*s).ok());
+  ASSERT_TRUE(updatetox(*s, design).ok());
   const double safelow = s->prsafe[0][0];
   const double meanlow = s->meantox[0][0];
   treat(0, 0, 6, 5);
-  ASSERT_TRUE(updatetox(*s).ok());
+  ASSERT_TRUE(updatetox(*s, design).ok());
   EXPECT_LT(s->prsafe[0][0], safelow);
   EXPECT_GT(s->meantox[0][0], meanlow);
   // Higher doses are more toxic under the model, for every draw.
@@ -137,12 +137,12 @@ TEST_F(ToxModel, RestartsFromTheSameStateWhateverBetatoxHeld) {
   uniform01reset();
   samplerrandreset();
   s->betatox[0] = 3.7;
-  ASSERT_TRUE(updatetox(*s).ok());
+  ASSERT_TRUE(updatetox(*s, design).ok());
   auto first = std::make_unique<TrialState>(*s);
   samplerrandreset();
   s->betatox[0] = 0.2;
   s->betatox[2] = 7;
-  ASSERT_TRUE(updatetox(*s).ok());
+  ASSERT_TRUE(updatetox(*s, design).ok());
   for (int d1 = 0; d1 < 3; ++d1) {
     for (int d2 = 0; d2 < 2; ++d2) {
       EXPECT_EQ(s->meantox[d1][d2], first->meantox[d1][d2]);
@@ -156,7 +156,7 @@ TEST_F(ToxModel, CellsOutsideTheGridAreNotTouched) {
   s->meantox[3][0] = 42;
   s->prsafe[0][2] = 42;
   samplerrandreset();
-  ASSERT_TRUE(updatetox(*s).ok());
+  ASSERT_TRUE(updatetox(*s, design).ok());
   EXPECT_EQ(s->meantox[3][0], 42);
   EXPECT_EQ(s->prsafe[0][2], 42);
 }
@@ -171,8 +171,8 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
   std::uniform_real_distribution<double> unit(0.001, 0.999);
   std::uniform_int_distribution<int> count(0, 6);
   for (int round = 0; round < 200; ++round) {
-    settings.ndose1 = 1 + round % 4;
-    settings.ndose2 = 1 + (round / 4) % 4;
+    design.settings.ndose1 = 1 + round % 4;
+    design.settings.ndose2 = 1 + (round / 4) % 4;
     for (int d = 0; d < kMaxDose; ++d) {
       s->priortox1[d] = unit(rng);
       s->priortox2[d] = unit(rng);
@@ -183,7 +183,7 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
         treat(d1, d2, n, n == 0 ? 0 : std::min(n, count(rng)));
       }
     }
-    const TreatedCells cells = treatedcells(*s);
+    const TreatedCells cells = treatedcells(*s, design);
     for (int k = 0; k < 3; ++k) {
       for (int i = 0; i < 3; ++i) s->betatox[i] = 0.1 + 3.9 * unit(rng);
       auto copy = std::make_unique<TrialState>(*s);
@@ -194,16 +194,16 @@ TEST_F(ToxModel, FastEvaluatorsAreBitIdenticalToTheModelAsWritten) {
         // Random points, and the sampler's initial abscissae.
         const double x = e < 5 ? 0.1 + (k == 2 ? 7.9 : 3.9) * unit(rng)
                                : cells.xinit[k][e - 5];
-        ASSERT_EQ(fast(x), logdenstox(x, *copy)) << "round " << round << " k " << k;
+        ASSERT_EQ(fast(x), logdenstox(x, *copy, design)) << "round " << round << " k " << k;
         ASSERT_EQ(s->betatox[k], x);
       }
     }
     ToxGrid grid;
     static const int levels[kMaxDose] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    grid.update(*s, levels, settings.ndose1, levels, settings.ndose2,
+    grid.update(*s, levels, design.settings.ndose1, levels, design.settings.ndose2,
                 ToxMemo());
-    for (int d1 = 0; d1 < settings.ndose1; ++d1) {
-      for (int d2 = 0; d2 < settings.ndose2; ++d2) {
+    for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
         ASSERT_EQ(grid.probtox(d1, d2), probtox(*s, d1, d2));
       }
     }
@@ -220,7 +220,7 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
   treat(0, 0, 6, 1);
   treat(1, 0, 3, 2);
   treat(2, 1, 3, 0);
-  const TreatedCells cells = treatedcells(*s);
+  const TreatedCells cells = treatedcells(*s, design);
   samplerrandreset();
   double prev[3] = {1, 1, 1};
   s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
@@ -232,7 +232,7 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
     auto copy = std::make_unique<TrialState>(*s);
     copy->toxpar = 0;
     const double prior = -0.5 * std::log(s->betatox[0]) - 0.5 * s->betatox[0];
-    ASSERT_EQ(prior + memo.loglik, logdenstox(s->betatox[0], *copy));
+    ASSERT_EQ(prior + memo.loglik, logdenstox(s->betatox[0], *copy, design));
     // The carried drug terms are those of the chain's point.
     ASSERT_EQ(memo.agamma, s->betatox[2]);
     ASSERT_EQ(memo.bgamma, s->betatox[2]);
@@ -256,13 +256,14 @@ TEST_F(ToxModel, FastScanDrawsWhatTheScanAsWrittenDraws) {
   treat(1, 0, 3, 0);
   treat(1, 1, 6, 3);
   treat(2, 1, 3, 3);
-  const TreatedCells cells = treatedcells(*s);
+  const TreatedCells cells = treatedcells(*s, design);
   auto reference = std::make_unique<TrialState>(*s);
   double prev[3] = {1, 1, 1};
   double refprev[3] = {1, 1, 1};
   s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
   reference->betatox[0] = reference->betatox[1] = reference->betatox[2] = 1;
   ToxMemo memo(cells);
+  ToxCallbackData data{reference.get(), &design};
   for (int iter = 0; iter < 100; ++iter) {
     samplerrandreset();
     for (int i = 0; i < iter; ++i) samplerrand();  // a fresh stream position
@@ -273,7 +274,7 @@ TEST_F(ToxModel, FastScanDrawsWhatTheScanAsWrittenDraws) {
       reference->toxpar = k;
       double draw = 0;
       ASSERT_EQ(armsdraw(kToxLower[k], kToxUpper[k], logdenstoxcallback,
-                         reference.get(), refprev[k], &draw),
+                         &data, refprev[k], &draw),
                 0);
       reference->betatox[k] = draw;
       refprev[k] = draw;

@@ -10,35 +10,35 @@
 
 #include "numerics/arms.h"
 #include "numerics/uniform.h"
-#include "tests/settings_guard.h"
+#include "design/design.h"
 
 namespace {
 
 class Trial : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.ndose1 = 2;
-    settings.ndose2 = 2;
-    settings.targettox = 0.3;
-    settings.mineff = 0.2;
-    settings.ncohort1 = 5;
-    settings.cohortsize1 = 3;
-    settings.ncohort2 = 2;
-    settings.cohortsize2 = 3;
-    settings.ntrial = 1;
+    design.settings.ndose1 = 2;
+    design.settings.ndose2 = 2;
+    design.settings.targettox = 0.3;
+    design.settings.mineff = 0.2;
+    design.settings.ncohort1 = 5;
+    design.settings.cohortsize1 = 3;
+    design.settings.ncohort2 = 2;
+    design.settings.cohortsize2 = 3;
+    design.settings.ntrial = 1;
     for (int d1 = 0; d1 < 2; ++d1) {
       for (int d2 = 0; d2 < 2; ++d2) {
         scenario.scentox[d1][d2] = 0.1;
         scenario.sceneff[d1][d2] = 0.5;
       }
-      scenario.scenprior1[d1] = 0.1 * (d1 + 1);
-      scenario.scenprior2[d1] = 0.1 * (d1 + 1);
+      design.prior1[d1] = 0.1 * (d1 + 1);
+      design.prior2[d1] = 0.1 * (d1 + 1);
     }
     uniform01reset();
     samplerrandreset();
   }
 
-  SettingsGuard guard;
+  Design design;
   ScenarioInput scenario;
   std::unique_ptr<TrialState> s = std::make_unique<TrialState>();
   std::unique_ptr<Accumulators> acc = std::make_unique<Accumulators>();
@@ -47,9 +47,9 @@ class Trial : public ::testing::Test {
 TEST_F(Trial, CertainOutcomesAndImpossibleOnes) {
   scenario.scentox[0][0] = 0;
   scenario.sceneff[0][0] = 1;
-  preparetrials(scenario, *s, *acc);
-  settings.cohortsize1 = 1000;
-  gencohort(*s);
+  preparetrials(design, scenario, *s, *acc);
+  design.settings.cohortsize1 = 1000;
+  gencohort(*s, design);
   EXPECT_EQ(s->npat[0][0], 1000);
   EXPECT_EQ(s->ntotal, 1000);
   EXPECT_EQ(s->ntox[0][0], 0);
@@ -58,14 +58,14 @@ TEST_F(Trial, CertainOutcomesAndImpossibleOnes) {
   s->phase1 = false;
   s->cur1 = 1;
   s->cur2 = 0;
-  gencohort(*s);
+  gencohort(*s, design);
   EXPECT_EQ(s->npat[1][0], 3);
   EXPECT_EQ(s->ntotal, 1003);
 }
 
 TEST_F(Trial, ToxicitiesAreDrawnBeforeResponses) {
-  preparetrials(scenario, *s, *acc);
-  settings.cohortsize1 = 4;
+  preparetrials(design, scenario, *s, *acc);
+  design.settings.cohortsize1 = 4;
   scenario.scentox[0][0] = 0.5;
   s->truetox[0][0] = 0.5;
   s->trueeff[0][0] = 0.5;
@@ -75,7 +75,7 @@ TEST_F(Trial, ToxicitiesAreDrawnBeforeResponses) {
   for (int i = 0; i < 4; ++i) tox += u[i] < 0.5;
   for (int i = 4; i < 8; ++i) resp += u[i] < 0.5;
   uniform01reset();
-  gencohort(*s);
+  gencohort(*s, design);
   EXPECT_EQ(s->ntox[0][0], tox);
   EXPECT_EQ(s->nresp[0][0], resp);
 }
@@ -86,8 +86,8 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
   for (int d1 = 0; d1 < 2; ++d1) {
     for (int d2 = 0; d2 < 2; ++d2) scenario.scentox[d1][d2] = 1;
   }
-  preparetrials(scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, DesignRules{}, *acc).ok());
+  preparetrials(design, scenario, *s, *acc);
+  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 9);
   EXPECT_EQ(acc->sumtox[0][0], 9);
   EXPECT_EQ(acc->sumpat[0][1] + acc->sumpat[1][0] + acc->sumpat[1][1], 0);
@@ -97,13 +97,13 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
     for (int d2 = 0; d2 < 2; ++d2) EXPECT_EQ(acc->nselect[d1][d2], 0);
   }
   // The next trial starts again at (0, 0) with clean counts.
-  ASSERT_TRUE(runtrial(*s, DesignRules{}, *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 18);
 }
 
 TEST_F(Trial, SafeScenarioRunsBothPhasesToOneSelection) {
-  preparetrials(scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, DesignRules{}, *acc).ok());
+  preparetrials(design, scenario, *s, *acc);
+  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
   EXPECT_FALSE(s->phase1);
   EXPECT_GT(s->nadm, 0);
   // The admissible list is in grid order and distinct.

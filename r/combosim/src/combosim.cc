@@ -330,7 +330,7 @@ Rcpp::List posteriorcolumns(const Decision& d, const std::vector<Closure>& closu
 }
 
 // The decision's numbers and words, in the names combosim-next --json uses.
-Rcpp::List decisionlist(const Decision& d, const TrialDesign& design,
+Rcpp::List decisionlist(const Decision& d, const Design& design,
                         const std::string& streams) {
   const bool ended = d.stage == Stage::kEnded;
   // NULL for the parts the decision did not take.
@@ -405,7 +405,7 @@ Rcpp::List decisionlist(const Decision& d, const TrialDesign& design,
 }
 
 // The stability of the last decision over the replicates.
-Rcpp::List stabilitylist(const Stability& st, const TrialDesign& design) {
+Rcpp::List stabilitylist(const Stability& st, const Design& design) {
   const int no = static_cast<int>(st.outcomes.size());
   Rcpp::CharacterVector outcome(no);
   Rcpp::IntegerVector count(no);
@@ -512,8 +512,8 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
   RunObserver observer(s.ntrial, progress);
-  const SimulationResult result =
-      simulate(scenario, rulesfromlist(rules), streams, &observer);
+  const SimulationResult result = simulate(
+      designof(scenario, rulesfromlist(rules)), scenario.input, streams, &observer);
   observer.finish();
 
   // Figures per trial of the trials completed; an interrupted or failed run
@@ -571,7 +571,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
 // [[Rcpp::export]]
 Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string seed,
                    int replicates, bool progress) {
-  TrialDesign d;
+  Design d;
   SimulationSettings& s = d.settings;
   const Rcpp::NumericVector prior1 = design["prior1"];
   const Rcpp::NumericVector prior2 = design["prior2"];

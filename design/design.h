@@ -1,0 +1,28 @@
+// design/design.h: the record that defines a design for one scenario.
+//
+// The models, the rules, the trial loop and the report read the design only
+// from a Design passed to them; nothing keeps one for the process. Two
+// designs can therefore be run one after the other, or side by side, in one
+// process.
+#ifndef COMBOSIM_DESIGN_DESIGN_H_
+#define COMBOSIM_DESIGN_DESIGN_H_
+
+#include "design/rules.h"
+#include "records/trialstate.h"
+
+// How the posteriors are computed.
+enum class PosteriorMethod {
+  kGibbs,  // the Gibbs samplers of design/toxmodel.h and design/effmodel.h
+};
+
+struct Design {
+  SimulationSettings settings;   // the grid, targettox, mineff, the cohorts
+                                 // and their sizes; ntrial and outdir belong
+                                 // to a run of simulations
+  double prior1[kMaxDose] = {};  // prior toxicity guesses, drug-1 levels
+  double prior2[kMaxDose] = {};  // prior toxicity guesses, drug-2 levels
+  DesignRules rules;
+  PosteriorMethod method = PosteriorMethod::kGibbs;
+};
+
+#endif  // COMBOSIM_DESIGN_DESIGN_H_
