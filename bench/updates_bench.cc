@@ -8,7 +8,7 @@
 #include "design/toxmodel.h"
 #include "records/trialstate.h"
 #include "numerics/arms.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ void BM_updatetox_demo(benchmark::State& state) {
   uniform01reset();
   samplerrandreset();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(updatetox(*s, design));
+    benchmark::DoNotOptimize(updatetox(*s, design, processstreams()));
   }
   state.SetLabel("3x3 grid, 4 treated combinations");
 }
@@ -85,7 +85,7 @@ void BM_updatetox(benchmark::State& state) {
   uniform01reset();
   samplerrandreset();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(updatetox(*s, design));
+    benchmark::DoNotOptimize(updatetox(*s, design, processstreams()));
   }
   state.SetLabel("4x4 grid, 8 treated combinations");
 }
@@ -99,7 +99,7 @@ void BM_phase2update(benchmark::State& state) {
   int allclosed = 0;
   for (auto _ : state) {
     for (int j = 0; j < s->nadm; ++j) s->admopen[j] = 1;
-    benchmark::DoNotOptimize(phase2update(*s, design, &allclosed));
+    benchmark::DoNotOptimize(phase2update(*s, design, processstreams(), &allclosed));
   }
   state.SetLabel("4x4 grid, 6 admissible combinations");
 }

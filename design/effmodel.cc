@@ -45,9 +45,9 @@ double logdenseffcallback(double x, void* userdata) {
   return logdenseff(x, *static_cast<TrialState*>(userdata));
 }
 
-double betadraw(double a, double b, int n, int r) {
-  const double x = gammadraw(a + r);
-  const double y = gammadraw((n + b) - r);
+double betadraw(double a, double b, int n, int r, StreamState& streams) {
+  const double x = gammadraw(a + r, streams);
+  const double y = gammadraw((n + b) - r, streams);
   double p = x / (x + y);
   // An exact 0 or 1 would make ln p or ln(1 - p) infinite in logdenseff.
   if (p == 0) p = kSmallest;
@@ -104,8 +104,8 @@ double EffDensity::operator()(double x) {
   return prior + lik;
 }
 
-DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
-                        bool wholegrid) {
+DrawStatus phase2update(TrialState& s, const Design& design,
+                        StreamState& streams, int* allclosed, bool wholegrid) {
   const int J = design.settings.ndose1;
   const int K = design.settings.ndose2;
   const double targettox = design.settings.targettox;
@@ -156,14 +156,14 @@ DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
   // Step 3: Gibbs iterations.
   for (int iter = 0; iter < kNumIter; ++iter) {
     // 3.1 toxicity parameters alpha, beta, gamma.
-    const DrawStatus toxstatus = drawtoxparams(s, cells, prevtox, memo);
+    const DrawStatus toxstatus = drawtoxparams(s, cells, prevtox, memo, streams);
     if (!toxstatus.ok()) return toxstatus;
 
     // 3.2 response probability of every admissible entry, open or closed.
     for (int j = 0; j < s.nadm; ++j) {
       const int n = s.npat[s.adm1[j]][s.adm2[j]];
       const int r = s.nresp[s.adm1[j]][s.adm2[j]];
-      s.peff[j] = betadraw(s.betaeff[0], s.betaeff[1], n, r);
+      s.peff[j] = betadraw(s.betaeff[0], s.betaeff[1], n, r, streams);
     }
     for (int j = 0; j < s.nadm; ++j) {
       logp[j] = std::log(s.peff[j]);
@@ -176,7 +176,7 @@ DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
       double draw = 0;
       const int code = armsdrawt(kEffLower, kEffUpper,
                                  EffDensity(s, k, logp, log1mp, effinit),
-                                 preveff[k], &draw);
+                                 preveff[k], &draw, streams);
       if (code != 0) return DrawStatus{code, k, true};
       s.betaeff[k] = draw;
       preveff[k] = draw;

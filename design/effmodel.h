@@ -9,6 +9,7 @@
 #include "design/drawstatus.h"
 #include "design/design.h"
 #include "design/rules.h"
+#include "numerics/streams.h"
 #include "records/trialstate.h"
 
 constexpr double kEffLower = 0.1;     // sampling interval of a and b
@@ -52,8 +53,8 @@ class EffDensity {
 
 // Returns a Beta(a + r, b + n - r) draw X / (X + Y) from two gamma variates,
 // X first, held inside (0, 1): 0 becomes the smallest positive double and 1
-// the largest double below 1. Consumes numbers from uniform01().
-double betadraw(double a, double b, int n, int r);
+// the largest double below 1. Consumes numbers from uniform01(streams).
+double betadraw(double a, double b, int n, int r, StreamState& streams);
 
 // Closes every open admissible entry with more than rules.minpatients
 // patients whose admpreff is below rules.futility (futile) or whose admprsafe
@@ -66,11 +67,12 @@ int applystoppingrules(TrialState& s, const DesignRules& rules);
 // effdraws of every admissible entry, and closes open entries that are futile
 // or unsafe by applystoppingrules with design.rules. *allclosed is set to 1 when no entry is
 // open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
-// if any; nothing else is then valid. Advances both random streams.
+// if any; nothing else is then valid. Advances both streams of `streams`.
 // With `wholegrid`, also fills meantox and prsafe of every combination of the
 // grid from the same draws, as updatetox does in phase I (admprsafe of an
 // entry equals its prsafe then); the random numbers drawn are the same.
-DrawStatus phase2update(TrialState& s, const Design& design, int* allclosed,
+DrawStatus phase2update(TrialState& s, const Design& design,
+                        StreamState& streams, int* allclosed,
                         bool wholegrid = false);
 
 #endif  // COMBOSIM_DESIGN_EFFMODEL_H_

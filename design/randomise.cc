@@ -8,7 +8,7 @@
 // and leaves. The last candidate receives what is left.
 #include "design/randomise.h"
 
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 
 int randomisationprobs(const TrialState& s, double r[]) {
   // Step 1.
@@ -95,13 +95,14 @@ int walkprobs(const double r[], int nadm, double u, int fallback) {
   return fallback;
 }
 
-void phase2randomise(TrialState& s) {
-  double r[kMaxAdm];
-  const int last = randomisationprobs(s, r);
+RandomDraw phase2randomise(TrialState& s, StreamState& streams) {
+  RandomDraw draw;
+  const int last = randomisationprobs(s, draw.probs);
   // Step 3: one uniform number, after every share is fixed.
-  const double u = uniform01();
+  draw.u = uniform01(streams);
   // Steps 4 and 5.
-  const int j = walkprobs(r, s.nadm, u, last);
-  s.cur1 = s.adm1[j];
-  s.cur2 = s.adm2[j];
+  draw.drawn = walkprobs(draw.probs, s.nadm, draw.u, last);
+  s.cur1 = s.adm1[draw.drawn];
+  s.cur2 = s.adm2[draw.drawn];
+  return draw;
 }

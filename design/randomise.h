@@ -2,6 +2,7 @@
 #ifndef COMBOSIM_DESIGN_RANDOMISE_H_
 #define COMBOSIM_DESIGN_RANDOMISE_H_
 
+#include "numerics/streams.h"
 #include "records/trialstate.h"
 
 // Computes the randomisation probability r[j] of every admissible entry from
@@ -10,10 +11,18 @@
 // REQUIRES: at least one admissible entry is open; r has room for nadm.
 int randomisationprobs(const TrialState& s, double r[]);
 
+// What the randomisation of one phase II cohort drew.
+struct RandomDraw {
+  double probs[kMaxAdm];  // per admissible entry (nadm of them); 0 when closed
+  double u = 0;           // the uniform number drawn
+  int drawn = -1;         // the entry it chose
+};
+
 // Chooses the admissible entry for the next phase II cohort with one number
-// from uniform01() and writes its combination into cur1, cur2.
+// from uniform01(streams), after every probability is fixed, and writes its
+// combination into cur1, cur2.
 // REQUIRES: at least one admissible entry is open.
-void phase2randomise(TrialState& s);
+RandomDraw phase2randomise(TrialState& s, StreamState& streams);
 
 // Returns the entry chosen by u: the first j with r[j] > 0 and u <= the
 // running sum of r up to j, or `fallback` when no sum reaches u.

@@ -295,13 +295,13 @@ void ToxGrid::update(const TrialState& s, const int* rows, int nrows,
 }
 
 DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
-                         double prev[3], ToxMemo& memo) {
+                         double prev[3], ToxMemo& memo, StreamState& streams) {
   for (int k = 0; k < s.ntoxpar; ++k) {
     s.toxpar = k;
     double draw = 0;
     ToxDensity density(s, cells, k, memo, prev[k]);
     const int code =
-        armsdrawt(kToxLower[k], kToxUpper[k], density, prev[k], &draw);
+        armsdrawt(kToxLower[k], kToxUpper[k], density, prev[k], &draw, streams);
     if (code != 0) return DrawStatus{code, k, false};
     density.carry(draw, memo);
     s.betatox[k] = draw;
@@ -310,7 +310,7 @@ DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
   return DrawStatus{};
 }
 
-DrawStatus updatetox(TrialState& s, const Design& design) {
+DrawStatus updatetox(TrialState& s, const Design& design, StreamState& streams) {
   const int J = design.settings.ndose1;
   const int K = design.settings.ndose2;
   const double targettox = design.settings.targettox;
@@ -336,7 +336,7 @@ DrawStatus updatetox(TrialState& s, const Design& design) {
   ToxGrid grid;
   ToxMemo memo(cells);
   for (int iter = 0; iter < kNumIter; ++iter) {
-    const DrawStatus status = drawtoxparams(s, cells, prev, memo);
+    const DrawStatus status = drawtoxparams(s, cells, prev, memo, streams);
     if (!status.ok()) return status;
     if (iter < kBurnIn) continue;
     grid.update(s, kLevels, J, kLevels, K, memo);

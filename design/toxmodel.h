@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "design/drawstatus.h"
+#include "numerics/streams.h"
 #include "design/design.h"
 #include "records/trialstate.h"
 
@@ -152,13 +153,14 @@ struct ToxGrid {
 // previous value prev[k], which is updated with betatox[k]. `cells` are the
 // trial's treated combinations; `memo` carries the log likelihood at the
 // chain's present point from call to call (invalid at a chain's start).
-// Advances the sampler's integer source.
+// Advances the sampler's integer source of `streams`.
 DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
-                         double prev[3], ToxMemo& memo);
+                         double prev[3], ToxMemo& memo, StreamState& streams);
 
 // Recomputes meantox and prsafe of every combination of the grid from the
 // trial's counts by 2100 Gibbs iterations (100 burn-in), chains restarted at
-// (1, 1, 1). Returns the failed draw, if any; the summaries are then partial.
-DrawStatus updatetox(TrialState& s, const Design& design);
+// (1, 1, 1), drawing from `streams`. Returns the failed draw, if any; the
+// summaries are then partial.
+DrawStatus updatetox(TrialState& s, const Design& design, StreamState& streams);
 
 #endif  // COMBOSIM_DESIGN_TOXMODEL_H_

@@ -14,7 +14,7 @@
 #include "design/toxmodel.h"
 #include "engine/conductwords.h"
 #include "engine/trial.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 
 namespace {
 
@@ -34,10 +34,10 @@ int entryof(const TrialState& s, Combination at) {
   return -1;
 }
 
-// Puts the streams where update c.nupdate starts, and counts it.
-void beginupdate(Conduct& c, const UpdateStreams& streams) {
+// Puts `streams` where update c.nupdate starts, and counts it.
+void beginupdate(Conduct& c, const UpdateStreams& starts, StreamState& streams) {
   const std::size_t k = static_cast<std::size_t>(c.nupdate);
-  restorestreams(k < streams.given.size() ? streams.given[k] : streams.fresh);
+  streams = k < starts.given.size() ? starts.given[k] : starts.fresh;
   c.nupdate += 1;
 }
 
@@ -150,15 +150,17 @@ void endtrial(Decision& d, TrialEnd end) {
 
 // A phase II update and what follows it: the closures, then the end of the
 // trial, or the randomisation of the next cohort.
-DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
+DrawStatus phase2step(Conduct& c, const UpdateStreams& starts,
+                      StreamState& streams, Decision& d) {
   TrialState& s = *c.s;
   const DesignRules& rules = c.design.rules;
   int wasopen[kMaxAdm];
   for (int k = 0; k < s.nadm; ++k) wasopen[k] = s.admopen[k];
 
-  beginupdate(c, streams);
+  beginupdate(c, starts, streams);
   int allclosed = 0;
-  const DrawStatus status = phase2update(s, c.design, &allclosed, true);
+  const DrawStatus status =
+      phase2update(s, c.design, streams, &allclosed, true);
   if (!status.ok()) return status;
   d.phase2 = true;
 
@@ -202,7 +204,7 @@ DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   d.randomised = true;
   d.probs.assign(static_cast<std::size_t>(s.nadm), 0.0);
   const int last = randomisationprobs(s, d.probs.data());
-  d.u = uniform01();
+  d.u = uniform01(streams);
   d.drawn = walkprobs(d.probs.data(), s.nadm, d.u, last);
   s.cur1 = s.adm1[d.drawn];
   s.cur2 = s.adm2[d.drawn];
@@ -212,11 +214,12 @@ DrawStatus phase2step(Conduct& c, const UpdateStreams& streams, Decision& d) {
 }
 
 // A phase I cohort's update, the rule, and at the end of phase I the switch.
-DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
+DrawStatus phase1step(Conduct& c, const UpdateStreams& starts,
+                      StreamState& streams, Decision& d) {
   TrialState& s = *c.s;
   const DesignRules& rules = c.design.rules;
-  beginupdate(c, streams);
-  const DrawStatus status = updatetox(s, c.design);
+  beginupdate(c, starts, streams);
+  const DrawStatus status = updatetox(s, c.design, streams);
   if (!status.ok()) return status;
 
   d.phase1 = true;
@@ -260,7 +263,7 @@ DrawStatus phase1step(Conduct& c, const UpdateStreams& streams, Decision& d) {
   for (int k = 0; k < s.nadm; ++k) d.admissible.push_back({s.adm1[k], s.adm2[k]});
   s.phase1 = false;
   for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
-  return phase2step(c, streams, d);
+  return phase2step(c, starts, streams, d);
 }
 
 // Running sums of one compared probability over the replicates.
@@ -291,13 +294,8 @@ std::string checkdesign(const Design& design) {
 }
 
 UpdateStreams freshstreams(const Streams& streams) {
-  if (streams.seeded) {
-    useseededstreams(streams.seed, streams.shard);
-  } else {
-    usefixedstreams();
-  }
   UpdateStreams result;
-  result.fresh = savestreams();
+  result.fresh = startstreams(streams);
   return result;
 }
 
@@ -344,7 +342,7 @@ Conduct copyconduct(const Conduct& c) {
 }
 
 CohortStep addcohort(Conduct& c, const Cohort& cohort,
-                     const UpdateStreams& streams) {
+                     const UpdateStreams& starts) {
   CohortStep step;
   const int number = c.ncohort + 1;
   step.problem = cohortproblem(c.design, cohort, number);
@@ -365,7 +363,10 @@ CohortStep addcohort(Conduct& c, const Cohort& cohort,
 
   Decision& d = step.decision;
   d.cohort = number;
-  step.failure = s.phase1 ? phase1step(c, streams, d) : phase2step(c, streams, d);
+  // The updates' random numbers, from where `starts` puts them.
+  auto streams = std::make_unique<StreamState>();
+  step.failure = s.phase1 ? phase1step(c, starts, *streams, d)
+                          : phase2step(c, starts, *streams, d);
   if (!step.failure.ok()) {
     step.problem = cohortplace(number) + "the sampler failed: " +
                    drawfailuretext(step.failure);

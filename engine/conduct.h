@@ -7,9 +7,8 @@
 // Plain records in, plain records out: combinations are indices from 0 (dose
 // level - 1); problems and warnings are one line of text each, naming the
 // cohort (counted from 1) and the field, with combinations written by level,
-// "(2, 1)". Like simulate(), conduct draws from the program's process-wide
-// random streams: it sets them, and two calls must not run at once in one
-// process.
+// "(2, 1)". Like simulate(), conduct keeps no state between calls: every
+// posterior update draws from streams that start where UpdateStreams says.
 #ifndef COMBOSIM_ENGINE_CONDUCT_H_
 #define COMBOSIM_ENGINE_CONDUCT_H_
 
@@ -191,11 +190,11 @@ struct CohortStep {
 };
 
 // Adds the next cohort and takes the design's steps that follow it: the
-// updates (each starting its random numbers where `streams` says), the phase
-// I rule, the switch, the closures, the randomisation of the next cohort or
-// the selection. Advances both random streams.
+// updates (each starting its random numbers where `starts` says), the phase
+// I rule, the switch, the closures, the randomisation of the next cohort
+// (from the last update's streams) or the selection.
 CohortStep addcohort(Conduct& c, const Cohort& cohort,
-                     const UpdateStreams& streams);
+                     const UpdateStreams& starts);
 
 // How the next decision comes out under other random numbers.
 struct OutcomeCount {

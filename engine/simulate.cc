@@ -53,7 +53,7 @@ Design designof(const Scenario& scenario, const DesignRules& rules) {
 
 bool Observer::starttrial(std::int64_t) { return true; }
 void Observer::endtrial(std::int64_t, const TrialOutcome&) {}
-void Observer::beforeupdate(const TrialState&) {}
+void Observer::beforeupdate(const TrialState&, const StreamState&) {}
 
 std::string checkscenario(const Scenario& scenario) {
   const SimulationSettings& s = scenario.settings;
@@ -140,14 +140,14 @@ int drawfailurestatus(const DrawStatus& status) {
   return status.code < 0 ? -status.code : 1;
 }
 
-SimulationResult simulate(const Design& design, const ScenarioInput& truth,
-                          const Streams& streams, Observer* observer) {
-  if (streams.seeded) {
-    useseededstreams(streams.seed, streams.shard);
-  } else {
-    usefixedstreams();
-  }
+StreamState startstreams(const Streams& streams) {
+  return streams.seeded ? seededstreamstate(streams.seed, streams.shard)
+                        : StreamState{};
+}
 
+SimulationResult simulate(const Design& design, const ScenarioInput& truth,
+                          const Streams& start, Observer* observer) {
+  StreamState streams = startstreams(start);  // the run's own
   SimulationResult result;
   // One trial record for the whole run; it is too large for the stack.
   auto state = std::make_unique<TrialState>();
@@ -161,7 +161,7 @@ SimulationResult simulate(const Design& design, const ScenarioInput& truth,
     }
     TrialOutcome outcome;
     const DrawStatus status =
-        runtrial(*state, design, result.acc, &outcome, observer);
+        runtrial(*state, design, streams, result.acc, &outcome, observer);
     if (!status.ok()) {
       result.failure = status;
       result.failedtrial = t;

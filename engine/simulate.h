@@ -2,10 +2,10 @@
 // and returns what they gave. No console, no file, no exit: a failure comes
 // back as a value, progress and cancellation go through an observer.
 //
-// The design comes in as a value (design/design.h). The random numbers come
-// from the program's two process-wide streams (numerics/streams.h):
-// simulate() sets them before the first trial, so one call never depends on
-// an earlier one, and two calls must not run at once in one process.
+// The design comes in as a value (design/design.h), and each run draws from
+// random streams of its own (numerics/streams.h) that start where `Streams`
+// says: one call never depends on an earlier one, and the engine keeps no
+// state between calls.
 #ifndef COMBOSIM_ENGINE_SIMULATE_H_
 #define COMBOSIM_ENGINE_SIMULATE_H_
 
@@ -17,6 +17,7 @@
 #include "design/drawstatus.h"
 #include "design/rules.h"
 #include "engine/outcome.h"
+#include "numerics/streams.h"
 #include "records/trialstate.h"
 
 // A scenario: the design's settings and the truth the trials are drawn from.
@@ -54,6 +55,9 @@ struct Streams {
   std::uint64_t shard = 1;  // K: the seeded streams of part K of the run
 };
 
+// Both streams from the start `streams` names.
+StreamState startstreams(const Streams& streams);
+
 // Sees a run as it goes. Every callback has a default that does nothing.
 class Observer {
  public:
@@ -66,10 +70,9 @@ class Observer {
   virtual void endtrial(std::int64_t trial, const TrialOutcome& outcome);
 
   // Before every posterior update (each phase I toxicity update and each
-  // phase II refit), with the trial record the update starts from. The
-  // random streams stand where the update will draw from: savestreams()
-  // copies them.
-  virtual void beforeupdate(const TrialState& s);
+  // phase II refit), with the trial record the update starts from and the
+  // random streams where the update will draw from.
+  virtual void beforeupdate(const TrialState& s, const StreamState& streams);
 };
 
 // What a run gave.
@@ -95,9 +98,8 @@ struct SimulationResult {
 };
 
 // Simulates design.settings.ntrial trials of `design` with the true
-// probabilities of `truth` (its priors are not read), from the start of
-// `streams`, which it puts behind the random streams. `observer` may be
-// null.
+// probabilities of `truth` (its priors are not read), drawing from the start
+// of `streams`. `observer` may be null.
 // REQUIRES: checkscenario of the design's settings and priors with `truth`,
 // and checkrules(design.rules), are "".
 SimulationResult simulate(const Design& design, const ScenarioInput& truth,

@@ -6,12 +6,12 @@
 #include "design/randomise.h"
 #include "design/toxmodel.h"
 #include "engine/simulate.h"
-#include "numerics/uniform.h"
 
 namespace {
 
-void beforeupdate(Observer* observer, const TrialState& s) {
-  if (observer != nullptr) observer->beforeupdate(s);
+void beforeupdate(Observer* observer, const TrialState& s,
+                  const StreamState& streams) {
+  if (observer != nullptr) observer->beforeupdate(s, streams);
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
   return std::clock();
 }
 
-void gencohort(TrialState& s, const Design& design) {
+void gencohort(TrialState& s, const Design& design, StreamState& streams) {
   const int n =
       s.phase1 ? design.settings.cohortsize1 : design.settings.cohortsize2;
   const int c1 = s.cur1;
@@ -50,11 +50,11 @@ void gencohort(TrialState& s, const Design& design) {
   const double q = s.trueeff[c1][c2];
   int x = 0;  // toxicities
   for (int i = 0; i < n; ++i) {
-    if (uniform01() < p) ++x;
+    if (uniform01(streams) < p) ++x;
   }
   int y = 0;  // responses, drawn after every toxicity
   for (int i = 0; i < n; ++i) {
-    if (uniform01() < q) ++y;
+    if (uniform01(streams) < q) ++y;
   }
   s.npat[c1][c2] += n;
   s.ntotal += n;
@@ -93,8 +93,9 @@ void admissiblelist(TrialState& s, const Design& design) {
   }
 }
 
-DrawStatus runphase2(TrialState& s, const Design& design, Accumulators& acc,
-                     TrialOutcome& outcome, Observer* observer) {
+DrawStatus runphase2(TrialState& s, const Design& design, StreamState& streams,
+                     Accumulators& acc, TrialOutcome& outcome,
+                     Observer* observer) {
   // Step 1: start of phase II.
   s.phase1 = false;
   for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
@@ -102,16 +103,16 @@ DrawStatus runphase2(TrialState& s, const Design& design, Accumulators& acc,
 
   // Step 2: first refit on the phase I data.
   int allclosed = 0;
-  beforeupdate(observer, s);
-  DrawStatus status = phase2update(s, design, &allclosed);
+  beforeupdate(observer, s, streams);
+  DrawStatus status = phase2update(s, design, streams, &allclosed);
   if (!status.ok() || allclosed) return status;
 
   // Step 3: the phase II cohorts.
   for (int cohort = 0; cohort < design.settings.ncohort2; ++cohort) {
-    phase2randomise(s);
-    gencohort(s, design);
-    beforeupdate(observer, s);
-    status = phase2update(s, design, &allclosed);
+    phase2randomise(s, streams);
+    gencohort(s, design, streams);
+    beforeupdate(observer, s, streams);
+    status = phase2update(s, design, streams, &allclosed);
     if (!status.ok() || allclosed) return status;
   }
 
@@ -127,8 +128,9 @@ DrawStatus runphase2(TrialState& s, const Design& design, Accumulators& acc,
   return DrawStatus{};
 }
 
-DrawStatus runtrial(TrialState& s, const Design& design, Accumulators& acc,
-                    TrialOutcome* outcome, Observer* observer) {
+DrawStatus runtrial(TrialState& s, const Design& design, StreamState& streams,
+                    Accumulators& acc, TrialOutcome* outcome,
+                    Observer* observer) {
   const int J = design.settings.ndose1;
   const int K = design.settings.ndose2;
 
@@ -151,9 +153,9 @@ DrawStatus runtrial(TrialState& s, const Design& design, Accumulators& acc,
   // Step 2: phase I.
   bool stopped = false;
   for (int cohort = 0; cohort < design.settings.ncohort1 && !stopped; ++cohort) {
-    gencohort(s, design);
-    beforeupdate(observer, s);
-    const DrawStatus status = updatetox(s, design);
+    gencohort(s, design, streams);
+    beforeupdate(observer, s, streams);
+    const DrawStatus status = updatetox(s, design, streams);
     if (!status.ok()) return status;
     stopped = phase1rule(s, design) != 0;
   }
@@ -164,7 +166,7 @@ DrawStatus runtrial(TrialState& s, const Design& design, Accumulators& acc,
     // Step 3: the admissible list, in grid order, from the last update.
     admissiblelist(s, design);
     // Step 4: phase II.
-    const DrawStatus status = runphase2(s, design, acc, end, observer);
+    const DrawStatus status = runphase2(s, design, streams, acc, end, observer);
     if (!status.ok()) return status;
   }
 

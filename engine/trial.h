@@ -10,6 +10,7 @@
 #include "design/drawstatus.h"
 #include "design/rules.h"
 #include "engine/outcome.h"
+#include "numerics/streams.h"
 #include "records/trialstate.h"
 
 class Observer;
@@ -22,8 +23,8 @@ std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
 
 // Treats one cohort at (cur1, cur2): cohortsize1 patients in phase I,
 // cohortsize2 in phase II; all toxicity draws, then all response draws, from
-// uniform01(). Adds the outcomes to the trial's counts.
-void gencohort(TrialState& s, const Design& design);
+// uniform01(streams). Adds the outcomes to the trial's counts.
+void gencohort(TrialState& s, const Design& design, StreamState& streams);
 
 // Returns the admissible entry the trial selects: the open entry with the
 // largest meaneff above 0, the earliest on ties; -1 when there is none.
@@ -42,14 +43,16 @@ void admissiblelist(TrialState& s, const Design& design);
 // Phase II of one trial: opens every admissible entry, treats ncohort2
 // cohorts by adaptive randomisation, and selects. Sets outcome.reason and the
 // selection. Returns a failed draw.
-DrawStatus runphase2(TrialState& s, const Design& design, Accumulators& acc,
-                     TrialOutcome& outcome, Observer* observer);
+DrawStatus runphase2(TrialState& s, const Design& design, StreamState& streams,
+                     Accumulators& acc, TrialOutcome& outcome,
+                     Observer* observer);
 
-// Simulates one whole trial and adds its counts (and selection) to acc; its
-// outcome goes to `outcome` when given. `observer`, when given, sees the
-// trial record before every posterior update. Returns a failed draw, if any;
-// acc is then not updated.
-DrawStatus runtrial(TrialState& s, const Design& design, Accumulators& acc,
-                    TrialOutcome* outcome = nullptr, Observer* observer = nullptr);
+// Simulates one whole trial, drawing from `streams`, and adds its counts (and
+// selection) to acc; its outcome goes to `outcome` when given. `observer`,
+// when given, sees the trial record and the streams before every posterior
+// update. Returns a failed draw, if any; acc is then not updated.
+DrawStatus runtrial(TrialState& s, const Design& design, StreamState& streams,
+                    Accumulators& acc, TrialOutcome* outcome = nullptr,
+                    Observer* observer = nullptr);
 
 #endif  // COMBOSIM_ENGINE_TRIAL_H_

@@ -20,7 +20,7 @@
 #include "formats/report.h"
 #include "fuzz/dialogue_check.h"
 #include "numerics/arms.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ std::string simulate(const Scenario& scenario) {
   auto acc = std::make_unique<Accumulators>();
   preparetrials(design, scenario.input, *state, *acc);
   for (int t = 1; t <= run.ntrial; ++t) {
-    const DrawStatus status = runtrial(*state, design, *acc);
+    const DrawStatus status = runtrial(*state, design, processstreams(), *acc);
     if (!status.ok()) {
       return "sampler failure " + std::to_string(status.code) + " at " +
              (status.efficacy ? "betaeff[" : "betatox[") +

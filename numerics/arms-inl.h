@@ -69,9 +69,9 @@ inline double envlog(double e, double yscale) {
 }
 
 // The sampler's uniform number: (r + 0.5) / 32768 for the next r of
-// samplerrand(), in (0, 1). Advances the sampler's integer source.
-inline double sampleruniform() {
-  return (samplerrand() + 0.5) * 3.0517578125e-05;
+// samplerrand(streams), in (0, 1). Advances the sampler's integer source.
+inline double sampleruniform(StreamState& streams) {
+  return (samplerrand(streams) + 0.5) * 3.0517578125e-05;
 }
 
 // Places the non-density record q (an intersection or a bound) from the chord
@@ -330,9 +330,9 @@ int envrefine(Envelope& env, const EnvPoint& cand, F& logdensity) {
 // written only with the result 1.
 template <class F>
 int armsaccept(Envelope& env, ChainState& chain, EnvPoint& cand, F& logdensity,
-               double* out) {
+               double* out, StreamState& streams) {
   // Step 1: a random log height under the envelope at the candidate.
-  const double u = sampleruniform();
+  const double u = sampleruniform(streams);
   const double y = envlog(u * cand.expy, env.yscale);
   // Step 2.
   const double ynew = logdensity(cand.x);
@@ -362,7 +362,7 @@ int armsaccept(Envelope& env, ChainState& chain, EnvPoint& cand, F& logdensity,
   } else {
     a = 0;  // also for a NaN w
   }
-  const double v = sampleruniform();
+  const double v = sampleruniform(streams);
   if (v > a) {  // the chain stays
     *out = chain.chainx;
   } else {  // the chain moves
@@ -376,11 +376,12 @@ int armsaccept(Envelope& env, ChainState& chain, EnvPoint& cand, F& logdensity,
 // Draws candidates from the built envelope until one is accepted. Returns
 // kArmsOk with the chain's next value in *out, or a negated ArmsGuard.
 template <class F>
-int armsrun(Envelope& env, ChainState& chain, F& logdensity, double* out) {
+int armsrun(Envelope& env, ChainState& chain, F& logdensity, double* out,
+            StreamState& streams) {
   for (;;) {
     EnvPoint cand;
-    envdraw(env, sampleruniform(), &cand);
-    const int r = armsaccept(env, chain, cand, logdensity, out);
+    envdraw(env, sampleruniform(streams), &cand);
+    const int r = armsaccept(env, chain, cand, logdensity, out, streams);
     if (r == 1) return kArmsOk;
     if (r != 0) return r;
   }
@@ -388,7 +389,7 @@ int armsrun(Envelope& env, ChainState& chain, F& logdensity, double* out) {
 
 template <class F>
 int armsdrawt(double lower, double upper, F&& logdensity, double current,
-              double* out) {
+              double* out, StreamState& streams) {
   // Four initial abscissae at the fifths of the interval.
   double xinit[4];
   for (int k = 1; k <= 4; ++k) {
@@ -402,7 +403,7 @@ int armsdrawt(double lower, double upper, F&& logdensity, double current,
   ChainState chain;
   chain.chainx = current;
   chain.chainy = logdensity(current);
-  return armsrun(env, chain, logdensity, out);
+  return armsrun(env, chain, logdensity, out, streams);
 }
 
 #endif  // COMBOSIM_NUMERICS_ARMS_INL_H_

@@ -2,12 +2,12 @@
 //
 // Each call builds a fresh envelope of at most 100 points on the stack, draws
 // one value of the chain and keeps nothing; the only state that outlives a
-// call is the sampler's process-wide integer source (samplerrand, state in
-// arms.cc).
+// call is the position of the sampler's integer source in the streams given
+// (numerics/streams.h).
 #ifndef COMBOSIM_NUMERICS_ARMS_H_
 #define COMBOSIM_NUMERICS_ARMS_H_
 
-#include <cstdint>
+#include "numerics/streams.h"
 
 // Log density up to an additive constant, at x; userdata is passed through.
 using LogDensityFn = double (*)(double x, void* userdata);
@@ -51,35 +51,23 @@ enum ArmsGuard {
 // once per candidate, plus once more for a rejected candidate moved away from
 // its neighbours. 1003 (also for NaN or infinite bounds) and 1004 return
 // before any call; 1007 (also for a NaN current) after four.
-// Consumes integers from samplerrand(), never uniform01(): two per rejected
-// candidate and three for the last one.
+// Consumes integers from samplerrand(streams), never uniform numbers: two per
+// rejected candidate and three for the last one.
 //
 // REQUIRES: logdensity is finite wherever it is evaluated, and of moderate
 // size (chord gradients and their products must not overflow). Infinite or
 // NaN values, or values like -1e300, break the envelope down: logdensity may
 // then be called at NaN, and calls return current, so the chain sticks.
 int armsdraw(double lower, double upper, LogDensityFn logdensity,
-             void* userdata, double current, double* out);
+             void* userdata, double current, double* out,
+             StreamState& streams);
 
 // As armsdraw, with the log density as any callable: logdensity(x) returns
 // double. The same draws, evaluations and results as armsdraw; the callable
 // can be inlined.
 template <class F>
 int armsdrawt(double lower, double upper, F&& logdensity, double current,
-              double* out);
-
-// The sampler's process-wide integer source: 0..32767, starting from state 1
-// at program start, never seeded. Advances the source.
-// state := state * 214013 + 2531011 (mod 2^32); result (state >> 16) & 0x7FFF,
-// so the first values are 41, 18467, 6334, 26500, 19169 on every platform.
-int samplerrand();
-
-// Puts the sampler's integer source back to its program-start state.
-void samplerrandreset();
-
-// The integer source's state, and putting a saved state back.
-std::uint32_t samplerrandstate();
-void setsamplerrandstate(std::uint32_t state);
+              double* out, StreamState& streams);
 
 #include "numerics/arms-inl.h"  // IWYU pragma: export
 

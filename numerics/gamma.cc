@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 
 double loggamma(double x) {
   // Six-term Lanczos series with offset 5.5; the coefficients and the factor
@@ -23,4 +23,6 @@ double loggamma(double x) {
   return std::log(2.50662827465 * ser) - t;
 }
 
-double gammadraw(double shape) { return gammadrawt(shape, uniform01); }
+double gammadraw(double shape, StreamState& streams) {
+  return gammadrawt(shape, [&streams] { return uniform01(streams); });
+}

@@ -4,13 +4,16 @@
 
 #include <cmath>
 
+#include "numerics/streams.h"
+
 // Returns ln Gamma(x) by a six-term series. REQUIRES: x > 0.
 double loggamma(double x);
 
 // Returns a gamma(shape) variate with scale 1, finite and > 0.
-// REQUIRES: shape > 0. Consumes numbers from uniform01(): one for shape 1
-// (more only if that one is 0 or not below 1), two per attempt otherwise.
-double gammadraw(double shape);
+// REQUIRES: shape > 0. Consumes numbers from uniform01(streams): one for
+// shape 1 (more only if that one is 0 or not below 1), two per attempt
+// otherwise.
+double gammadraw(double shape, StreamState& streams);
 
 // As gammadraw, but takes its uniform numbers from uniform(), a callable
 // returning double (tests script it; gammadraw passes uniform01).

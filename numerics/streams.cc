@@ -1,57 +1,64 @@
-// numerics/streams.cc: the seeded generators that can stand behind the two
-// process-wide streams, and the switch between them and the fixed ones.
+// numerics/streams.cc: both random streams drawn from a StreamState, and the
+// process-wide one.
 #include "numerics/streams.h"
 
 #include <random>
 
-#include "numerics/arms.h"
 #include "numerics/uniform.h"
 
 namespace {
 
-bool seeded = false;
-std::mt19937_64 uniformengine;  // behind uniform01() while seeded
-std::mt19937_64 randengine;     // behind samplerrand() while seeded
+// The process-wide streams.
+StreamState process;
 
 }  // namespace
 
+StreamState seededstreamstate(std::uint64_t seed, std::uint64_t shard) {
+  StreamState state;
+  std::seed_seq uniformseq{seed, shard, std::uint64_t{0}};
+  std::seed_seq randseq{seed, shard, std::uint64_t{1}};
+  state.uniformengine.seed(uniformseq);
+  state.randengine.seed(randseq);
+  state.seeded = true;
+  return state;
+}
+
+double uniform01(StreamState& streams) {
+  // The seeded generator's top 53 bits as a multiple of 2^-53.
+  if (streams.seeded) {
+    return static_cast<double>(streams.uniformengine() >> 11) * 0x1.0p-53;
+  }
+  return uniformnext(streams.uniform);
+}
+
+int samplerrand(StreamState& streams) {
+  if (streams.seeded) return static_cast<int>(streams.randengine() >> 49);
+  streams.samplerrand = streams.samplerrand * 214013u + 2531011u;  // mod 2^32
+  return static_cast<int>((streams.samplerrand >> 16) & 0x7FFF);
+}
+
+StreamState& processstreams() { return process; }
+
+double uniform01() { return uniform01(process); }
+
+int samplerrand() { return samplerrand(process); }
+
 void usefixedstreams() {
-  seeded = false;
+  process.seeded = false;
   uniform01reset();
   samplerrandreset();
 }
 
 void useseededstreams(std::uint64_t seed, std::uint64_t shard) {
-  std::seed_seq uniformseq{seed, shard, std::uint64_t{0}};
-  std::seed_seq randseq{seed, shard, std::uint64_t{1}};
-  uniformengine.seed(uniformseq);
-  randengine.seed(randseq);
-  seeded = true;
+  process = seededstreamstate(seed, shard);
 }
 
-bool seededstreams() { return seeded; }
+bool seededstreams() { return process.seeded; }
 
-StreamState savestreams() {
-  StreamState state;
-  state.seeded = seeded;
-  state.uniform = uniform01state();
-  state.samplerrand = samplerrandstate();
-  state.uniformengine = uniformengine;
-  state.randengine = randengine;
-  return state;
-}
+void uniform01reset() { process.uniform = UniformState(); }
 
-void restorestreams(const StreamState& state) {
-  seeded = state.seeded;
-  setuniform01state(state.uniform);
-  setsamplerrandstate(state.samplerrand);
-  uniformengine = state.uniformengine;
-  randengine = state.randengine;
-}
+void samplerrandreset() { process.samplerrand = 1; }
 
-double seededuniform01() {
-  // The top 53 bits as a multiple of 2^-53.
-  return static_cast<double>(uniformengine() >> 11) * 0x1.0p-53;
-}
+StreamState savestreams() { return process; }
 
-int seededsamplerrand() { return static_cast<int>(randengine() >> 49); }
+void restorestreams(const StreamState& state) { process = state; }

@@ -1,13 +1,23 @@
-// numerics/streams.h: which generators stand behind the program's two
-// process-wide random streams, uniform01() and samplerrand().
+// numerics/streams.h: the program's two random streams, uniform numbers and
+// the sampler's integers, and the generators that can stand behind them.
 //
-// By default both are the program's own fixed-seed generators, so a run with
-// the same answers reproduces the same trials. A batch run can instead put
-// independent, seeded streams behind them: std::mt19937_64 seeded through
-// std::seed_seq{seed, shard, 0} for the uniform numbers, u = (x >> 11) * 2^-53,
-// and std::seed_seq{seed, shard, 1} for the sampler's integers, x >> 49 (0 to
-// 32767). Both standard algorithms are specified exactly, so the streams are
-// the same on every platform.
+// A StreamState holds both streams whole. Code that draws takes one
+// explicitly: uniform01(streams) and samplerrand(streams). The process-wide
+// streams, the only process-wide state of the program, are one StreamState
+// in streams.cc (processstreams()), drawn from by uniform01() and
+// samplerrand() without an argument; the engine never draws from them unless
+// given them.
+//
+// By default both streams are the program's own fixed-seed generators, so a
+// run with the same answers reproduces the same trials: the uniform numbers of
+// numerics/uniform.h, and the integers state := state * 214013 + 2531011
+// (mod 2^32), result (state >> 16) & 0x7FFF, from state 1, so that the first
+// values are 41, 18467, 6334, 26500, 19169 on every platform. A batch run can
+// instead put independent, seeded streams behind them: std::mt19937_64 seeded
+// through std::seed_seq{seed, shard, 0} for the uniform numbers,
+// u = (x >> 11) * 2^-53, and std::seed_seq{seed, shard, 1} for the sampler's
+// integers, x >> 49 (0 to 32767). Both standard algorithms are specified
+// exactly, so the streams are the same on every platform.
 #ifndef COMBOSIM_NUMERICS_STREAMS_H_
 #define COMBOSIM_NUMERICS_STREAMS_H_
 
@@ -16,19 +26,10 @@
 
 #include "numerics/uniform.h"
 
-// Puts the fixed-seed generators back behind both streams, from their
-// program-start state.
-void usefixedstreams();
-
-// Puts seeded generators behind both streams, from the start of the streams
-// of (seed, shard).
-void useseededstreams(std::uint64_t seed, std::uint64_t shard);
-
-// Returns true while seeded generators stand behind the streams.
-bool seededstreams();
-
 // Everything that decides the next numbers of both streams: which generators
-// stand behind them and where each is. Restoring it replays the same numbers.
+// stand behind them and where each is. A default StreamState is the fixed-seed
+// generators at their program-start state; copying one and drawing from the
+// copy replays the same numbers.
 struct StreamState {
   bool seeded = false;               // the seeded generators stand behind both
   UniformState uniform;              // the fixed-seed uniform generator
@@ -37,15 +38,39 @@ struct StreamState {
   std::mt19937_64 randengine;
 };
 
-// A copy of both streams' state.
+// Both streams from the start of the seeded streams of (seed, shard).
+StreamState seededstreamstate(std::uint64_t seed, std::uint64_t shard);
+
+// The next uniform number of `streams`: from the fixed-seed generator in
+// [0, 1.0000000022113151] (it can be exactly 0 and, rarely, slightly above
+// 1), from the seeded one in [0, 1), a multiple of 2^-53.
+double uniform01(StreamState& streams);
+
+// The next integer of the sampler's source of `streams`, 0..32767.
+int samplerrand(StreamState& streams);
+
+// The process-wide streams themselves, and their next numbers.
+StreamState& processstreams();
+double uniform01();
+int samplerrand();
+
+// Puts the fixed-seed generators back behind both process-wide streams, from
+// their program-start state.
+void usefixedstreams();
+
+// Puts seeded generators behind both process-wide streams, from the start of
+// the streams of (seed, shard).
+void useseededstreams(std::uint64_t seed, std::uint64_t shard);
+
+// Returns true while seeded generators stand behind the process-wide streams.
+bool seededstreams();
+
+// Puts one process-wide stream back to its program-start state.
+void uniform01reset();
+void samplerrandreset();
+
+// A copy of the process-wide streams' state, and putting one in its place.
 StreamState savestreams();
-
-// Puts both streams in `state`.
 void restorestreams(const StreamState& state);
-
-// The next numbers of the seeded generators; uniform01() and samplerrand()
-// return them while seededstreams() is true.
-double seededuniform01();  // in [0, 1), a multiple of 2^-53
-int seededsamplerrand();   // in 0..32767
 
 #endif  // COMBOSIM_NUMERICS_STREAMS_H_

@@ -7,8 +7,6 @@
 // stays below 2^31.
 #include "numerics/uniform.h"
 
-#include "numerics/streams.h"
-
 namespace {
 
 constexpr int kSlots = 97;
@@ -16,9 +14,6 @@ constexpr int kSlots = 97;
 int step1(int s) { return (7141 * s + 54773) % 259200; }
 int step2(int s) { return (8121 * s + 28411) % 134456; }
 int step3(int s) { return (4561 * s + 51349) % 243000; }
-
-// The process-wide stream.
-UniformState stream;
 
 }  // namespace
 
@@ -56,14 +51,3 @@ double uniformnext(UniformState& state) {
   state.rngshuffle[j] = uniformslot(state.rnglcg1, state.rnglcg2);
   return result;
 }
-
-double uniform01() {
-  if (seededstreams()) return seededuniform01();
-  return uniformnext(stream);
-}
-
-void uniform01reset() { stream = UniformState(); }
-
-UniformState uniform01state() { return stream; }
-
-void setuniform01state(const UniformState& state) { stream = state; }

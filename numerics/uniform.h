@@ -1,20 +1,11 @@
-// numerics/uniform.h: the process-wide uniform random stream.
+// numerics/uniform.h: the fixed-seed uniform generator.
 //
 // Three linear congruential generators and a shuffle table of 97 slots, from
-// the fixed seed word -29, initialised lazily at the first call and never
-// reseeded. This is one of the program's two process-wide random streams; its
-// state lives only in uniform.cc. UniformState and its functions below expose
-// the same machinery on a caller's own state, so that its check values can be
-// tested without touching the process-wide stream.
+// the fixed seed word -29, initialised lazily at the first draw and never
+// reseeded. The generator's whole state is a UniformState; the streams of
+// numerics/streams.h hold one and draw from it with uniformnext.
 #ifndef COMBOSIM_NUMERICS_UNIFORM_H_
 #define COMBOSIM_NUMERICS_UNIFORM_H_
-
-// Returns the next number of the stream: in [0, 1.0000000022113151]; it can be
-// exactly 0 and, rarely, slightly above 1. Advances the stream.
-double uniform01();
-
-// Puts the stream back to its program-start state (tests and batch runs).
-void uniform01reset();
 
 // The generator's state. The defaults are the program-start state.
 struct UniformState {
@@ -31,7 +22,8 @@ struct UniformState {
 void uniforminit(UniformState& state);
 
 // Returns the next number from `state` (initialising it first when its seed
-// word is negative or it is not yet initialised) and advances it.
+// word is negative or it is not yet initialised) and advances it: in
+// [0, 1.0000000022113151]; it can be exactly 0 and, rarely, slightly above 1.
 double uniformnext(UniformState& state);
 
 // The value put into a slot from the states s1 of generator 1 and s2 of
@@ -39,9 +31,5 @@ double uniformnext(UniformState& state);
 // the decimals as written, not 1/134456 and 1/259200, so the value is 0 for
 // s1 = s2 = 0 and reaches 1 for s1 = 259199, s2 >= 134378.
 double uniformslot(int s1, int s2);
-
-// The process-wide stream's state, and putting a saved state back.
-UniformState uniform01state();
-void setuniform01state(const UniformState& state);
 
 #endif  // COMBOSIM_NUMERICS_UNIFORM_H_

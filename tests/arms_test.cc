@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 #include "tests/stat_helpers.h"
 
 namespace {
@@ -57,7 +57,7 @@ Chain runchain(double lower, double upper, double (*f)(double), double start,
           ++c.evals;
           return f(t);
         },
-        x, &next);
+        x, &next, processstreams());
     EXPECT_EQ(code, 0) << "call " << i;
     if (code != 0) break;
     EXPECT_TRUE(next >= lower && next <= upper) << "call " << i << ": " << next;
@@ -88,7 +88,7 @@ TEST(arms, StreamsAreIndependent) {
   uniform01reset();
   samplerrandreset();
   double x;
-  ASSERT_EQ(armsdrawt(-10, 10, stdnormal, 0.0, &x), 0);
+  ASSERT_EQ(armsdrawt(-10, 10, stdnormal, 0.0, &x, processstreams()), 0);
   EXPECT_EQ(uniform01(), 0.7879286167848271);
   samplerrandreset();
   for (int i = 0; i < 10; ++i) uniform01();
@@ -103,7 +103,7 @@ TEST(arms, EmptyIntervalIs1003WithoutEvaluation) {
   for (const auto& b : bounds) {
     Logged f{stdnormal, {}};
     double out = 7;
-    EXPECT_EQ(armsdrawt(b[0], b[1], f, 0.5, &out), kArmsBadAbscissae)
+    EXPECT_EQ(armsdrawt(b[0], b[1], f, 0.5, &out, processstreams()), kArmsBadAbscissae)
         << b[0] << " " << b[1];
     EXPECT_TRUE(f.at.empty());
     EXPECT_EQ(out, 7);
@@ -117,7 +117,7 @@ TEST(arms, UnseparableAbscissaeAre1004WithoutEvaluation) {
   for (int i = 0; i < 4; ++i) upper = std::nextafter(upper, 2.0);
   Logged f{stdnormal, {}};
   double out = 7;
-  EXPECT_EQ(armsdrawt(lower, upper, f, lower, &out), kArmsNotIncreasing);
+  EXPECT_EQ(armsdrawt(lower, upper, f, lower, &out, processstreams()), kArmsNotIncreasing);
   EXPECT_TRUE(f.at.empty());
   EXPECT_EQ(out, 7);
 }
@@ -127,7 +127,7 @@ TEST(arms, CurrentOutsideIs1007AfterFourEvaluations) {
        {-0.1, 5.1, std::nextafter(5.0, 6.0), std::nan("")}) {
     Logged f{stdnormal, {}};
     double out = 7;
-    EXPECT_EQ(armsdrawt(0.0, 5.0, f, current, &out), kArmsCurrentOutside);
+    EXPECT_EQ(armsdrawt(0.0, 5.0, f, current, &out, processstreams()), kArmsCurrentOutside);
     EXPECT_EQ(f.at.size(), 4u) << current;
     EXPECT_EQ(out, 7);
   }
@@ -137,7 +137,7 @@ TEST(arms, InitialAbscissaeAreTheFifths) {
   samplerrandreset();
   Logged f{stdnormal, {}};
   double out;
-  ASSERT_EQ(armsdrawt(0.0, 5.0, f, 2.5, &out), 0);
+  ASSERT_EQ(armsdrawt(0.0, 5.0, f, 2.5, &out, processstreams()), 0);
   ASSERT_GE(f.at.size(), 6u);
   EXPECT_EQ(f.at[0], 1.0);
   EXPECT_EQ(f.at[1], 2.0);
@@ -150,7 +150,7 @@ TEST(arms, CurrentOnABoundIsAccepted) {
   samplerrandreset();
   for (const double current : {0.0, 5.0}) {
     double out = std::nan("");
-    EXPECT_EQ(armsdrawt(0.0, 5.0, stdnormal, current, &out), 0) << current;
+    EXPECT_EQ(armsdrawt(0.0, 5.0, stdnormal, current, &out, processstreams()), 0) << current;
     EXPECT_TRUE(out >= 0 && out <= 5) << out;
   }
 }
@@ -172,7 +172,7 @@ TEST(arms, FunctionPointerEntryMatchesTemplate) {
   std::vector<double> viapointer;
   double x = 0;
   for (int i = 0; i < 1000; ++i) {
-    ASSERT_EQ(armsdraw(-10, 10, shiftednormal, &s, x, &x), 0);
+    ASSERT_EQ(armsdraw(-10, 10, shiftednormal, &s, x, &x, processstreams()), 0);
     viapointer.push_back(x);
   }
   samplerrandreset();
@@ -185,7 +185,7 @@ TEST(arms, FunctionPointerEntryMatchesTemplate) {
                     ++calls;
                     return -(t - 1.5) * (t - 1.5) / 2;
                   },
-                  x, &x),
+                  x, &x, processstreams()),
               0);
     ASSERT_EQ(x, viapointer[i]) << "call " << i;
   }
@@ -323,7 +323,7 @@ TEST(arms, NarrowDensityFillsTheEnvelope) {
     ASSERT_EQ(envbuild(env, 0, 1e9, xinit, f), 0);
     built = true;
     ChainState chain{x, narrow(x)};
-    ASSERT_EQ(armsrun(env, chain, f, &x), 0);
+    ASSERT_EQ(armsrun(env, chain, f, &x, processstreams()), 0);
     EXPECT_TRUE(x >= 0 && x <= 1e9) << x;
     EXPECT_NEAR(x, 0.5, 1e-5);
     EXPECT_LE(env.used, 99);

@@ -39,11 +39,11 @@ class Recorder : public Observer {
     seen = std::make_unique<TrialState>();
     return true;
   }
-  void beforeupdate(const TrialState& s) override {
+  void beforeupdate(const TrialState& s, const StreamState& streams) override {
     state = &s;
     SimulatedTrial& t = trials.back();
     Update u;
-    u.streams = savestreams();
+    u.streams = streams;
     u.phase1 = s.phase1;
     if (s.ntotal > seen->ntotal) {
       const int a = s.cur1;

@@ -10,7 +10,7 @@
 
 #include "numerics/arms.h"
 #include "numerics/gamma.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 #include "design/design.h"
 
 namespace {
@@ -75,7 +75,7 @@ TEST_F(EffModel, BetaDrawsStayStrictlyInsideTheUnitInterval) {
   // precision, and such draws are held just below 1.
   int heldbelowone = 0;
   for (int i = 0; i < 20000; ++i) {
-    const double p = betadraw(0.1, 0.1, 0, 0);
+    const double p = betadraw(0.1, 0.1, 0, 0, processstreams());
     ASSERT_GT(p, 0);
     ASSERT_LT(p, 1);
     if (p == 0.99999999999999989) ++heldbelowone;
@@ -87,7 +87,7 @@ TEST_F(EffModel, BetaDrawsHaveTheConjugateMean) {
   // Beta(a + r, b + n - r) with a = 1, b = 2, n = 10, r = 4: mean 5/13.
   double sum = 0;
   const int draws = 40000;
-  for (int i = 0; i < draws; ++i) sum += betadraw(1, 2, 10, 4);
+  for (int i = 0; i < draws; ++i) sum += betadraw(1, 2, 10, 4, processstreams());
   // Standard deviation of the mean: sqrt(5 * 8 / (13^2 * 14)) / 200 ~ 6.5e-4.
   EXPECT_NEAR(sum / draws, 5.0 / 13, 0.004);
 }
@@ -96,7 +96,7 @@ TEST_F(EffModel, NoAdmissibleEntryStillRunsTheChainsAndReportsAllClosed) {
   const int before = samplerrand();
   samplerrandreset();
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   EXPECT_EQ(allclosed, 1);
   // 2100 iterations of five sampler calls consumed the sampler's integers.
   EXPECT_NE(samplerrand(), before);
@@ -106,7 +106,7 @@ TEST_F(EffModel, FutileEntryWithManyPatientsCloses) {
   admit(0, 0, 30, 0, 0);   // no response in 30 patients: futile
   admit(0, 1, 30, 0, 15);  // half respond: stays open
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   EXPECT_EQ(allclosed, 0);
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(s->admopen[1], 1);
@@ -121,7 +121,7 @@ TEST_F(EffModel, FutileEntryWithManyPatientsCloses) {
 TEST_F(EffModel, UnsafeEntryWithManyPatientsCloses) {
   admit(1, 1, 12, 10, 6);
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   EXPECT_LT(s->admprsafe[0], 0.4);
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(allclosed, 1);
@@ -130,7 +130,7 @@ TEST_F(EffModel, UnsafeEntryWithManyPatientsCloses) {
 TEST_F(EffModel, SixPatientsNeverClose) {
   admit(1, 1, 6, 6, 0);
   int allclosed = 1;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   EXPECT_EQ(allclosed, 0);
   EXPECT_EQ(s->admopen[0], 1);
 }
@@ -164,7 +164,7 @@ TEST_F(EffModel, ClosedEntryStaysClosedAndStaysInTheModel) {
   admit(0, 1, 9, 0, 7);
   s->admopen[0] = 0;  // closed earlier in the trial
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   EXPECT_EQ(s->admopen[0], 0);
   EXPECT_EQ(allclosed, 0);
   EXPECT_GT(s->meaneff[0], 0.5);  // still drawn and summarised
@@ -176,12 +176,12 @@ TEST_F(EffModel, SameDataAndStreamsGiveTheSameSummaries) {
   admit(0, 0, 6, 1, 2);
   admit(1, 0, 9, 2, 5);
   int allclosed = 0;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   auto first = std::make_unique<TrialState>(*s);
   uniform01reset();
   samplerrandreset();
   s->betaeff[0] = 50;
-  ASSERT_TRUE(phase2update(*s, design, &allclosed).ok());
+  ASSERT_TRUE(phase2update(*s, design, processstreams(), &allclosed).ok());
   for (int j = 0; j < 2; ++j) {
     EXPECT_EQ(s->meaneff[j], first->meaneff[j]);
     EXPECT_EQ(s->admpreff[j], first->admpreff[j]);
@@ -250,11 +250,11 @@ TEST_F(EffModel, FastDrawsAreTheDrawsAsWritten) {
       samplerrandreset();
       double fast = 0, written = 0;
       ASSERT_EQ(armsdrawt(kEffLower, kEffUpper,
-                          EffDensity(*s, k, logp, log1mp, init), prev[k], &fast),
+                          EffDensity(*s, k, logp, log1mp, init), prev[k], &fast, processstreams()),
                 0);
       samplerrandreset();
       ASSERT_EQ(armsdraw(kEffLower, kEffUpper, logdenseffcallback,
-                         reference.get(), prev[k], &written),
+                         reference.get(), prev[k], &written, processstreams()),
                 0);
       ASSERT_EQ(fast, written) << "iteration " << iter << " k " << k;
       s->betaeff[k] = fast;

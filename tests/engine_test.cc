@@ -145,12 +145,12 @@ class Recorder : public Observer {
     updates_ = 0;
     return trial <= last_;
   }
-  void beforeupdate(const TrialState& s) override {
+  void beforeupdate(const TrialState& s, const StreamState& at) override {
     if (trial_ != last_) return;
     ++updates_;
     if (updates_ == 2) {
       saved = std::make_unique<TrialState>(s);
-      streams = savestreams();
+      streams = at;
     } else if (updates_ == 3) {
       for (int d1 = 0; d1 < kMaxDose; ++d1) {
         for (int d2 = 0; d2 < kMaxDose; ++d2) prsafe[d1][d2] = s.prsafe[d1][d2];
@@ -181,9 +181,9 @@ TEST(Engine, ObserverCancelsAndItsStreamCopyReplaysAnUpdate) {
   ASSERT_NE(recorder.saved, nullptr);
 
   // The same update from the copied streams draws the same posterior.
-  usefixedstreams();
-  restorestreams(recorder.streams);
-  ASSERT_TRUE(updatetox(*recorder.saved, designof(scenario, DesignRules{})).ok());
+  ASSERT_TRUE(updatetox(*recorder.saved, designof(scenario, DesignRules{}),
+                        recorder.streams)
+                  .ok());
   for (int d1 = 0; d1 < scenario.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < scenario.settings.ndose2; ++d2) {
       EXPECT_EQ(recorder.saved->prsafe[d1][d2], recorder.prsafe[d1][d2]);

@@ -69,7 +69,7 @@ TEST_F(Randomise, OneOpenEntryTakesEverything) {
   // Even a draw of exactly 0 does not go to the closed first entry.
   EXPECT_EQ(walkprobs(r, 3, 0.0, 1), 1);
   s->cur1 = s->cur2 = 7;
-  phase2randomise(*s);
+  phase2randomise(*s, processstreams());
   EXPECT_EQ(s->cur1, 1);
   EXPECT_EQ(s->cur2, 0);
 }

@@ -7,7 +7,6 @@
 #include <random>
 
 #include "numerics/arms.h"
-#include "numerics/uniform.h"
 
 namespace {
 

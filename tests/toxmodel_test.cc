@@ -10,7 +10,7 @@
 #include <random>
 
 #include "numerics/arms.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 #include "design/design.h"
 
 namespace {
@@ -111,11 +111,11 @@ TEST_F(ToxModel, SummariesFollowTheData) {
   uniform01reset();
   samplerrandreset();
   treat(0, 0, 6, 0);
-  ASSERT_TRUE(updatetox(*s, design).ok());
+  ASSERT_TRUE(updatetox(*s, design, processstreams()).ok());
   const double safelow = s->prsafe[0][0];
   const double meanlow = s->meantox[0][0];
   treat(0, 0, 6, 5);
-  ASSERT_TRUE(updatetox(*s, design).ok());
+  ASSERT_TRUE(updatetox(*s, design, processstreams()).ok());
   EXPECT_LT(s->prsafe[0][0], safelow);
   EXPECT_GT(s->meantox[0][0], meanlow);
   // Higher doses are more toxic under the model, for every draw.
@@ -137,12 +137,12 @@ TEST_F(ToxModel, RestartsFromTheSameStateWhateverBetatoxHeld) {
   uniform01reset();
   samplerrandreset();
   s->betatox[0] = 3.7;
-  ASSERT_TRUE(updatetox(*s, design).ok());
+  ASSERT_TRUE(updatetox(*s, design, processstreams()).ok());
   auto first = std::make_unique<TrialState>(*s);
   samplerrandreset();
   s->betatox[0] = 0.2;
   s->betatox[2] = 7;
-  ASSERT_TRUE(updatetox(*s, design).ok());
+  ASSERT_TRUE(updatetox(*s, design, processstreams()).ok());
   for (int d1 = 0; d1 < 3; ++d1) {
     for (int d2 = 0; d2 < 2; ++d2) {
       EXPECT_EQ(s->meantox[d1][d2], first->meantox[d1][d2]);
@@ -156,7 +156,7 @@ TEST_F(ToxModel, CellsOutsideTheGridAreNotTouched) {
   s->meantox[3][0] = 42;
   s->prsafe[0][2] = 42;
   samplerrandreset();
-  ASSERT_TRUE(updatetox(*s, design).ok());
+  ASSERT_TRUE(updatetox(*s, design, processstreams()).ok());
   EXPECT_EQ(s->meantox[3][0], 42);
   EXPECT_EQ(s->prsafe[0][2], 42);
 }
@@ -226,7 +226,7 @@ TEST_F(ToxModel, MemoHoldsTheLogLikelihoodAtTheChainsPoint) {
   s->betatox[0] = s->betatox[1] = s->betatox[2] = 1;
   ToxMemo memo(cells);
   for (int iter = 0; iter < 50; ++iter) {
-    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo).ok());
+    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo, processstreams()).ok());
     ASSERT_TRUE(memo.valid);
     for (int k = 0; k < 3; ++k) ASSERT_EQ(memo.at[k], s->betatox[k]);
     auto copy = std::make_unique<TrialState>(*s);
@@ -267,14 +267,14 @@ TEST_F(ToxModel, FastScanDrawsWhatTheScanAsWrittenDraws) {
   for (int iter = 0; iter < 100; ++iter) {
     samplerrandreset();
     for (int i = 0; i < iter; ++i) samplerrand();  // a fresh stream position
-    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo).ok());
+    ASSERT_TRUE(drawtoxparams(*s, cells, prev, memo, processstreams()).ok());
     samplerrandreset();
     for (int i = 0; i < iter; ++i) samplerrand();
     for (int k = 0; k < 3; ++k) {
       reference->toxpar = k;
       double draw = 0;
       ASSERT_EQ(armsdraw(kToxLower[k], kToxUpper[k], logdenstoxcallback,
-                         &data, refprev[k], &draw),
+                         &data, refprev[k], &draw, processstreams()),
                 0);
       reference->betatox[k] = draw;
       refprev[k] = draw;

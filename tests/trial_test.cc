@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "numerics/arms.h"
-#include "numerics/uniform.h"
+#include "numerics/streams.h"
 #include "design/design.h"
 
 namespace {
@@ -49,7 +49,7 @@ TEST_F(Trial, CertainOutcomesAndImpossibleOnes) {
   scenario.sceneff[0][0] = 1;
   preparetrials(design, scenario, *s, *acc);
   design.settings.cohortsize1 = 1000;
-  gencohort(*s, design);
+  gencohort(*s, design, processstreams());
   EXPECT_EQ(s->npat[0][0], 1000);
   EXPECT_EQ(s->ntotal, 1000);
   EXPECT_EQ(s->ntox[0][0], 0);
@@ -58,7 +58,7 @@ TEST_F(Trial, CertainOutcomesAndImpossibleOnes) {
   s->phase1 = false;
   s->cur1 = 1;
   s->cur2 = 0;
-  gencohort(*s, design);
+  gencohort(*s, design, processstreams());
   EXPECT_EQ(s->npat[1][0], 3);
   EXPECT_EQ(s->ntotal, 1003);
 }
@@ -75,7 +75,7 @@ TEST_F(Trial, ToxicitiesAreDrawnBeforeResponses) {
   for (int i = 0; i < 4; ++i) tox += u[i] < 0.5;
   for (int i = 4; i < 8; ++i) resp += u[i] < 0.5;
   uniform01reset();
-  gencohort(*s, design);
+  gencohort(*s, design, processstreams());
   EXPECT_EQ(s->ntox[0][0], tox);
   EXPECT_EQ(s->nresp[0][0], resp);
 }
@@ -87,7 +87,7 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
     for (int d2 = 0; d2 < 2; ++d2) scenario.scentox[d1][d2] = 1;
   }
   preparetrials(design, scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 9);
   EXPECT_EQ(acc->sumtox[0][0], 9);
   EXPECT_EQ(acc->sumpat[0][1] + acc->sumpat[1][0] + acc->sumpat[1][1], 0);
@@ -97,13 +97,13 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
     for (int d2 = 0; d2 < 2; ++d2) EXPECT_EQ(acc->nselect[d1][d2], 0);
   }
   // The next trial starts again at (0, 0) with clean counts.
-  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 18);
 }
 
 TEST_F(Trial, SafeScenarioRunsBothPhasesToOneSelection) {
   preparetrials(design, scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, design, *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
   EXPECT_FALSE(s->phase1);
   EXPECT_GT(s->nadm, 0);
   // The admissible list is in grid order and distinct.

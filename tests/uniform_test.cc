@@ -1,4 +1,5 @@
 // tests/uniform_test.cc: the process-wide uniform stream.
+#include "numerics/streams.h"
 #include "numerics/uniform.h"
 
 #include <gtest/gtest.h>
