@@ -55,13 +55,20 @@ double betadraw(double a, double b, int n, int r, StreamState& streams) {
   return p;
 }
 
-int applystoppingrules(TrialState& s, const DesignRules& rules) {
+int applystoppingrules(TrialState& s, const DesignRules& rules,
+                       StoppingCheck* check) {
   // Futility and safety, for open entries with more than minpatients patients.
   for (int j = 0; j < s.nadm; ++j) {
-    if (s.admopen[j] != 1) continue;
     const int n = s.npat[s.adm1[j]][s.adm2[j]];
-    if (s.admpreff[j] < rules.futility && n > rules.minpatients) s.admopen[j] = 0;
-    if (s.admprsafe[j] < rules.safety && n > rules.minpatients) s.admopen[j] = 0;
+    const bool compared = s.admopen[j] == 1 && n > rules.minpatients;
+    const bool futile = compared && s.admpreff[j] < rules.futility;
+    const bool unsafe = compared && s.admprsafe[j] < rules.safety;
+    if (futile || unsafe) s.admopen[j] = 0;
+    if (check != nullptr) {
+      check->compared[j] = compared;
+      check->futile[j] = futile;
+      check->unsafe[j] = unsafe;
+    }
   }
   // Is anything still open?
   int open = 0;
@@ -106,6 +113,16 @@ double EffDensity::operator()(double x) {
 
 DrawStatus phase2update(TrialState& s, const Design& design,
                         StreamState& streams, int* allclosed, bool wholegrid) {
+  const DrawStatus status =
+      phase2gibbs(s, design, streams, wholegrid, EffDensity::Init());
+  if (!status.ok()) return status;
+  *allclosed = applystoppingrules(s, design.rules);
+  return status;
+}
+
+DrawStatus phase2gibbs(TrialState& s, const Design& design,
+                       StreamState& streams, bool wholegrid,
+                       const EffDensity::Init& effinit) {
   const int J = design.settings.ndose1;
   const int K = design.settings.ndose2;
   const double targettox = design.settings.targettox;
@@ -126,7 +143,6 @@ DrawStatus phase2update(TrialState& s, const Design& design,
   double log1mp[kMaxAdm];
   ToxGrid grid;
   ToxMemo memo(cells);
-  static const EffDensity::Init effinit;
 
   // Step 1: restart every chain. The sampler's previous value of b starts at
   // 1 although b itself starts at 2.
@@ -203,7 +219,5 @@ DrawStatus phase2update(TrialState& s, const Design& design,
     }
   }
 
-  // Steps 4 and 5.
-  *allclosed = applystoppingrules(s, design.rules);
   return DrawStatus{};
 }

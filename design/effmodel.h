@@ -56,21 +56,38 @@ class EffDensity {
 // the largest double below 1. Consumes numbers from uniform01(streams).
 double betadraw(double a, double b, int n, int r, StreamState& streams);
 
+// What the stopping rules did with each admissible entry k < nadm.
+struct StoppingCheck {
+  bool compared[kMaxAdm];  // open, with more than minpatients patients: its
+                           // probabilities were compared with the thresholds
+  bool futile[kMaxAdm];    // compared, and admpreff < rules.futility
+  bool unsafe[kMaxAdm];    // compared, and admprsafe < rules.safety
+  // An entry compared and futile or unsafe was closed.
+};
+
 // Closes every open admissible entry with more than rules.minpatients
 // patients whose admpreff is below rules.futility (futile) or whose admprsafe
-// is below rules.safety (unsafe). Returns 1 when no entry is open afterwards,
-// else 0.
-int applystoppingrules(TrialState& s, const DesignRules& rules);
+// is below rules.safety (unsafe); says which in *check when given. Returns 1
+// when no entry is open afterwards, else 0.
+int applystoppingrules(TrialState& s, const DesignRules& rules,
+                       StoppingCheck* check = nullptr);
 
 // Refits both posteriors from all of the trial's patients by 2100 Gibbs
-// iterations (100 burn-in), fills admprsafe, admpreff, meaneff and the 2000
-// effdraws of every admissible entry, and closes open entries that are futile
-// or unsafe by applystoppingrules with design.rules. *allclosed is set to 1 when no entry is
-// open afterwards (always so when nadm is 0), else 0. Returns the failed draw,
-// if any; nothing else is then valid. Advances both streams of `streams`.
-// With `wholegrid`, also fills meantox and prsafe of every combination of the
-// grid from the same draws, as updatetox does in phase I (admprsafe of an
-// entry equals its prsafe then); the random numbers drawn are the same.
+// iterations (100 burn-in), each iteration drawing the toxicity parameters,
+// then every entry's response probability, then the efficacy
+// hyper-parameters, and fills admprsafe, admpreff, meaneff and the 2000
+// effdraws of every admissible entry. Returns the failed draw, if any;
+// nothing else is then valid. Advances both streams of `streams`. With
+// `wholegrid`, also fills meantox and prsafe of every combination of the grid
+// from the same draws, as updatetox does in phase I (admprsafe of an entry
+// equals its prsafe then); the random numbers drawn are the same. `init` is
+// EffDensity's data for the four initial abscissae.
+DrawStatus phase2gibbs(TrialState& s, const Design& design,
+                       StreamState& streams, bool wholegrid,
+                       const EffDensity::Init& init);
+
+// phase2gibbs, then applystoppingrules with design.rules: *allclosed is set
+// to 1 when no entry is open afterwards (always so when nadm is 0), else 0.
 DrawStatus phase2update(TrialState& s, const Design& design,
                         StreamState& streams, int* allclosed,
                         bool wholegrid = false);

@@ -54,59 +54,70 @@ bool eligibledown(const TrialState& s, const Candidate& x, double m) {
 // Picks among the candidates inside the grid, in order: the first is the
 // initial choice; a later one replaces the choice when it is eligible and
 // strictly closer to the target. Returns false when no candidate is inside.
-// `eligible` holds the move-specific conditions of a later candidate.
+// `eligible` holds the move-specific conditions of a later candidate. Records
+// the candidates it chose among in `move`.
 template <class Eligible>
 bool choose(const TrialState& s, const Design& design,
-            const Candidate (&cands)[4], Eligible eligible, Candidate* choice) {
+            const Candidate (&cands)[4], Eligible eligible, Candidate* choice,
+            Phase1Move& move) {
   bool have = false;
   for (const Candidate& x : cands) {
     if (!insidegrid(design, x.d1, x.d2)) continue;
     if (!have) {
       *choice = x;
       have = true;
+    } else if (!eligible(x)) {
       continue;
-    }
-    if (eligible(x) &&
-        dist(s, design, x.d1, x.d2) < dist(s, design, choice->d1, choice->d2)) {
+    } else if (dist(s, design, x.d1, x.d2) <
+               dist(s, design, choice->d1, choice->d2)) {
       *choice = x;
     }
+    move.cand1[move.ncand] = x.d1;
+    move.cand2[move.ncand] = x.d2;
+    ++move.ncand;
   }
   return have;
 }
 
 }  // namespace
 
-int phase1rule(TrialState& s, const Design& design) {
+Phase1Move phase1rule(TrialState& s, const Design& design) {
   const DesignRules& rules = design.rules;
   const int c1 = s.cur1;
   const int c2 = s.cur2;
   const double m = s.meantox[c1][c2];
   int next1 = c1;
   int next2 = c2;
+  Phase1Move move;
 
   if (s.prsafe[c1][c2] > rules.escalate) {
+    move.branch = Branch::kEscalate;
     Candidate cands[4];
     escalationcands(c1, c2, cands);
     Candidate choice{};
     const bool have = choose(s, design, cands, [&](const Candidate& x) {
       return eligibleup(s, x, m);
-    }, &choice);
+    }, &choice, move);
     if (have && !(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
       next1 = choice.d1;
       next2 = choice.d2;
     }
   } else if (s.prsafe[c1][c2] < rules.deescalate) {
+    move.branch = Branch::kDeescalate;
     s.ndeesc[c1][c2] += 1;
     Candidate cands[4];
     deescalationcands(c1, c2, cands);
     Candidate choice{};
     const bool have = choose(s, design, cands, [&](const Candidate& x) {
       return eligibledown(s, x, m);
-    }, &choice);
+    }, &choice, move);
     if (!have) {
       // At the lowest combination: stop once enough patients say it is too
       // toxic, otherwise treat the next cohort there again.
-      if (s.ntotal > rules.minpatients) return 1;
+      if (s.ntotal > rules.minpatients) {
+        move.stopped = true;
+        return move;
+      }
     } else if (!(s.ndeesc[choice.d1][choice.d2] > kCountLimit)) {
       next1 = choice.d1;
       next2 = choice.d2;
@@ -115,25 +126,5 @@ int phase1rule(TrialState& s, const Design& design) {
 
   s.cur1 = next1;
   s.cur2 = next2;
-  return 0;
-}
-
-int phase1candidates(const TrialState& s, const Design& design, bool up,
-                     int d1[4], int d2[4]) {
-  const double m = s.meantox[s.cur1][s.cur2];
-  Candidate cands[4];
-  if (up) {
-    escalationcands(s.cur1, s.cur2, cands);
-  } else {
-    deescalationcands(s.cur1, s.cur2, cands);
-  }
-  int n = 0;
-  for (const Candidate& x : cands) {
-    if (!insidegrid(design, x.d1, x.d2)) continue;
-    if (n > 0 && !(up ? eligibleup(s, x, m) : eligibledown(s, x, m))) continue;
-    d1[n] = x.d1;
-    d2[n] = x.d2;
-    ++n;
-  }
-  return n;
+  return move;
 }

@@ -8,10 +8,6 @@
 #include <cstddef>
 #include <utility>
 
-#include "design/effmodel.h"
-#include "design/phase1rule.h"
-#include "design/randomise.h"
-#include "design/toxmodel.h"
 #include "engine/conductwords.h"
 #include "engine/trial.h"
 #include "numerics/streams.h"
@@ -34,12 +30,22 @@ int entryof(const TrialState& s, Combination at) {
   return -1;
 }
 
-// Puts `streams` where update c.nupdate starts, and counts it.
-void beginupdate(Conduct& c, const UpdateStreams& starts, StreamState& streams) {
-  const std::size_t k = static_cast<std::size_t>(c.nupdate);
-  streams = k < starts.given.size() ? starts.given[k] : starts.fresh;
-  c.nupdate += 1;
-}
+// Puts the streams where each update starts, as `starts` says, and counts
+// the updates.
+class ConductStarts : public UpdateStarts {
+ public:
+  ConductStarts(const UpdateStreams& starts, int& nupdate)
+      : starts_(starts), nupdate_(nupdate) {}
+  void beforeupdate(const TrialState&, StreamState& streams) override {
+    const std::size_t k = static_cast<std::size_t>(nupdate_);
+    streams = k < starts_.given.size() ? starts_.given[k] : starts_.fresh;
+    nupdate_ += 1;
+  }
+
+ private:
+  const UpdateStreams& starts_;
+  int& nupdate_;
+};
 
 std::vector<PosteriorRow> posteriortable(const TrialState& s,
                                          const Design& design) {
@@ -142,128 +148,74 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
   return warnings;
 }
 
-// The end of a trial without a selection.
-void endtrial(Decision& d, TrialEnd end) {
-  d.stage = Stage::kEnded;
-  d.end = end;
-}
-
-// A phase II update and what follows it: the closures, then the end of the
-// trial, or the randomisation of the next cohort.
-DrawStatus phase2step(Conduct& c, const UpdateStreams& starts,
-                      StreamState& streams, Decision& d) {
-  TrialState& s = *c.s;
-  const DesignRules& rules = c.design.rules;
-  int wasopen[kMaxAdm];
-  for (int k = 0; k < s.nadm; ++k) wasopen[k] = s.admopen[k];
-
-  beginupdate(c, starts, streams);
-  int allclosed = 0;
-  const DrawStatus status =
-      phase2update(s, c.design, streams, &allclosed, true);
-  if (!status.ok()) return status;
-  d.phase2 = true;
-
-  // The stopping rules compared these; the others cannot close.
-  for (int k = 0; k < s.nadm; ++k) {
-    const Combination at{s.adm1[k], s.adm2[k]};
-    const int n = s.npat[at.d1][at.d2];
-    if (wasopen[k] == 0 || !(n > rules.minpatients)) continue;
-    d.comparisons.push_back({Compared::kSafety, at, s.admprsafe[k]});
-    d.comparisons.push_back({Compared::kFutility, at, s.admpreff[k]});
-    if (s.admopen[k] != 0) continue;
-    Closure x;
-    x.entry = k;
-    x.at = at;
-    x.cohort = c.ncohort;
-    x.npat = n;
-    x.futile = s.admpreff[k] < rules.futility;
-    x.unsafe = s.admprsafe[k] < rules.safety;
-    x.preff = s.admpreff[k];
-    x.prsafe = s.admprsafe[k];
-    d.closures.push_back(x);
-    c.closures.push_back(x);
-  }
-
-  if (allclosed != 0) {
-    endtrial(d, s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed);
-    return status;
-  }
-  if (c.ncohort == totalcohorts(c.design)) {
-    const int best = bestentry(s);
-    if (best < 0) {
-      endtrial(d, TrialEnd::kNoPositiveMean);
-    } else {
-      endtrial(d, TrialEnd::kSelected);
-      d.selected = {s.adm1[best], s.adm2[best]};
+// The decision of the design's steps after cohort c.ncohort, which was
+// treated at `current`, with the numbers behind it.
+void describestep(Conduct& c, const StepDecision& step, Combination current,
+                  Decision& d) {
+  const TrialState& s = *c.s;
+  const Design& design = c.design;
+  if (step.phase1) {
+    d.phase1 = true;
+    d.current = current;
+    d.prsafe = s.prsafe[current.d1][current.d2];
+    d.ntotal = s.ntotal;
+    // At the switch the rule matters only where it can stop the trial.
+    if (c.ncohort < design.settings.ncohort1 || current == Combination{0, 0}) {
+      d.comparisons.push_back({Compared::kPhase1, current, d.prsafe});
     }
-    return status;
+    d.branch = step.move.branch;
+    d.ncand = step.move.ncand;
+    for (int i = 0; i < d.ncand; ++i) {
+      d.candidates[i] = {step.move.cand1[i], step.move.cand2[i]};
+    }
   }
-  // The next cohort's combination, as phase2randomise draws it: every share
-  // first, then one uniform number.
-  d.randomised = true;
-  d.probs.assign(static_cast<std::size_t>(s.nadm), 0.0);
-  const int last = randomisationprobs(s, d.probs.data());
-  d.u = uniform01(streams);
-  d.drawn = walkprobs(d.probs.data(), s.nadm, d.u, last);
-  s.cur1 = s.adm1[d.drawn];
-  s.cur2 = s.adm2[d.drawn];
-  d.stage = Stage::kPhase2;
-  d.next = {s.cur1, s.cur2};
-  return status;
-}
-
-// A phase I cohort's update, the rule, and at the end of phase I the switch.
-DrawStatus phase1step(Conduct& c, const UpdateStreams& starts,
-                      StreamState& streams, Decision& d) {
-  TrialState& s = *c.s;
-  const DesignRules& rules = c.design.rules;
-  beginupdate(c, starts, streams);
-  const DrawStatus status = updatetox(s, c.design, streams);
-  if (!status.ok()) return status;
-
-  d.phase1 = true;
-  d.current = {s.cur1, s.cur2};
-  d.prsafe = s.prsafe[s.cur1][s.cur2];
-  d.ntotal = s.ntotal;
-  // At the switch the rule matters only where it can stop the trial.
-  const int ncohort1 = c.design.settings.ncohort1;
-  if (c.ncohort < ncohort1 || d.current == Combination{0, 0}) {
-    d.comparisons.push_back({Compared::kPhase1, d.current, d.prsafe});
+  if (step.switched) {
+    d.switched = true;
+    for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
+        d.comparisons.push_back(
+            {Compared::kAdmissible, {d1, d2}, step.switchprsafe[d1][d2]});
+      }
+    }
+    for (int k = 0; k < s.nadm; ++k) d.admissible.push_back({s.adm1[k], s.adm2[k]});
   }
-  d.branch = d.prsafe > rules.escalate     ? Branch::kEscalate
-             : d.prsafe < rules.deescalate ? Branch::kDeescalate
-                                           : Branch::kStay;
-  if (d.branch != Branch::kStay) {
-    int cand1[4];
-    int cand2[4];
-    d.ncand = phase1candidates(s, c.design, d.branch == Branch::kEscalate,
-                               cand1, cand2);
-    for (int i = 0; i < d.ncand; ++i) d.candidates[i] = {cand1[i], cand2[i]};
+  if (step.phase2) {
+    d.phase2 = true;
+    for (int k = 0; k < s.nadm; ++k) {
+      if (!step.stopping.compared[k]) continue;
+      const Combination at{s.adm1[k], s.adm2[k]};
+      d.comparisons.push_back({Compared::kSafety, at, s.admprsafe[k]});
+      d.comparisons.push_back({Compared::kFutility, at, s.admpreff[k]});
+      if (!step.stopping.futile[k] && !step.stopping.unsafe[k]) continue;
+      Closure x;
+      x.entry = k;
+      x.at = at;
+      x.cohort = c.ncohort;
+      x.npat = s.npat[at.d1][at.d2];
+      x.futile = step.stopping.futile[k];
+      x.unsafe = step.stopping.unsafe[k];
+      x.preff = s.admpreff[k];
+      x.prsafe = s.admprsafe[k];
+      d.closures.push_back(x);
+      c.closures.push_back(x);
+    }
   }
-  if (phase1rule(s, c.design) != 0) {
-    endtrial(d, TrialEnd::kPhase1Stopped);
-    return status;
+  if (step.randomised) {
+    d.randomised = true;
+    d.probs.assign(step.draw.probs, step.draw.probs + s.nadm);
+    d.u = step.draw.u;
+    d.drawn = step.draw.drawn;
   }
-  if (c.ncohort < ncohort1) {
-    d.stage = Stage::kPhase1;
+  if (step.ended) {
+    d.stage = Stage::kEnded;
+    d.end = step.end;
+    if (step.end == TrialEnd::kSelected) {
+      d.selected = {s.adm1[step.selected], s.adm2[step.selected]};
+    }
+  } else {
+    d.stage = s.phase1 ? Stage::kPhase1 : Stage::kPhase2;
     d.next = {s.cur1, s.cur2};
-    return status;
   }
-
-  // The switch: the admissible list from this last phase I update, every
-  // entry open, and the first phase II update on the phase I data.
-  d.switched = true;
-  for (int d1 = 0; d1 < c.design.settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < c.design.settings.ndose2; ++d2) {
-      d.comparisons.push_back({Compared::kAdmissible, {d1, d2}, s.prsafe[d1][d2]});
-    }
-  }
-  admissiblelist(s, c.design);
-  for (int k = 0; k < s.nadm; ++k) d.admissible.push_back({s.adm1[k], s.adm2[k]});
-  s.phase1 = false;
-  for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
-  return phase2step(c, starts, streams, d);
 }
 
 // Running sums of one compared probability over the replicates.
@@ -318,6 +270,7 @@ std::string endwords(TrialEnd end) {
 Conduct startconduct(const Design& design) {
   Conduct c;
   c.design = design;
+  c.posterior = makeposterior(design);
   c.s = std::make_unique<TrialState>();
   TrialState& s = *c.s;
   for (int d = 0; d < kMaxDose; ++d) {
@@ -333,6 +286,7 @@ Conduct startconduct(const Design& design) {
 Conduct copyconduct(const Conduct& c) {
   Conduct copy;
   copy.design = c.design;
+  copy.posterior = c.posterior;
   copy.s = std::make_unique<TrialState>(*c.s);
   copy.ncohort = c.ncohort;
   copy.nupdate = c.nupdate;
@@ -361,17 +315,21 @@ CohortStep addcohort(Conduct& c, const Cohort& cohort,
   s.cur2 = at.d2;
   c.ncohort = number;
 
-  Decision& d = step.decision;
-  d.cohort = number;
-  // The updates' random numbers, from where `starts` puts them.
-  auto streams = std::make_unique<StreamState>();
-  step.failure = s.phase1 ? phase1step(c, starts, *streams, d)
-                          : phase2step(c, starts, *streams, d);
-  if (!step.failure.ok()) {
+  // The design's steps, every update starting where `starts` says; the
+  // randomisation continues the last update's streams.
+  StreamState streams;
+  ConductStarts updates(starts, c.nupdate);
+  const TrialRun run{c.design, *c.posterior, streams, &updates, true};
+  const StepDecision next = designstep(s, number, run);
+  if (!next.failure.ok()) {
+    step.failure = next.failure;
     step.problem = cohortplace(number) + "the sampler failed: " +
                    drawfailuretext(step.failure);
     return step;
   }
+  Decision& d = step.decision;
+  d.cohort = number;
+  describestep(c, next, at, d);
   d.table = posteriortable(s, c.design);
   c.last = d;
   return step;

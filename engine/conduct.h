@@ -19,6 +19,8 @@
 
 #include "design/design.h"
 #include "design/drawstatus.h"
+#include "design/phase1rule.h"
+#include "design/posterior.h"
 #include "design/rules.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
@@ -65,13 +67,6 @@ enum class Stage {
   kPhase1,  // the next cohort is a phase I cohort, at `next`
   kPhase2,  // the next cohort is a phase II cohort, at `next`
   kEnded,   // the trial is over (`end` says how)
-};
-
-// How the phase I rule read pr(toxicity < target) at the current combination.
-enum class Branch {
-  kEscalate,    // above rules.escalate
-  kStay,        // from rules.deescalate to rules.escalate
-  kDeescalate,  // below rules.deescalate
 };
 
 // A posterior probability that a rule compared with a threshold.
@@ -162,6 +157,7 @@ std::string endwords(TrialEnd end);
 // The design's state after the cohorts so far, for one trial.
 struct Conduct {
   Design design;
+  std::shared_ptr<const Posterior> posterior;  // the design's method
   std::unique_ptr<TrialState> s;  // the trial record, as the simulator's
   int ncohort = 0;                // cohorts treated
   int nupdate = 0;                // posterior updates made

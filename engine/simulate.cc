@@ -148,6 +148,7 @@ StreamState startstreams(const Streams& streams) {
 SimulationResult simulate(const Design& design, const ScenarioInput& truth,
                           const Streams& start, Observer* observer) {
   StreamState streams = startstreams(start);  // the run's own
+  const std::unique_ptr<const Posterior> posterior = makeposterior(design);
   SimulationResult result;
   // One trial record for the whole run; it is too large for the stack.
   auto state = std::make_unique<TrialState>();
@@ -161,7 +162,8 @@ SimulationResult simulate(const Design& design, const ScenarioInput& truth,
     }
     TrialOutcome outcome;
     const DrawStatus status =
-        runtrial(*state, design, streams, result.acc, &outcome, observer);
+        runtrial(*state, design, *posterior, streams, result.acc, &outcome,
+                 observer);
     if (!status.ok()) {
       result.failure = status;
       result.failedtrial = t;

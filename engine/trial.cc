@@ -1,17 +1,29 @@
-// engine/trial.cc: one simulated trial after another.
+// engine/trial.cc: the design's steps after each cohort, and simulated trials.
 #include "engine/trial.h"
 
-#include "design/effmodel.h"
-#include "design/phase1rule.h"
-#include "design/randomise.h"
-#include "design/toxmodel.h"
 #include "engine/simulate.h"
 
 namespace {
 
-void beforeupdate(Observer* observer, const TrialState& s,
-                  const StreamState& streams) {
-  if (observer != nullptr) observer->beforeupdate(s, streams);
+// A simulated trial's updates continue the streams; the observer sees them.
+class ObservedStarts : public UpdateStarts {
+ public:
+  explicit ObservedStarts(Observer* observer) : observer_(observer) {}
+  void beforeupdate(const TrialState& s, StreamState& streams) override {
+    observer_->beforeupdate(s, streams);
+  }
+
+ private:
+  Observer* observer_;
+};
+
+void beforeupdate(const TrialRun& run, const TrialState& s) {
+  if (run.starts != nullptr) run.starts->beforeupdate(s, run.streams);
+}
+
+void endtrial(StepDecision& d, TrialEnd end) {
+  d.ended = true;
+  d.end = end;
 }
 
 }  // namespace
@@ -93,50 +105,9 @@ void admissiblelist(TrialState& s, const Design& design) {
   }
 }
 
-DrawStatus runphase2(TrialState& s, const Design& design, StreamState& streams,
-                     Accumulators& acc, TrialOutcome& outcome,
-                     Observer* observer) {
-  // Step 1: start of phase II.
-  s.phase1 = false;
-  for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
-  outcome.reason = s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed;
-
-  // Step 2: first refit on the phase I data.
-  int allclosed = 0;
-  beforeupdate(observer, s, streams);
-  DrawStatus status = phase2update(s, design, streams, &allclosed);
-  if (!status.ok() || allclosed) return status;
-
-  // Step 3: the phase II cohorts.
-  for (int cohort = 0; cohort < design.settings.ncohort2; ++cohort) {
-    phase2randomise(s, streams);
-    gencohort(s, design, streams);
-    beforeupdate(observer, s, streams);
-    status = phase2update(s, design, streams, &allclosed);
-    if (!status.ok() || allclosed) return status;
-  }
-
-  // Step 4.
-  const int best = selectbest(s, acc);
-  if (best >= 0) {
-    outcome.reason = TrialEnd::kSelected;
-    outcome.sel1 = s.adm1[best];
-    outcome.sel2 = s.adm2[best];
-  } else {
-    outcome.reason = TrialEnd::kNoPositiveMean;
-  }
-  return DrawStatus{};
-}
-
-DrawStatus runtrial(TrialState& s, const Design& design, StreamState& streams,
-                    Accumulators& acc, TrialOutcome* outcome,
-                    Observer* observer) {
-  const int J = design.settings.ndose1;
-  const int K = design.settings.ndose2;
-
-  // Step 1: reset.
-  for (int d1 = 0; d1 < J; ++d1) {
-    for (int d2 = 0; d2 < K; ++d2) {
+void starttrial(TrialState& s, const Design& design) {
+  for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
       s.npat[d1][d2] = 0;
       s.ntox[d1][d2] = 0;
       s.nresp[d1][d2] = 0;
@@ -149,28 +120,86 @@ DrawStatus runtrial(TrialState& s, const Design& design, StreamState& streams,
   s.cur2 = 0;
   s.ntotal = 0;
   s.nadm = 0;
+}
 
-  // Step 2: phase I.
-  bool stopped = false;
-  for (int cohort = 0; cohort < design.settings.ncohort1 && !stopped; ++cohort) {
-    gencohort(s, design, streams);
-    beforeupdate(observer, s, streams);
-    const DrawStatus status = updatetox(s, design, streams);
-    if (!status.ok()) return status;
-    stopped = phase1rule(s, design) != 0;
-  }
-
-  TrialOutcome end;
-  end.reason = TrialEnd::kPhase1Stopped;
-  if (!stopped) {
-    // Step 3: the admissible list, in grid order, from the last update.
+StepDecision designstep(TrialState& s, int cohort, const TrialRun& run) {
+  const Design& design = run.design;
+  StepDecision d;
+  if (s.phase1) {
+    // The toxicity update and the phase I rule.
+    beforeupdate(run, s);
+    d.failure = run.posterior.toxicity(s, run.streams);
+    if (!d.failure.ok()) return d;
+    d.phase1 = true;
+    d.move = phase1rule(s, design);
+    if (d.move.stopped) {
+      endtrial(d, TrialEnd::kPhase1Stopped);
+      return d;
+    }
+    if (cohort < design.settings.ncohort1) return d;
+    // The switch: the admissible list from this last update, every entry
+    // open.
+    for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {
+      for (int d2 = 0; d2 < design.settings.ndose2; ++d2) {
+        d.switchprsafe[d1][d2] = s.prsafe[d1][d2];
+      }
+    }
     admissiblelist(s, design);
-    // Step 4: phase II.
-    const DrawStatus status = runphase2(s, design, streams, acc, end, observer);
-    if (!status.ok()) return status;
+    s.phase1 = false;
+    for (int k = 0; k < s.nadm; ++k) s.admopen[k] = 1;
+    d.switched = true;
   }
 
-  // Step 5: end of trial, on every path.
+  // A phase II update and the closures.
+  beforeupdate(run, s);
+  d.failure = run.posterior.phase2(s, run.streams, run.wholegrid);
+  if (!d.failure.ok()) return d;
+  d.phase2 = true;
+  if (applystoppingrules(s, design.rules, &d.stopping) != 0) {
+    endtrial(d, s.nadm == 0 ? TrialEnd::kNoneAdmissible : TrialEnd::kAllClosed);
+    return d;
+  }
+
+  // The selection after the last cohort, or the next cohort's combination.
+  if (cohort == design.settings.ncohort1 + design.settings.ncohort2) {
+    d.selected = bestentry(s);
+    endtrial(d, d.selected >= 0 ? TrialEnd::kSelected : TrialEnd::kNoPositiveMean);
+    return d;
+  }
+  d.randomised = true;
+  d.draw = phase2randomise(s, run.streams);
+  return d;
+}
+
+DrawStatus runtrial(TrialState& s, const Design& design,
+                    const Posterior& posterior, StreamState& streams,
+                    Accumulators& acc, TrialOutcome* outcome,
+                    Observer* observer) {
+  const int J = design.settings.ndose1;
+  const int K = design.settings.ndose2;
+  ObservedStarts observed(observer);
+  const TrialRun run{design, posterior, streams,
+                     observer != nullptr ? &observed : nullptr};
+
+  // The cohorts, each at the design's choice, until the design ends the
+  // trial.
+  starttrial(s, design);
+  TrialOutcome end;
+  for (int cohort = 1;; ++cohort) {
+    gencohort(s, design, streams);
+    const StepDecision step = designstep(s, cohort, run);
+    if (!step.failure.ok()) return step.failure;
+    if (!step.ended) continue;
+    end.reason = step.end;
+    if (step.end == TrialEnd::kSelected) {
+      end.sel1 = s.adm1[step.selected];
+      end.sel2 = s.adm2[step.selected];
+      acc.nselect[end.sel1][end.sel2] += 1;
+    }
+    break;
+  }
+
+  // The end-of-trial sums, on every path.
   for (int d1 = 0; d1 < J; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
       acc.sumtox[d1][d2] += s.ntox[d1][d2];

@@ -51,7 +51,7 @@ std::string simulate(const Scenario& scenario) {
   auto acc = std::make_unique<Accumulators>();
   preparetrials(design, scenario.input, *state, *acc);
   for (int t = 1; t <= run.ntrial; ++t) {
-    const DrawStatus status = runtrial(*state, design, processstreams(), *acc);
+    const DrawStatus status = runtrial(*state, design, *makeposterior(design), processstreams(), *acc);
     if (!status.ok()) {
       return "sampler failure " + std::to_string(status.code) + " at " +
              (status.efficacy ? "betaeff[" : "betatox[") +

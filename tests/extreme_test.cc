@@ -256,7 +256,7 @@ TEST(ExtremeScenarioSetup, ManyAdmissibleFixtureAdmitsMoreThanTen) {
   auto state = std::make_unique<TrialState>();
   auto acc = std::make_unique<Accumulators>();
   preparetrials(design, scenario.input, *state, *acc);
-  ASSERT_TRUE(runtrial(*state, design, processstreams(), *acc).ok());
+  ASSERT_TRUE(runtrial(*state, design, *makeposterior(design), processstreams(), *acc).ok());
   EXPECT_GT(state->nadm, 10);
   uniform01reset();
   samplerrandreset();

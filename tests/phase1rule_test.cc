@@ -48,16 +48,16 @@ TEST_F(Phase1Rule, WorkedExampleMovesDiagonally) {
   s->meantox[1][2] = 0.28;
   s->meantox[0][2] = 0.31;
   s->meantox[2][0] = 0.25;
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(0, 2);
 }
 
 TEST_F(Phase1Rule, ThresholdsThemselvesStay) {
   at(1, 1, 0.8, 0.2);
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(1, 1);
   at(1, 1, 0.45, 0.2);
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(1, 1);
   EXPECT_EQ(s->ndeesc[1][1], 0);
   // Just beyond the thresholds the rule moves.
@@ -90,18 +90,18 @@ TEST_F(Phase1Rule, RunningSumsOfSharesDecide) {
 TEST_F(Phase1Rule, EarlyStopNeedsMoreThanSixPatients) {
   at(0, 0, 0.1, 0.6);
   s->ntotal = 6;
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(0, 0);
   EXPECT_EQ(s->ndeesc[0][0], 1);
   s->ntotal = 7;
-  EXPECT_EQ(phase1rule(*s, design), 1);
+  EXPECT_TRUE(phase1rule(*s, design).stopped);
   expectcur(0, 0);
   EXPECT_EQ(s->ndeesc[0][0], 2);
 }
 
 TEST_F(Phase1Rule, TopCornerStaysWhenSafe) {
   at(2, 2, 0.95, 0.05);
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(2, 2);
 }
 
@@ -199,7 +199,7 @@ TEST_F(Phase1Rule, CountLimits) {
 TEST_F(Phase1Rule, OneColumnAndOneRowGridsStayInside) {
   grid(1, 3);
   at(0, 2, 0.95, 0.05);
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(0, 2);
   at(0, 1, 0.95, 0.05);
   phase1rule(*s, design);
@@ -216,11 +216,11 @@ TEST_F(Phase1Rule, OneColumnAndOneRowGridsStayInside) {
   expectcur(0, 0);
   grid(1, 1);
   at(0, 0, 0.95, 0.05);
-  EXPECT_EQ(phase1rule(*s, design), 0);
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
   expectcur(0, 0);
   s->ntotal = 9;
   at(0, 0, 0.1, 0.8);
-  EXPECT_EQ(phase1rule(*s, design), 1);
+  EXPECT_TRUE(phase1rule(*s, design).stopped);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
     for (int d2 = 0; d2 < 2; ++d2) scenario.scentox[d1][d2] = 1;
   }
   preparetrials(design, scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, *makeposterior(design), processstreams(), *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 9);
   EXPECT_EQ(acc->sumtox[0][0], 9);
   EXPECT_EQ(acc->sumpat[0][1] + acc->sumpat[1][0] + acc->sumpat[1][1], 0);
@@ -97,13 +97,13 @@ TEST_F(Trial, StoppedInPhaseOneAddsExactlyItsCohorts) {
     for (int d2 = 0; d2 < 2; ++d2) EXPECT_EQ(acc->nselect[d1][d2], 0);
   }
   // The next trial starts again at (0, 0) with clean counts.
-  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, *makeposterior(design), processstreams(), *acc).ok());
   EXPECT_EQ(acc->sumpat[0][0], 18);
 }
 
 TEST_F(Trial, SafeScenarioRunsBothPhasesToOneSelection) {
   preparetrials(design, scenario, *s, *acc);
-  ASSERT_TRUE(runtrial(*s, design, processstreams(), *acc).ok());
+  ASSERT_TRUE(runtrial(*s, design, *makeposterior(design), processstreams(), *acc).ok());
   EXPECT_FALSE(s->phase1);
   EXPECT_GT(s->nadm, 0);
   // The admissible list is in grid order and distinct.
