@@ -1,12 +1,17 @@
 // tests/engine_test.cc: the engine on its own, without the console: the
 // golden report from simulate() alone, outcome sums that agree with the
-// per-combination sums, design rules that move decisions, and the observer.
+// per-combination sums, design rules that move decisions, the observer, and
+// designs run one after another in one process.
 #include "engine/simulate.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <sstream>
+#include <vector>
+
+#include "engine/conduct.h"
 
 #include "design/toxmodel.h"
 #include "formats/dialogue.h"
@@ -188,6 +193,51 @@ TEST(Engine, ObserverCancelsAndItsStreamCopyReplaysAnUpdate) {
     for (int d2 = 0; d2 < scenario.settings.ndose2; ++d2) {
       EXPECT_EQ(recorder.saved->prsafe[d1][d2], recorder.prsafe[d1][d2]);
     }
+  }
+}
+
+// Design A, then design B (other rules, another target), then A again in one
+// process: A gives exactly the same results both times, in simulation and in
+// the conduct of a trial, under every posterior method.
+TEST(Engine, TwoDesignsInOneProcessEachKeepTheirResults) {
+  const Scenario scenario = flatscenario(0.2, 0.4, 3, 3);
+  DesignRules strict;
+  strict.escalate = 0.9;
+  strict.admissible = 0.6;
+  strict.futility = 0.3;
+  for (const PosteriorMethod method : {PosteriorMethod::kGibbs}) {
+    Design a = designof(scenario, DesignRules{});
+    Design b = designof(scenario, strict);
+    b.settings.targettox = 0.25;
+    a.method = b.method = method;
+    const Streams seeded{true, 11, 2};
+    const std::vector<Cohort> cohorts = {{{0, 0}, 3, 0, 1}, {{1, 0}, 3, 1, 2}};
+    ConductOptions options;
+    options.streams = freshstreams(seeded);
+
+    const SimulationResult first = simulate(a, scenario.input, seeded, nullptr);
+    const ConductResult conductfirst = runconduct(a, cohorts, options);
+    const SimulationResult other = simulate(b, scenario.input, seeded, nullptr);
+    const ConductResult conductother = runconduct(b, cohorts, options);
+    const SimulationResult again = simulate(a, scenario.input, seeded, nullptr);
+    const ConductResult conductagain = runconduct(a, cohorts, options);
+
+    ASSERT_TRUE(first.ok() && other.ok() && again.ok());
+    EXPECT_EQ(std::memcmp(&first.acc, &again.acc, sizeof first.acc), 0);
+    EXPECT_EQ(std::memcmp(&first.outcomes, &again.outcomes, sizeof first.outcomes), 0);
+    // B is another design indeed.
+    EXPECT_NE(std::memcmp(&first.acc, &other.acc, sizeof first.acc), 0);
+
+    ASSERT_EQ(conductfirst.problem, "");
+    ASSERT_EQ(conductagain.problem, "");
+    ASSERT_EQ(conductother.problem, "");
+    EXPECT_TRUE(sameoutcome(conductfirst.next, conductagain.next));
+    ASSERT_EQ(conductfirst.next.table.size(), conductagain.next.table.size());
+    for (std::size_t i = 0; i < conductfirst.next.table.size(); ++i) {
+      EXPECT_EQ(conductfirst.next.table[i].prsafe, conductagain.next.table[i].prsafe);
+      EXPECT_EQ(conductfirst.next.table[i].meantox, conductagain.next.table[i].meantox);
+    }
+    EXPECT_NE(conductfirst.next.table[0].prsafe, conductother.next.table[0].prsafe);
   }
 }
 
