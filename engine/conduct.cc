@@ -1,6 +1,6 @@
-// engine/conduct.cc: a real trial taken through the design's steps, in the
-// order engine/trial.cc takes a simulated one, with the real cohorts in place
-// of simulated ones.
+// engine/conduct.cc: a real trial taken through the design's steps of
+// engine/trial.cc, with the real cohorts in place of simulated ones, and the
+// decisions those steps returned in words and numbers.
 #include "engine/conduct.h"
 
 #include <algorithm>

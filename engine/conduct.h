@@ -1,8 +1,8 @@
 // engine/conduct.h: running a real trial with the design. From the cohorts
-// treated so far, the state the design is in, reached by the design's own
-// steps (the simulator's update, rule and randomisation functions), and its
-// decision for the next step with the numbers behind it; and how often that
-// decision comes out the same under other random numbers.
+// treated so far, the state the design is in, reached by the same sequence
+// of the design's steps as a simulated trial (designstep, engine/trial.h),
+// and its decision for the next step with the numbers behind it; and how
+// often that decision comes out the same under other random numbers.
 //
 // Plain records in, plain records out: combinations are indices from 0 (dose
 // level - 1); problems and warnings are one line of text each, naming the

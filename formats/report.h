@@ -16,7 +16,7 @@ struct ReportData {
   double cpuhours = 0;    // processor time of the trials, in hours
   double inconclusive = 0;  // percentage of trials without a selection
   Design design;            // the design reported, with its settings and
-                            // thresholds; settings.ntrial: the trials run
+                            // thresholds; its ntrial: the trials run
 };
 
 // Returns the path of the report file: outdir followed by "results.txt".
