@@ -347,10 +347,11 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
   r.mathlib = mathimplementation();
   std::clock_t ticks = 0;
   PartObserver observer(0, total, progress, trial);
+  const Design design = designof(Scenario{r.settings, r.input}, r.rules);
   for (int k : r.shards) {
     // Each part from the start of its own streams.
     const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
-    Design part = designof(Scenario{r.settings, r.input}, r.rules);
+    Design part = design;
     part.settings.ntrial = range.count;
     Streams streams;
     streams.seeded = r.random.seeded;

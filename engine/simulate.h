@@ -98,12 +98,12 @@ struct SimulationResult {
 };
 
 // Simulates design.settings.ntrial trials of `design` with the true
-// probabilities of `truth` (its priors are not read), drawing from the start
-// of `streams`. `observer` may be null.
+// probabilities of `truth` (its priors are not read), drawing from streams
+// of its own that begin where `start` says. `observer` may be null.
 // REQUIRES: checkscenario of the design's settings and priors with `truth`,
 // and checkrules(design.rules), are "".
 SimulationResult simulate(const Design& design, const ScenarioInput& truth,
-                          const Streams& streams, Observer* observer);
+                          const Streams& start, Observer* observer);
 
 // The text and exit status of a failed draw, as in SimulationResult.
 std::string drawfailuretext(const DrawStatus& status);
