@@ -6,8 +6,8 @@
 #ifndef COMBOSIM_DESIGN_EFFMODEL_H_
 #define COMBOSIM_DESIGN_EFFMODEL_H_
 
-#include "design/drawstatus.h"
 #include "design/design.h"
+#include "design/drawstatus.h"
 #include "design/rules.h"
 #include "numerics/streams.h"
 #include "records/trialstate.h"

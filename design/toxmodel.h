@@ -10,9 +10,9 @@
 #include <cmath>
 #include <limits>
 
+#include "design/design.h"
 #include "design/drawstatus.h"
 #include "numerics/streams.h"
-#include "design/design.h"
 #include "records/trialstate.h"
 
 // Sampling intervals of alpha, beta and gamma.

@@ -86,12 +86,6 @@ int bestentry(const TrialState& s) {
   return best;
 }
 
-int selectbest(const TrialState& s, Accumulators& acc) {
-  const int best = bestentry(s);
-  if (best >= 0) acc.nselect[s.adm1[best]][s.adm2[best]] += 1;
-  return best;
-}
-
 void admissiblelist(TrialState& s, const Design& design) {
   s.nadm = 0;
   for (int d1 = 0; d1 < design.settings.ndose1; ++d1) {

@@ -105,11 +105,6 @@ StepDecision designstep(TrialState& s, int cohort, const TrialRun& run);
 // largest meaneff above 0, the earliest on ties; -1 when there is none.
 int bestentry(const TrialState& s);
 
-// Makes the final selection: the open entry with the largest meaneff (above
-// 0; the earliest on ties) gets one more trial in nselect. Returns that
-// entry, or -1 when no open entry has a mean response above 0.
-int selectbest(const TrialState& s, Accumulators& acc);
-
 // Fills the admissible list (adm1, adm2, nadm) from prsafe: every
 // combination with prsafe > design.rules.admissible, in grid order (drug 1
 // outer).

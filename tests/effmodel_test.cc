@@ -8,10 +8,10 @@
 #include <memory>
 #include <random>
 
+#include "design/design.h"
 #include "numerics/arms.h"
 #include "numerics/gamma.h"
 #include "numerics/streams.h"
-#include "design/design.h"
 
 namespace {
 

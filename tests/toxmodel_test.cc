@@ -9,9 +9,9 @@
 #include <memory>
 #include <random>
 
+#include "design/design.h"
 #include "numerics/arms.h"
 #include "numerics/streams.h"
-#include "design/design.h"
 
 namespace {
 

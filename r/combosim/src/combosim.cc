@@ -232,8 +232,8 @@ Rcpp::List trialtable(const std::vector<TrialOutcome>& outcomes) {
       Rcpp::Named("overtoxic") = overtoxic);
 }
 
-// True while a run is under way. The engine's process-wide state allows one
-// run at a time, and R code can run during one: the event handlers that
+// True while a run is under way. The package runs one simulation at a time,
+// and R code can run during one: the event handlers that
 // R_CheckUserInterrupt() lets run.
 bool running = false;
 
