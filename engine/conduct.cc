@@ -213,8 +213,8 @@ void describestep(Conduct& c, const StepDecision& step, Combination current,
       d.selected = {s.adm1[step.selected], s.adm2[step.selected]};
     }
   } else {
-    d.stage = s.phase1 ? Stage::kPhase1 : Stage::kPhase2;
-    d.next = {s.cur1, s.cur2};
+    d.stage = step.nextphase1 ? Stage::kPhase1 : Stage::kPhase2;
+    d.next = {step.next1, step.next2};
   }
 }
 

@@ -116,7 +116,10 @@ void starttrial(TrialState& s, const Design& design) {
   s.nadm = 0;
 }
 
-StepDecision designstep(TrialState& s, int cohort, const TrialRun& run) {
+namespace {
+
+// designstep but for what comes next.
+StepDecision decide(TrialState& s, int cohort, const TrialRun& run) {
   const Design& design = run.design;
   StepDecision d;
   if (s.phase1) {
@@ -162,6 +165,16 @@ StepDecision designstep(TrialState& s, int cohort, const TrialRun& run) {
   }
   d.randomised = true;
   d.draw = phase2randomise(s, run.streams);
+  return d;
+}
+
+}  // namespace
+
+StepDecision designstep(TrialState& s, int cohort, const TrialRun& run) {
+  StepDecision d = decide(s, cohort, run);
+  d.nextphase1 = s.phase1;
+  d.next1 = s.cur1;
+  d.next2 = s.cur2;
   return d;
 }
 

@@ -70,9 +70,13 @@ struct StepDecision {
   bool randomised = false;
   RandomDraw draw;
 
-  // The end of the trial.
+  // What comes next: the next cohort's phase and combination, or the end of
+  // the trial.
   bool ended = false;
-  TrialEnd end = TrialEnd::kSelected;
+  bool nextphase1 = true;  // unless ended: the next cohort is a phase I one
+  int next1 = 0;           // unless ended: its combination
+  int next2 = 0;
+  TrialEnd end = TrialEnd::kSelected;  // ended: how
   int selected = -1;  // end == kSelected: the admissible entry selected
 };
 
@@ -97,7 +101,7 @@ void gencohort(TrialState& s, const Design& design, StreamState& streams);
 // the last phase I cohort, the switch and the first phase II update. In
 // phase II: the update and the closures. Then, unless every entry is closed,
 // the randomisation of the next cohort or, after the last cohort, the
-// selection. Leaves the next cohort's combination in (cur1, cur2).
+// selection. Leaves the next cohort's combination in (cur1, cur2) too.
 // REQUIRES: the trial has not ended; 1 <= cohort <= ncohort1 + ncohort2.
 StepDecision designstep(TrialState& s, int cohort, const TrialRun& run);
 
