@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "next/sha256.h"
+#include "formats/sha256.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "engine/conduct.h"
-#include "next/sha256.h"
+#include "formats/sha256.h"
 #include "next/trialfile.h"
 #include "tests/program_runner.h"
 #include "tests/settings_guard.h"
@@ -43,6 +43,10 @@ TEST(Sha256, PublishedVectorsAndEveryPaddingCase) {
     std::string text(n, 'x');
     for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>(i * 37 % 256);
     EXPECT_EQ(sha256hex(text), systemsha256(text)) << n << " bytes";
+    // Given in pieces that straddle the blocks, the same digest.
+    Sha256 pieces;
+    for (std::size_t at = 0; at < n; at += 23) pieces.add(text.substr(at, 23));
+    EXPECT_EQ(pieces.hex(), sha256hex(text)) << n << " bytes in pieces";
   }
 }
 
