@@ -3,6 +3,7 @@
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -165,6 +166,21 @@ int main(int argc, char** argv) {
     return status == 0 ? kBatchOk : kBatchUsage;
   }
 
-  if (*merge) return runmerge(mergefiles, mergeout, std::cout, std::cerr);
-  return runbatch(options, std::cout, std::cerr);
+  // A reader that went away (`combosim-batch ... | head`) fails a write
+  // instead of ending the run, so the files are still written.
+  signal(SIGPIPE, SIG_IGN);
+  int status = *merge ? runmerge(mergefiles, mergeout, std::cout, std::cerr)
+                      : runbatch(options, std::cout, std::cerr);
+  // The lines on what was written are a result too: losing them fails the
+  // run.
+  if (!std::cout.flush()) {
+    std::cerr << "combosim-batch: the standard output could not be written"
+              << (status == kBatchUsage
+                      ? ""
+                      : "; the files written are in " +
+                            (*merge ? mergeout : options.outdir))
+              << std::endl;
+    if (status == kBatchOk) status = kBatchFailed;
+  }
+  return status;
 }

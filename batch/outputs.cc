@@ -2,9 +2,12 @@
 // the manifest, and the check against overwriting inputs.
 #include "batch/outputs.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -106,6 +109,46 @@ std::string writewhole(const std::string& path, const std::string& text) {
   }
   if (!file) return "cannot write " + path + ": " + std::strerror(errno);
   return "";
+}
+
+void removeleftovers(const std::string& dir,
+                     const std::vector<std::string>& names) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string file = entry.path().filename().string();
+    const std::size_t at = file.rfind(".tmp");
+    if (at == std::string::npos || at + 4 == file.size() ||
+        file.find_first_not_of("0123456789", at + 4) != std::string::npos) {
+      continue;
+    }
+    if (std::find(names.begin(), names.end(), file.substr(0, at)) != names.end()) {
+      std::remove(entry.path().c_str());
+    }
+  }
+}
+
+std::string lockname(const std::string& infix) {
+  return ".combosim" + infix + ".lock";
+}
+
+RunLock::~RunLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string RunLock::take(const std::string& dir, const std::string& infix,
+                          const std::string& part) {
+  const std::string path = outputpath(dir, lockname(infix));
+  fd_ = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) return "cannot make the lock file " + path + ": " + std::strerror(errno);
+  if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return "";
+  const int why = errno;
+  close(fd_);
+  fd_ = -1;
+  if (why == EWOULDBLOCK) {
+    return "another combosim-batch is writing the files of " + part + " into " + dir +
+           " (it holds " + path + "); wait for it to end";
+  }
+  return "cannot lock " + path + ": " + std::strerror(why);
 }
 
 std::string OutputDir::place(const std::vector<std::string>& names, pid_t pid) {
