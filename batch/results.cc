@@ -228,7 +228,8 @@ bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
 // every count of a trial (one of patients, toxicities, responses, overtoxic:
 // x, with 0 <= x <= maxpatients):
 //   n * sum(x^2) >= sum(x)^2 and sum(x^2) <= max * sum(x) for each count,
-//   n * min <= sum(patients) <= n * max, min * sum(p) <= sum(p^2),
+//   max + (n - 1) * min <= sum(p) <= min + (n - 1) * max, one trial having
+//   the fewest patients p and one the most, min * sum(p) <= sum(p^2),
 //   sum(p * overtoxic)^2 <= sum(p^2) * sum(overtoxic^2).
 // Products in 128 bits: no sum exceeds 2^63. Returns "" or the field at
 // fault and the problem. REQUIRES: o.ntrial >= 1.
@@ -248,8 +249,12 @@ std::string momentproblem(const OutcomeSums& o) {
       {"responses", "responses2", o.responses, o.responses2},
       {"overtoxic", "overtoxic2", o.overtoxic, o.overtoxic2}};
   const Wide p = o.patients;
-  if (n * min > p) return "minpatients: above patients / trials";
-  if (p > n * max) return "maxpatients: below patients / trials";
+  if (p < max + (n - 1) * min) {
+    return "maxpatients: more than patients - (trials - 1) × minpatients";
+  }
+  if (p > min + (n - 1) * max) {
+    return "minpatients: less than patients - (trials - 1) × maxpatients";
+  }
   if (min * p > o.patients2) return "patients2: below minpatients × patients";
   for (const Count& c : counts) {
     const Wide x = c.sum;
