@@ -53,8 +53,8 @@ constexpr char kFooter[] =
     "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
-    "and .txt, but no oc.csv or report.html; `merge` adds up the sums of all\n"
-    "N parts exactly and writes them. --shards N runs the N parts one after\n"
+    "and .txt, but no oc.csv or report.html (--shard 1/1 is the whole run);\n"
+    "`merge` adds up the sums of all N parts exactly and writes them. --shards N runs the N parts one after\n"
     "another in one process instead, which gives what the merge gives. Every\n"
     "output records which implementation of the C library's pow, log and exp\n"
     "ran (fma, no-fma or unknown); merge refuses parts from different ones.\n"
@@ -65,10 +65,16 @@ constexpr char kFooter[] =
     "  combosim-batch --seed 2024 --shard 3/8 --out parts examples/scenarios/*.json\n"
     "  combosim-batch merge --out results parts/*.shard-*-of-8.json\n"
     "\n"
+    "One run at a time writes each set of files into a directory: a run or\n"
+    "merge holds DIR/.combosim.lock, a --shard K/N run only\n"
+    "DIR/.combosim.shard-K-of-N.lock (advisory locks; see the README on\n"
+    "network file systems).\n"
+    "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
-    "others are written); 2 bad command line, unusable output directory, or\n"
-    "a file of the run (summary.csv, oc.csv, report.html, manifest.json) would\n"
-    "overwrite an input.";
+    "others are written), or the standard output could not be written; 2 bad\n"
+    "command line, unusable output directory, another run writing the same\n"
+    "files, or a file of the run (summary.csv, oc.csv, report.html,\n"
+    "manifest.json) would overwrite an input.";
 
 // A check of a count option: "" or the problem.
 std::string atleastone(const std::string& text) {
