@@ -648,14 +648,15 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     }
     jobs.push_back(job);
   }
-  std::vector<std::string> written = runfilenames(infix);
+  // The files this run writes, whose leftovers go.
+  std::vector<std::string> writes = runfilenames(infix);
   for (const Job& job : jobs) {
     if (!job.problem.empty()) continue;
     for (const std::string& name : scenariofiles(job.stem, options.trials)) {
-      written.push_back(name);
+      writes.push_back(name);
     }
   }
-  removeleftovers(options.outdir, written);
+  removeleftovers(options.outdir, writes);
 
   OutputDir outdir(options.outdir, infix);
   runpool(options, jobs, outdir, out, err);
@@ -744,13 +745,14 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     return kBatchUsage;
   }
 
-  std::vector<std::string> written = runfilenames("");
+  // The files this merge writes, whose leftovers go.
+  std::vector<std::string> writes = runfilenames("");
   for (const std::string& name : names) {
     for (const std::string& file : scenariofiles(name, trialfiles.count(name) > 0)) {
-      written.push_back(file);
+      writes.push_back(file);
     }
   }
-  removeleftovers(outdirpath, written);
+  removeleftovers(outdirpath, writes);
 
   OutputDir outdir(outdirpath, "");
   std::vector<BatchResult> results;
