@@ -2,8 +2,6 @@
 // the manifest, and the check against overwriting inputs.
 #include "batch/outputs.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,30 +123,6 @@ void removeleftovers(const std::string& dir,
       std::remove(entry.path().c_str());
     }
   }
-}
-
-std::string lockname(const std::string& infix) {
-  return ".combosim" + infix + ".lock";
-}
-
-RunLock::~RunLock() {
-  if (fd_ >= 0) close(fd_);
-}
-
-std::string RunLock::take(const std::string& dir, const std::string& infix,
-                          const std::string& part) {
-  const std::string path = outputpath(dir, lockname(infix));
-  fd_ = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) return "cannot make the lock file " + path + ": " + std::strerror(errno);
-  if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return "";
-  const int why = errno;
-  close(fd_);
-  fd_ = -1;
-  if (why == EWOULDBLOCK) {
-    return "another combosim-batch is writing the files of " + part + " into " + dir +
-           " (it holds " + path + "); wait for it to end";
-  }
-  return "cannot lock " + path + ": " + std::strerror(why);
 }
 
 std::string OutputDir::place(const std::vector<std::string>& names, pid_t pid) {

@@ -12,7 +12,7 @@
 // that writes nothing leaves the directory as it was. A shard's run writes
 // its run-level files and manifest with the shard's infix
 // (summary.shard-K-of-N.csv, manifest-shard-K-of-N.json). A run holds the
-// lock of its set of files (RunLock) while it writes them.
+// lock of its set of files (formats/runlock.h) while it writes them.
 #ifndef COMBOSIM_BATCH_OUTPUTS_H_
 #define COMBOSIM_BATCH_OUTPUTS_H_
 
@@ -62,34 +62,9 @@ std::string writewhole(const std::string& path, const std::string& text);
 
 // Removes the temporary files (NAME.tmpPID) of the files `names` in `dir`
 // that a run which ended early left behind, and no others.
-// REQUIRES: this process holds the lock of those files (RunLock).
+// REQUIRES: this process holds the lock of those files (formats/runlock.h).
 void removeleftovers(const std::string& dir,
                      const std::vector<std::string>& names);
-
-// The lock of one set of files in an output directory: a whole run or a
-// merge writes its files under .combosim.lock, part K of N under
-// .combosim.shard-K-of-N.lock (`infix`), so the parts of one run may fill a
-// directory side by side. The lock file stays; it is no output of the run.
-std::string lockname(const std::string& infix);
-
-// An advisory lock (flock) held from take() until this process and every
-// worker forked from it (which inherit it) have ended.
-class RunLock {
- public:
-  RunLock() = default;
-  ~RunLock();
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-
-  // Takes the lock of the files of `infix` in `dir` without waiting; `part`
-  // names them in the problem ("a whole run", "part 2 of 4"). Returns "" or
-  // the problem: another process holds it, or the lock file cannot be made.
-  std::string take(const std::string& dir, const std::string& infix,
-                   const std::string& part);
-
- private:
-  int fd_ = -1;
-};
 
 // One scenario of a run, as its manifest lists it.
 struct ManifestEntry {

@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "batch/outputs.h"
+#include "formats/runlock.h"
 #include "formats/sha256.h"
 
 namespace fs = std::filesystem;

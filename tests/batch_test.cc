@@ -1006,7 +1006,7 @@ TEST(BatchFolder, OneRunAtATimeWritesEachSetOfFiles) {
           golden + " > /dev/null; echo run $?");
   EXPECT_EQ(run.out, "run 2\nmerge 2\npart 0\npart 2\nother part 0\nrun 0\n");
   const std::string held =
-      "combosim-batch: another combosim-batch is writing the files of ";
+      "combosim-batch: another run is writing the files of ";
   EXPECT_EQ(run.err,
             held + "a whole run into out (it holds out/.combosim.lock); wait "
                    "for it to end\n" +
