@@ -642,9 +642,10 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
       job.problem = path + ": its outputs would overwrite those of " +
                     taken->second + " (same name " + job.stem + ")";
     } else {
-      const std::string problem =
-          scenariooverwrites(inputs, options.outdir, infix,
-                             scenariofiles(job.stem, options.trials), path);
+      const std::vector<std::string> names = scenariofiles(job.stem, options.trials);
+      std::string problem =
+          scenariooverwrites(inputs, options.outdir, infix, names, path);
+      if (problem.empty()) problem = foreignfile(options.outdir, names);
       if (!problem.empty()) job.problem = path + ": " + problem;
     }
     jobs.push_back(job);

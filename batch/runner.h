@@ -47,7 +47,8 @@ int availablecores();
 // temporary files an earlier run left of them. A scenario whose files would
 // overwrite an input (or the run's own files) is not run; when a run-level
 // file would overwrite an input, nothing runs. A part records its scenario
-// file's identity and its trials file's SHA-256. Prints one line per scenario
+// file's identity and its trials file's SHA-256. A scenario none of whose
+// files may replace a file that combosim-batch did not write is not run. Prints one line per scenario
 // written on `out`; on `err`, one line per scenario that could not be read or
 // run, and notes on answers the dialogue read again or did not read. Shows
 // progress on the standard error while it is a terminal. Returns a

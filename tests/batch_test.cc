@@ -977,6 +977,12 @@ TEST(BatchFolder, MergeKeepsTheScenarioAndFilesNotItsOwn) {
   EXPECT_EQ(notes.err.substr(0, notes.err.find('\n')),
             "study: its output notes/study.txt exists and is not a file of "
             "combosim-batch; move it or choose another output directory");
+  // Nor does a run.
+  const BatchRun run = runbatch(dir.path(), {"--out", "notes", "study.json"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.substr(0, run.err.find('\n')),
+            "study.json: its output notes/study.txt exists and is not a file "
+            "of combosim-batch; move it or choose another output directory");
   EXPECT_EQ(readfile(dir.path() / "notes/study.txt"), "my notes\n");
   EXPECT_FALSE(fs::exists(dir.path() / "notes/study.json"));
   // Its own outputs a merge replaces.
