@@ -3,7 +3,8 @@
 // merge, in process; then the built program run as a user runs it: the same
 // report as combosim, serial and parallel runs alike, shards merged exactly,
 // bad files reported while the others complete, summary.csv against the JSON,
-// and the shard scripts.
+// the shard scripts, and the output folder kept whole: locks, leftovers,
+// files that are not the program's own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
