@@ -17,6 +17,7 @@
 
 #include "engine/oc.h"
 #include "engine/simulate.h"
+#include "formats/csvtext.h"
 #include "formats/report.h"
 #include "numerics/mathprobe.h"
 
@@ -81,14 +82,6 @@ bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
     }
   }
   return true;
-}
-
-// The value of a CSV field, quoted when it holds a comma, quote or newline.
-std::string csvfield(const std::string& text) {
-  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 // The outcome sums by name, in the order written.
@@ -385,8 +378,11 @@ void writetrialsheader(std::ostream& os) {
 void writetrialrow(std::ostream& os, std::int64_t trial,
                    const TrialOutcome& outcome) {
   os << trial << ',';
-  if (outcome.sel1 >= 0) os << '"' << outcome.sel1 + 1 << ',' << outcome.sel2 + 1 << '"';
-  os << ',' << trialendname(outcome.reason) << ',' << outcome.patients << ','
+  if (outcome.sel1 >= 0) {
+    os << csvfield(std::to_string(outcome.sel1 + 1) + ',' +
+                   std::to_string(outcome.sel2 + 1));
+  }
+  os << ',' << csvfield(trialendname(outcome.reason)) << ',' << outcome.patients << ','
      << outcome.toxicities << ',' << outcome.responses << ','
      << outcome.overtoxic << '\n';
 }
@@ -588,7 +584,7 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
-         << numbertext(inconclusive) << ',' << r.ntrial << ',' << generator
+         << numbertext(inconclusive) << ',' << r.ntrial << ',' << csvfield(generator)
          << ',' << seed << ',' << shard << ',' << r.nshard << ','
          << numbertext(r.settings.targettox) << ','
          << numbertext(r.settings.mineff) << ','
@@ -622,7 +618,7 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
       os << numbertext(f.value);
     }
   }
-  os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
+  os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenne : kFixed) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
      << r.nshard << ',' << csvfield(r.mathlib) << ','
      << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)

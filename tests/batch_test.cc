@@ -1055,6 +1055,23 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
 }
 
+TEST(BatchProgram, FormulaLikeNamesAreQuotedInTheCsvFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* name : {"=HYPERLINK(1).txt", "@cmd.txt"}) {
+    fs::copy_file(sourcefile("tests/fixtures/golden_1x1.txt"), dir.path() / name);
+  }
+  const BatchRun run =
+      runbatch(dir.path(), {"--out", "out", "=HYPERLINK(1).txt", "@cmd.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* csv : {"out/summary.csv", "out/oc.csv"}) {
+    const std::vector<std::string> rows = sortedlines(readfile(dir.path() / csv));
+    ASSERT_EQ(rows.size(), 3u) << csv;
+    EXPECT_EQ(rows[0].rfind("\"'=HYPERLINK(1)\",", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1].rfind("\"'@cmd\",", 0), 0u) << rows[1];
+  }
+}
+
 TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
