@@ -13,6 +13,7 @@
 
 #include "batch/runner.h"
 #include "formats/cli.h"
+#include "formats/utf8.h"
 
 namespace {
 
@@ -94,6 +95,14 @@ std::string readshard(const std::string& text, int& k, int& n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // File names reach the messages as given: bytes that are not UTF-8 are
+  // printed as \xNN.
+  Utf8EscapingBuf outbuf(std::cout.rdbuf());
+  Utf8EscapingBuf errbuf(std::cerr.rdbuf());
+  std::ostream out(&outbuf);
+  std::ostream err(&errbuf);
+  err.setf(std::ios::unitbuf);
+
   CLI::App app{kDescription, "combosim-batch"};
   app.footer(kFooter);
 
@@ -161,10 +170,13 @@ int main(int argc, char** argv) {
       options.nshard = shards;
     }
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e, out, err);
+    out.flush();
     return status == 0 ? kBatchOk : kBatchUsage;
   }
 
-  if (*merge) return runmerge(mergefiles, mergeout, std::cout, std::cerr);
-  return runbatch(options, std::cout, std::cerr);
+  const int status = *merge ? runmerge(mergefiles, mergeout, out, err)
+                            : runbatch(options, out, err);
+  out.flush();
+  return status;
 }

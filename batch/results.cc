@@ -407,7 +407,8 @@ Json resulttojson(const BatchResult& r) {
   j["program"] = kProgram;
   j["version"] = COMBOSIM_VERSION;
   j["name"] = r.name;
-  j["source"] = r.source;
+  putpath(j, "source", r.source);
+  if (r.sourcereplaced) j["source_bytes_replaced"] = true;
   j["position"] = r.position;
   j["scenario"] = scenariotojson(r.settings, r.input, &r.rules);
   j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
@@ -459,6 +460,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   r.source = j.contains("source") && j["source"].is_string()
                  ? j["source"].get<std::string>()
                  : "";
+  r.sourcereplaced = j.contains("source_bytes_replaced") &&
+                     j["source_bytes_replaced"] == true;
   if (!j.contains("position") || !j["position"].is_number_integer() ||
       j["position"].get<std::int64_t>() < 1 ||
       j["position"].get<std::int64_t>() > INT_MAX) {

@@ -44,6 +44,8 @@ TrialRange shardtrials(int ntrial, int k, int n);
 struct BatchResult {
   std::string name;              // scenario name, from its file name
   std::string source;            // the scenario file as given
+  bool sourcereplaced = false;   // bytes of `source` that were not valid
+                                 // UTF-8 were replaced in a file read back
   int position = 1;              // its place among the files of its run,
                                  // from 1: the order of summary rows
   SimulationSettings settings;   // the scenario; ntrial counts all its trials

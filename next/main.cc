@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "formats/cli.h"
+#include "formats/utf8.h"
 #include "next/run.h"
 
 namespace {
@@ -46,6 +47,14 @@ constexpr char kFooter[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // File names reach the report and the messages as given: bytes that are
+  // not UTF-8 are printed as \xNN.
+  Utf8EscapingBuf outbuf(std::cout.rdbuf());
+  Utf8EscapingBuf errbuf(std::cerr.rdbuf());
+  std::ostream out(&outbuf);
+  std::ostream err(&errbuf);
+  err.setf(std::ios::unitbuf);
+
   CLI::App app{kDescription, "combosim-next"};
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("combosim-next ") + COMBOSIM_VERSION);
@@ -73,8 +82,11 @@ int main(int argc, char** argv) {
       options.streams.shard = 1;
     }
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e, out, err);
+    out.flush();
     return status == 0 ? kNextOk : kNextUsage;
   }
-  return runnext(options, std::cout, std::cerr);
+  const int status = runnext(options, out, err);
+  out.flush();
+  return status;
 }

@@ -190,7 +190,11 @@ Json reportjson(const NextReport& r) {
   j["version"] = COMBOSIM_VERSION;
   j["inputs"] = Json::array();
   for (const InputFile& f : r.inputs) {
-    j["inputs"].push_back({{"role", f.role}, {"file", f.path}, {"sha256", f.sha256}});
+    Json input;
+    input["role"] = f.role;
+    putpath(input, "file", f.path);
+    input["sha256"] = f.sha256;
+    j["inputs"].push_back(input);
   }
   Json dj;
   dj["ndose1"] = s.ndose1;

@@ -285,4 +285,23 @@ TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
   }
 }
 
+TEST(NextProgram, FileNamesThatAreNotUtf8NeverAbort) {
+  ScratchDir dir;
+  const fs::path trial = dir.path() / "t\xFF.json";
+  fs::copy_file(sourcefile("examples/trial_phase1.json"), trial);
+  const NextRun json = runnext("--json " + shellquote(trial.string()));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json input = Json::parse(json.out)["inputs"][0];
+  EXPECT_EQ(input["file"], (dir.path() / "t\xEF\xBF\xBD.json").string());  // U+FFFD
+  EXPECT_EQ(input["file_bytes_replaced"], true);
+  const NextRun text = runnext(shellquote(trial.string()));
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("trial file: " + dir.path().string() + "/t\\xff.json (sha256 "),
+            std::string::npos);
+  const NextRun typo = runnext(shellquote((dir.path() / "x\xFE.json").string()));
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(typo.err, "combosim-next: " + dir.path().string() +
+                          "/x\\xfe.json: cannot be read: No such file or directory\n");
+}
+
 }  // namespace
