@@ -67,6 +67,18 @@ std::string csvnumber(const std::string& text, int& n) {
   return "";
 }
 
+// Dose level `level`, counted from 1, as an index from 0 into `index`.
+// Returns "" or the problem; the range is checked before the subtraction,
+// which could overflow. The grid's own size is checked with the cohort.
+std::string levelindex(int level, int& index) {
+  if (level < 1 || level > kMaxDose) {
+    return std::to_string(level) + " is not a dose level (1 to " +
+           std::to_string(kMaxDose) + ")";
+  }
+  index = level - 1;
+  return "";
+}
+
 }  // namespace
 
 bool iscsvtrial(const std::string& path) {
@@ -143,7 +155,9 @@ std::string cohortsfromjson(const Json& v, std::vector<Cohort>& cohorts) {
       return place + "combination: must be [drug-1 level, drug-2 level], "
                      "whole numbers";
     }
-    k.at = {level1 - 1, level2 - 1};
+    std::string problem = levelindex(level1, k.at.d1);
+    if (problem.empty()) problem = levelindex(level2, k.at.d2);
+    if (!problem.empty()) return place + "combination: " + problem;
     const std::pair<const char*, int*> counts[] = {{"patients", &k.npat},
                                                    {"toxicities", &k.ntox},
                                                    {"responses", &k.nresp}};
@@ -201,7 +215,10 @@ std::string cohortsfromcsv(const std::string& text, const std::string& source,
       if (!problem.empty()) return place + kCsvFields[f] + ": " + problem;
     }
     Cohort k;
-    k.at = {values[0] - 1, values[1] - 1};
+    for (std::size_t f = 0; f < 2; ++f) {
+      const std::string problem = levelindex(values[f], f == 0 ? k.at.d1 : k.at.d2);
+      if (!problem.empty()) return place + kCsvFields[f] + ": " + problem;
+    }
     k.npat = values[2];
     k.ntox = values[3];
     k.nresp = values[4];

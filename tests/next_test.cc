@@ -176,6 +176,20 @@ TEST(TrialFile, FilesAndTheirDesign) {
                 ": cannot be read: No such file or directory");
 }
 
+TEST(TrialFile, LevelsAreCheckedBeforeCountingFromZero) {
+  std::vector<Cohort> cohorts;
+  std::vector<int> lines;
+  EXPECT_EQ(cohortsfromcsv("drug1,drug2,patients,toxicities,responses\n"
+                           "-2147483648,1,3,0,0\n",
+                           "t.csv", cohorts, lines),
+            "t.csv:2: cohort 1: drug1: -2147483648 is not a dose level (1 to 10)");
+  EXPECT_EQ(cohortsfromjson(parsed(R"([{"combination": [1, -2147483648],
+                                        "patients": 3, "toxicities": 0,
+                                        "responses": 0}])"),
+                            cohorts),
+            "cohort 1: combination: -2147483648 is not a dose level (1 to 10)");
+}
+
 // --- The program ---------------------------------------------------------------
 
 struct NextRun {
