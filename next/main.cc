@@ -24,9 +24,11 @@ constexpr char kFooter[] =
     "cohortsize2 and optionally \"rules\" (as in combosim-batch), and \"cohorts\",\n"
     "the cohorts treated so far in order, each {\"combination\": [d1, d2],\n"
     "\"patients\": n, \"toxicities\": t, \"responses\": r} with dose levels from 1.\n"
-    "A .csv file holds the cohorts under the header\n"
-    "drug1,drug2,patients,toxicities,responses and needs --design FILE.json with\n"
-    "the design's fields (a combosim-batch scenario file will do).\n"
+    "A CSV file holds the cohorts under the header\n"
+    "drug1,drug2,patients,toxicities,responses (quoted fields and the row names\n"
+    "of R's write.csv are read) and needs --design FILE.json with the design's\n"
+    "fields (a combosim-batch scenario file will do). The extension .csv or\n"
+    ".json, in any case, gives the format; without either, the content does.\n"
     "\n"
     "Random numbers: every posterior update starts both streams afresh, from\n"
     "combosim's fixed-seed generators, or with --seed S from the seeded streams\n"
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
   NextOptions options;
   std::string seed;
   app.add_option("trial", options.trial,
-                 "Trial file: .json (design and cohorts) or .csv (cohorts)")
+                 "Trial file: JSON (design and cohorts) or CSV (cohorts)")
       ->required();
   app.add_option("--design", options.design,
                  "JSON file with the design's fields (needed for a .csv)");

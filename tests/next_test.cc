@@ -190,6 +190,57 @@ TEST(TrialFile, LevelsAreCheckedBeforeCountingFromZero) {
             "cohort 1: combination: -2147483648 is not a dose level (1 to 10)");
 }
 
+TEST(TrialFile, CsvFromRAndTheFormatByExtensionOrContent) {
+  // As R writes it: write.csv(x) with row names, and without them.
+  const std::string plain = "drug1,drug2,patients,toxicities,responses\n1,1,3,0,0\n2,1,3,1,2\n";
+  const std::string rownames =
+      "\"\",\"drug1\",\"drug2\",\"patients\",\"toxicities\",\"responses\"\n"
+      "\"1\",1,1,3,0,0\n\"2\",2,1,3,1,2\n";
+  const std::string quoted =
+      "\"drug1\",\"drug2\",\"patients\",\"toxicities\",\"responses\"\n"
+      "1,1,3,0,0\n\"2\", 1 ,3,1,\"2\"\n";
+  std::vector<Cohort> expected;
+  std::vector<int> lines;
+  ASSERT_EQ(cohortsfromcsv(plain, "t.csv", expected, lines), "");
+  for (const std::string& text : {rownames, quoted}) {
+    std::vector<Cohort> cohorts;
+    EXPECT_EQ(cohortsfromcsv(text, "t.csv", cohorts, lines), "") << text;
+    EXPECT_EQ(cohorts.size(), expected.size()) << text;
+    for (std::size_t i = 0; i < cohorts.size() && i < expected.size(); ++i) {
+      EXPECT_EQ(cohorts[i].at, expected[i].at);
+      EXPECT_EQ(cohorts[i].nresp, expected[i].nresp);
+    }
+  }
+  EXPECT_EQ(cohortsfromcsv(plain + "\"3,1,3,0,0\n", "t.csv", expected, lines),
+            "t.csv:4: a quoted field is not closed");
+  EXPECT_EQ(cohortsfromcsv(plain + "\"3\"x,1,3,0,0\n", "t.csv", expected, lines),
+            "t.csv:4: text after a quoted field");
+
+  // The extension in any case, else the content, says which format.
+  ScratchDir dir;
+  const std::string design = (dir.path() / "d.json").string();
+  std::ofstream(design) << "{" << kDesign << "}";
+  const std::string trial = "{" + std::string(kDesign) +
+                            R"(, "cohorts": [{"combination": [1, 1], "patients": 3,
+                                "toxicities": 0, "responses": 0}]})";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* design;
+  } const cases[] = {
+      {"t.CSV", rownames, "d.json"}, {"t.Json", trial, ""},
+      {"t", trial, ""},               {"t.txt", "\xEF\xBB\xBF" + quoted, "d.json"},
+  };
+  for (const Case& c : cases) {
+    const fs::path path = dir.path() / c.name;
+    std::ofstream(path, std::ios::binary) << c.text;
+    const std::string designpath = *c.design != '\0' ? design : "";
+    const TrialRead read = readtrial(path.string(), designpath);
+    EXPECT_EQ(read.problem, "") << c.name;
+    EXPECT_FALSE(read.cohorts.empty()) << c.name;
+  }
+}
+
 // --- The program ---------------------------------------------------------------
 
 struct NextRun {
