@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-    if (!seed.empty()) {
+    if (app.count("--seed") > 0) {
       const std::string problem = readseed(seed, options.streams.seed);
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
       options.streams.seeded = true;

@@ -337,6 +337,9 @@ TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
        "combosim-next: examples/nothing.json: cannot be read: No such file or "
        "directory\n"},
       {"--seed -1 examples/trial_phase1.json", 2, ""},
+      {"--seed '' examples/trial_phase1.json", 2,
+       "--seed: \"\" is not a whole number from 0 to 4294967295\n"
+       "Run with --help for more information.\n"},
       {"--replicates -2 examples/trial_phase1.json", 2, ""},
       {"", 2, ""},
   };
@@ -348,6 +351,22 @@ TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
       EXPECT_EQ(run.err, c.err) << c.args;
     }
   }
+}
+
+TEST(NextProgram, OneReplicateHasNoSpreadAndSingularWords) {
+  const NextRun text = runnext("--seed 3 --replicates 1 examples/trial_phase1.json");
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("\nstability over 1 replicate of this decision, on the "
+                          "seeded streams (3, 1):\n"),
+            std::string::npos)
+      << text.out;
+  EXPECT_EQ(text.out.find(", sd "), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("1 replicates"), std::string::npos) << text.out;
+  const NextRun json = runnext("--json --seed 3 --replicates 1 examples/trial_phase1.json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json spreads = Json::parse(json.out)["stability"]["probabilities"];
+  ASSERT_FALSE(spreads.empty());
+  for (const Json& x : spreads) EXPECT_TRUE(x["sd"].is_null()) << x;
 }
 
 TEST(NextProgram, FileNamesThatAreNotUtf8NeverAbort) {
