@@ -14,6 +14,7 @@
 
 #include "batch/runner.h"
 #include "formats/cli.h"
+#include "formats/utf8.h"
 
 namespace {
 
@@ -101,6 +102,14 @@ std::string readshard(const std::string& text, int& k, int& n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // File names reach the messages as given: bytes that are not UTF-8 are
+  // printed as \xNN.
+  Utf8EscapingBuf outbuf(std::cout.rdbuf());
+  Utf8EscapingBuf errbuf(std::cerr.rdbuf());
+  std::ostream out(&outbuf);
+  std::ostream err(&errbuf);
+  err.setf(std::ios::unitbuf);
+
   CLI::App app{kDescription, "combosim-batch"};
   app.footer(kFooter);
 
@@ -168,24 +177,24 @@ int main(int argc, char** argv) {
       options.nshard = shards;
     }
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e, out, err);
+    out.flush();
     return status == 0 ? kBatchOk : kBatchUsage;
   }
 
   // A reader that went away (`combosim-batch ... | head`) fails a write
   // instead of ending the run, so the files are still written.
   signal(SIGPIPE, SIG_IGN);
-  int status = *merge ? runmerge(mergefiles, mergeout, std::cout, std::cerr)
-                      : runbatch(options, std::cout, std::cerr);
+  int status = *merge ? runmerge(mergefiles, mergeout, out, err)
+                      : runbatch(options, out, err);
   // The lines on what was written are a result too: losing them fails the
   // run.
-  if (!std::cout.flush()) {
-    std::cerr << "combosim-batch: the standard output could not be written"
-              << (status == kBatchUsage
-                      ? ""
-                      : "; the files written are in " +
-                            (*merge ? mergeout : options.outdir))
-              << std::endl;
+  if (!out.flush()) {
+    err << "combosim-batch: the standard output could not be written"
+        << (status == kBatchUsage ? ""
+                                  : "; the files written are in " +
+                                        (*merge ? mergeout : options.outdir))
+        << std::endl;
     if (status == kBatchOk) status = kBatchFailed;
   }
   return status;

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "formats/utf8.h"
+
 #ifndef COMBOSIM_VERSION
 #error "COMBOSIM_VERSION must be defined by the build"
 #endif
@@ -38,14 +40,17 @@ Json manifestjson(const std::vector<ManifestEntry>& scenarios,
   for (const ManifestEntry& e : scenarios) {
     Json entry;
     entry["name"] = e.name;
-    entry["source"] = e.source;
+    putpath(entry, "source", e.source);
+    if (e.sourcereplaced) entry["source_bytes_replaced"] = true;
     entry["mathlib"] = e.mathlib;
     entry["files"] = e.files;
     j["scenarios"].push_back(entry);
   }
   j["files"] = Json::array();
   for (const OutputFile& f : files) j["files"].push_back(f.name);
-  j["problems"] = problems;
+  // Problems name files as given: bytes that are not UTF-8 as \xNN.
+  j["problems"] = Json::array();
+  for (const std::string& p : problems) j["problems"].push_back(utf8escaped(p));
   return j;
 }
 
@@ -172,7 +177,7 @@ std::string OutputDir::finish(const std::vector<BatchResult>& results,
   const std::string problem = write(files);
   if (!problem.empty()) return problem;
   return write({{manifestname(infix_),
-                 manifestjson(scenarios, files, problems).dump(2) + "\n"}});
+                 jsontext(manifestjson(scenarios, files, problems))}});
 }
 
 InputFiles::InputFiles(const std::vector<std::string>& paths) {

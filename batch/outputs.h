@@ -72,6 +72,7 @@ struct ManifestEntry {
   std::string source;              // the scenario file
   std::string mathlib;             // the math functions its trials ran on
   std::vector<std::string> files;  // its files in the output directory
+  bool sourcereplaced = false;     // as BatchResult::sourcereplaced
 };
 
 // An output directory while a run or merge fills it.

@@ -17,7 +17,9 @@
 
 #include "engine/oc.h"
 #include "engine/simulate.h"
+#include "formats/csvtext.h"
 #include "formats/report.h"
+#include "formats/utf8.h"
 #include "numerics/mathprobe.h"
 
 #ifndef COMBOSIM_VERSION
@@ -81,14 +83,6 @@ bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
     }
   }
   return true;
-}
-
-// The value of a CSV field, quoted when it holds a comma, quote or newline.
-std::string csvfield(const std::string& text) {
-  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 // The outcome sums by name, in the order written.
@@ -468,8 +462,11 @@ void writetrialsheader(std::ostream& os) {
 void writetrialrow(std::ostream& os, std::int64_t trial,
                    const TrialOutcome& outcome) {
   os << trial << ',';
-  if (outcome.sel1 >= 0) os << '"' << outcome.sel1 + 1 << ',' << outcome.sel2 + 1 << '"';
-  os << ',' << trialendname(outcome.reason) << ',' << outcome.patients << ','
+  if (outcome.sel1 >= 0) {
+    os << csvfield(std::to_string(outcome.sel1 + 1) + ',' +
+                   std::to_string(outcome.sel2 + 1));
+  }
+  os << ',' << csvfield(trialendname(outcome.reason)) << ',' << outcome.patients << ','
      << outcome.toxicities << ',' << outcome.responses << ','
      << outcome.overtoxic << '\n';
 }
@@ -516,13 +513,17 @@ Json resulttojson(const BatchResult& r) {
   j["program"] = kProgram;
   j["version"] = COMBOSIM_VERSION;
   j["name"] = r.name;
-  j["source"] = r.source;
+  putpath(j, "source", r.source);
+  if (r.sourcereplaced) j["source_bytes_replaced"] = true;
   if (!complete(r)) {
-    j["sourcefile"] = r.sourcefile.path.empty()
-                          ? Json(nullptr)
-                          : Json{{"path", r.sourcefile.path},
-                                 {"device", r.sourcefile.device},
-                                 {"inode", r.sourcefile.inode}};
+    // A path that JSON cannot hold exactly could name no file when read
+    // back: such a scenario file is left to the check of foreign files.
+    const bool usable =
+        !r.sourcefile.path.empty() && validutf8(r.sourcefile.path);
+    j["sourcefile"] = usable ? Json{{"path", r.sourcefile.path},
+                                    {"device", r.sourcefile.device},
+                                    {"inode", r.sourcefile.inode}}
+                             : Json(nullptr);
   }
   j["position"] = r.position;
   j["scenario"] = scenariotojson(r.settings, r.input, &r.rules);
@@ -581,6 +582,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   r.source = j.contains("source") && j["source"].is_string()
                  ? j["source"].get<std::string>()
                  : "";
+  r.sourcereplaced = j.contains("source_bytes_replaced") &&
+                     j["source_bytes_replaced"] == true;
   if (!j.contains("position") || !j["position"].is_number_integer() ||
       j["position"].get<std::int64_t>() < 1 ||
       j["position"].get<std::int64_t>() > INT_MAX) {
@@ -715,7 +718,7 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
-         << numbertext(inconclusive) << ',' << r.ntrial << ',' << generator
+         << numbertext(inconclusive) << ',' << r.ntrial << ',' << csvfield(generator)
          << ',' << seed << ',' << shard << ',' << r.nshard << ','
          << numbertext(r.settings.targettox) << ','
          << numbertext(r.settings.mineff) << ','
@@ -749,7 +752,7 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
       os << numbertext(f.value);
     }
   }
-  os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
+  os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenne : kFixed) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
      << r.nshard << ',' << csvfield(r.mathlib) << ','
      << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)

@@ -53,6 +53,8 @@ struct BatchResult {
   std::string source;            // the scenario file as given
   FileIdentity sourcefile;       // a part's: the scenario file, which its
                                  // merge never writes over
+  bool sourcereplaced = false;   // bytes of `source` that were not valid
+                                 // UTF-8 were replaced in a file read back
   int position = 1;              // its place among the files of its run,
                                  // from 1: the order of summary rows
   SimulationSettings settings;   // the scenario; ntrial counts all its trials

@@ -34,6 +34,7 @@
 #include "batch/outputs.h"
 #include "formats/runlock.h"
 #include "formats/sha256.h"
+#include "formats/utf8.h"
 
 namespace fs = std::filesystem;
 
@@ -159,7 +160,7 @@ int runworker(const BatchOptions& options, const std::string& path,
   writereporttext(text, r);
   for (const OutputFile& file :
        {OutputFile{stem + ".txt", text.str()},
-        OutputFile{stem + ".json", resulttojson(r).dump(2) + "\n"}}) {
+        OutputFile{stem + ".json", jsontext(resulttojson(r))}}) {
     const std::string problem = writewhole(temporary(file.name), file.text);
     if (!problem.empty()) return fail(problem);
   }
@@ -637,6 +638,16 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     job.position = static_cast<int>(jobs.size()) + 1;
     form.name = scenarioname(path);
     job.stem = outputstem(form);
+    // The name goes into the JSON files, which hold UTF-8 only: merge would
+    // not find the files of a name changed there. (A file that is not there
+    // is reported as such by its worker.)
+    if (!validutf8(form.name) && fs::exists(path)) {
+      job.problem = path + ": the name " + form.name +
+                    " is not valid UTF-8, which the result files cannot "
+                    "record; rename the file";
+      jobs.push_back(job);
+      continue;
+    }
     const auto [taken, fresh] = stems.emplace(job.stem, path);
     if (!fresh) {
       job.problem = path + ": its outputs would overwrite those of " +
@@ -684,7 +695,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     writtenline(out, r, options.outdir);
     results.push_back(r);
     entries.push_back({r.name, r.source, r.mathlib,
-                       scenariofiles(job.stem, options.trials)});
+                       scenariofiles(job.stem, options.trials), r.sourcereplaced});
   }
   return finishrun(outdir, results, entries, problems, out, err, infix);
 }
@@ -773,7 +784,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
       std::ostringstream text;
       writereporttext(text, merged);
       written = {{name + ".txt", text.str()},
-                 {name + ".json", resulttojson(merged).dump(2) + "\n"}};
+                 {name + ".json", jsontext(resulttojson(merged))}};
       problem = outdir.write(written);
     }
     // The trials files join only when every part has one; the sums are
@@ -795,7 +806,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     if (!problem.empty()) continue;
     writtenline(out, merged, outdirpath);
     results.push_back(merged);
-    ManifestEntry entry{name, merged.source, merged.mathlib, {}};
+    ManifestEntry entry{name, merged.source, merged.mathlib, {}, merged.sourcereplaced};
     for (const OutputFile& f : written) entry.files.push_back(f.name);
     entries.push_back(entry);
   }

@@ -1268,6 +1268,65 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
 }
 
+TEST(BatchProgram, FormulaLikeNamesAreQuotedInTheCsvFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* name : {"=HYPERLINK(1).txt", "@cmd.txt"}) {
+    fs::copy_file(sourcefile("tests/fixtures/golden_1x1.txt"), dir.path() / name);
+  }
+  const BatchRun run =
+      runbatch(dir.path(), {"--out", "out", "=HYPERLINK(1).txt", "@cmd.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* csv : {"out/summary.csv", "out/oc.csv"}) {
+    const std::vector<std::string> rows = sortedlines(readfile(dir.path() / csv));
+    ASSERT_EQ(rows.size(), 3u) << csv;
+    EXPECT_EQ(rows[0].rfind("\"'=HYPERLINK(1)\",", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1].rfind("\"'@cmd\",", 0), 0u) << rows[1];
+  }
+}
+
+TEST(BatchProgram, FileNamesThatAreNotUtf8NeverAbort) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  fs::create_directories(dir.path() / "d\xFE");
+  fs::copy_file(golden, dir.path() / "d\xFE/ok.txt");
+  fs::copy_file(golden, dir.path() / "\xFF" "bad.txt");
+  // A folder, a scenario's own name and a typo that are not UTF-8: the
+  // scenario runs, its name is refused, the typo is reported.
+  const BatchRun run = runbatch(
+      dir.path(), {"--out", "out", "d\xFE/ok.txt", "\xFF" "bad.txt", "typo\xFD.txt"});
+  EXPECT_EQ(run.status, 1);
+  const std::string badname =
+      "\\xffbad.txt: the name \\xffbad is not valid UTF-8, which the result "
+      "files cannot record; rename the file";
+  const std::string typo = "typo\\xfd.txt: cannot be read: No such file or directory";
+  EXPECT_EQ(sortedlines(run.err), sortedlines(badname + "\n" + typo + "\n"));
+  const Json manifest = loadjson(dir.path() / "out/manifest.json");
+  ASSERT_EQ(manifest["scenarios"].size(), 1u);
+  EXPECT_EQ(manifest["scenarios"][0]["source"], "d\xEF\xBF\xBD/ok.txt");  // U+FFFD
+  EXPECT_EQ(manifest["scenarios"][0]["source_bytes_replaced"], true);
+  EXPECT_EQ(manifest["problems"], Json::array({badname, typo}));
+  EXPECT_EQ(loadjson(dir.path() / "out/ok.json")["source_bytes_replaced"], true);
+
+  // A merge of such parts, with a typo among them.
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out", "d\xFE",
+                                    "d\xFE/ok.txt"})
+                  .status,
+              0);
+  }
+  const BatchRun merge =
+      runbatch(dir.path(), {"merge", "--out", "m", "d\xFE/ok.shard-1-of-2.json",
+                            "d\xFE/ok.shard-2-of-2.json", "d\xFE/typo\xFD.json"});
+  EXPECT_EQ(merge.status, 1);
+  const std::string missing =
+      "d\\xfe/typo\\xfd.json: cannot be read: No such file or directory";
+  EXPECT_EQ(merge.err, missing + "\n");
+  EXPECT_EQ(loadjson(dir.path() / "m/ok.json")["source_bytes_replaced"], true);
+  EXPECT_EQ(loadjson(dir.path() / "m/manifest.json")["problems"], Json::array({missing}));
+}
+
 TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
