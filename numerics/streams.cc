@@ -1,7 +1,9 @@
 // numerics/streams.cc: the seeded generators that can stand behind the two
-// process-wide streams, and the switch between them and the fixed ones.
+// process-wide streams, the switch between them and the fixed ones, and the
+// rule of a seed.
 #include "numerics/streams.h"
 
+#include <charconv>
 #include <random>
 
 #include "numerics/arms.h"
@@ -55,3 +57,17 @@ double seededuniform01() {
 }
 
 int seededsamplerrand() { return static_cast<int>(randengine() >> 49); }
+
+std::string readseed(const std::string& text, std::uint64_t& seed) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, seed);
+  if (text.empty() || ptr != end ||
+      (error != std::errc() && error != std::errc::result_out_of_range)) {
+    return "\"" + text + "\" is not a whole number from 0 to 4294967295";
+  }
+  if (error == std::errc::result_out_of_range || seed > kMaxSeed) {
+    return text + " is above 4294967295 (2^32 - 1): the streams use 32 bits "
+                  "of the seed";
+  }
+  return "";
+}

@@ -253,6 +253,35 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
   EXPECT_EQ(readjsonscenario(nophase2, "f").problem, "");
 }
 
+TEST(ScenarioFile, TargetOfZeroOrOneAndLowestResponseOfOneAreRefused) {
+  const std::string target =
+      "targettox: The target probability must lie strictly between 0 and 1";
+  const std::string mineff =
+      "mineff: The lowest acceptable response rate must be below 1";
+  for (const auto& [field, value, problem] :
+       {std::tuple<const char*, int, std::string>{"targettox", 0, target},
+        {"targettox", 1, target},
+        {"mineff", 1, mineff},
+        {"mineff", 0, ""}}) {  // 0 turns futility off
+    Json j = smalljson();
+    j[field] = value;
+    EXPECT_EQ(readjsonscenario(j, "f").problem, problem.empty() ? "" : "f: " + problem)
+        << field << " " << value;
+  }
+  // The dialogue takes them, so an answer file is refused only here:
+  // combosim itself still runs it.
+  const std::string answers = withanswer(smallanswers(), 13, "1");
+  EXPECT_EQ(readanswers(answers, "f.txt").problem, "f.txt: " + target);
+  EXPECT_EQ(readanswers(withanswer(smallanswers(), 14, "1"), "f.txt").problem,
+            "f.txt: " + mineff);
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::ofstream(dir.path() / "one.txt") << answers;
+  const ProgramRun console = runcombosim(dir.path(), dir.path() / "one.txt");
+  EXPECT_EQ(console.status, 0);
+  EXPECT_TRUE(fs::exists(dir.path() / "results.txt"));
+}
+
 // --- Shards and the merge, in process -------------------------------------
 
 TEST(Shards, PartsCoverEveryTrialOnceInOrder) {

@@ -151,6 +151,18 @@ TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
             "cohorts: unknown field");
 }
 
+TEST(TrialFile, DesignWithTargetOfOneOrLowestResponseOfOneIsRefused) {
+  TrialDesign design;
+  for (const auto& [field, problem] :
+       {std::pair<const char*, const char*>{
+            "targettox", "targettox: The target probability must lie strictly between 0 and 1"},
+        {"mineff", "mineff: The lowest acceptable response rate must be below 1"}}) {
+    Json j = parsed("{" + std::string(kDesign) + "}");
+    j[field] = 1;
+    EXPECT_EQ(designfromjson(j, true, design), problem);
+  }
+}
+
 TEST(TrialFile, FilesAndTheirDesign) {
   ScratchDir dir;
   const auto write = [&dir](const char* name, const std::string& text) {
