@@ -13,8 +13,8 @@
 #include <CLI/CLI.hpp>
 
 #include "batch/runner.h"
-#include "formats/cli.h"
 #include "formats/utf8.h"
+#include "numerics/streams.h"
 
 namespace {
 

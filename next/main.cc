@@ -6,9 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "formats/cli.h"
 #include "formats/utf8.h"
 #include "next/run.h"
+#include "numerics/streams.h"
 
 namespace {
 
