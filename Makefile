@@ -14,9 +14,10 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 # combosim alone, built quietly for demo and run: the output of the
-# configuration and the build is shown only when one of them fails.
+# configuration and the build is shown only when one of them fails. Only the
+# packages of the build are installed for it.
 .PHONY: combosim-quiet
-combosim-quiet: | deps
+combosim-quiet: | build-deps
 	@log=$$(mktemp) && \
 	  { [ -f $(BUILD)/CMakeCache.txt ] || \
 	    cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release; } > $$log 2>&1 && \
@@ -86,26 +87,36 @@ valgrind: build
 	    > valgrind-run.txt; status=$$?; \
 	  tail -n 8 valgrind-run.txt; rm -rf $$dir; exit $$status
 
-# System packages the build and the cluster tests need, installed when
-# missing (Debian and Ubuntu): directly as root, otherwise through sudo.
-# `build`, and with it every target that builds, runs this first.
-DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev \
-  slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-testthat
-# The visual report's browser test and `make report-demo`.
-DEPS += chromium libpng-dev
-.PHONY: deps
-deps:
-	@command -v dpkg >/dev/null || { echo "deps: no dpkg here; install by hand: $(DEPS)"; exit 0; }; \
-	missing=""; for p in $(DEPS); do \
+# System packages, installed when missing (Debian and Ubuntu): directly as
+# root, otherwise through sudo. `make deps` installs all of them, and `build`,
+# and with it every target that builds, runs it first; `make build-deps`
+# installs only what building needs, and `demo` and `run` run only that.
+# What building needs:
+BUILD_DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev
+# What the tests need besides: the cluster tests (Slurm, munge, GNU
+# parallel), the R package, and the visual report's browser test and
+# `make report-demo` (Chromium, libpng).
+TEST_DEPS ?= slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-testthat \
+  chromium libpng-dev
+DEPS ?= $(BUILD_DEPS) $(TEST_DEPS)
+.PHONY: deps build-deps
+deps: PACKAGES = $(DEPS)
+build-deps: PACKAGES = $(BUILD_DEPS)
+# A build folder configured before the packages came is configured again,
+# so that CMake finds them.
+deps build-deps:
+	@command -v dpkg >/dev/null || { echo "$@: no dpkg here; install by hand: $(PACKAGES)"; exit 0; }; \
+	missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || \
 	    missing="$$missing $$p"; done; \
 	[ -z "$$missing" ] && exit 0; \
 	if [ "$$(id -u)" = 0 ]; then sudo=""; \
 	elif command -v sudo >/dev/null; then sudo=sudo; \
-	else echo "deps: missing$$missing; install them as root"; exit 1; fi; \
-	echo "deps: installing$$missing"; \
+	else echo "$@: missing$$missing; install them as root"; exit 1; fi; \
+	echo "$@: installing$$missing"; \
 	$$sudo apt-get update && \
-	$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing
+	$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing && \
+	{ [ ! -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) > /dev/null; }
 build: deps
 $(BUILD)/CMakeCache.txt: | deps
 

@@ -3,6 +3,7 @@
 // merged exactly. Reads the command line and hands over to batch/runner.h;
 // every exit status is a BatchExit.
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <regex>
@@ -12,7 +13,8 @@
 #include <CLI/CLI.hpp>
 
 #include "batch/runner.h"
-#include "formats/cli.h"
+#include "formats/utf8.h"
+#include "numerics/streams.h"
 
 namespace {
 
@@ -52,8 +54,8 @@ constexpr char kFooter[] =
     "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
-    "and .txt, but no oc.csv or report.html; `merge` adds up the sums of all\n"
-    "N parts exactly and writes them. --shards N runs the N parts one after\n"
+    "and .txt, but no oc.csv or report.html (--shard 1/1 is the whole run);\n"
+    "`merge` adds up the sums of all N parts exactly and writes them. --shards N runs the N parts one after\n"
     "another in one process instead, which gives what the merge gives. Every\n"
     "output records which implementation of the C library's pow, log and exp\n"
     "ran (fma, no-fma or unknown); merge refuses parts from different ones.\n"
@@ -64,10 +66,16 @@ constexpr char kFooter[] =
     "  combosim-batch --seed 2024 --shard 3/8 --out parts examples/scenarios/*.json\n"
     "  combosim-batch merge --out results parts/*.shard-*-of-8.json\n"
     "\n"
+    "One run at a time writes each set of files into a directory: a run or\n"
+    "merge holds DIR/.combosim.lock, a --shard K/N run only\n"
+    "DIR/.combosim.shard-K-of-N.lock (advisory locks; see the README on\n"
+    "network file systems).\n"
+    "\n"
     "Exit status: 0 everything written; 1 a scenario or a merge failed (the\n"
-    "others are written); 2 bad command line, unusable output directory, or\n"
-    "a file of the run (summary.csv, oc.csv, report.html, manifest.json) would\n"
-    "overwrite an input.";
+    "others are written), or the standard output could not be written; 2 bad\n"
+    "command line, unusable output directory, another run writing the same\n"
+    "files, or a file of the run (summary.csv, oc.csv, report.html,\n"
+    "manifest.json) would overwrite an input.";
 
 // A check of a count option: "" or the problem.
 std::string atleastone(const std::string& text) {
@@ -94,6 +102,14 @@ std::string readshard(const std::string& text, int& k, int& n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // File names reach the messages as given: bytes that are not UTF-8 are
+  // printed as \xNN.
+  Utf8EscapingBuf outbuf(std::cout.rdbuf());
+  Utf8EscapingBuf errbuf(std::cerr.rdbuf());
+  std::ostream out(&outbuf);
+  std::ostream err(&errbuf);
+  err.setf(std::ios::unitbuf);
+
   CLI::App app{kDescription, "combosim-batch"};
   app.footer(kFooter);
 
@@ -161,10 +177,25 @@ int main(int argc, char** argv) {
       options.nshard = shards;
     }
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e, out, err);
+    out.flush();
     return status == 0 ? kBatchOk : kBatchUsage;
   }
 
-  if (*merge) return runmerge(mergefiles, mergeout, std::cout, std::cerr);
-  return runbatch(options, std::cout, std::cerr);
+  // A reader that went away (`combosim-batch ... | head`) fails a write
+  // instead of ending the run, so the files are still written.
+  signal(SIGPIPE, SIG_IGN);
+  int status = *merge ? runmerge(mergefiles, mergeout, out, err)
+                      : runbatch(options, out, err);
+  // The lines on what was written are a result too: losing them fails the
+  // run.
+  if (!out.flush()) {
+    err << "combosim-batch: the standard output could not be written"
+        << (status == kBatchUsage ? ""
+                                  : "; the files written are in " +
+                                        (*merge ? mergeout : options.outdir))
+        << std::endl;
+    if (status == kBatchOk) status = kBatchFailed;
+  }
+  return status;
 }

@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "formats/utf8.h"
 
 #ifndef COMBOSIM_VERSION
 #error "COMBOSIM_VERSION must be defined by the build"
@@ -37,14 +40,17 @@ Json manifestjson(const std::vector<ManifestEntry>& scenarios,
   for (const ManifestEntry& e : scenarios) {
     Json entry;
     entry["name"] = e.name;
-    entry["source"] = e.source;
+    putpath(entry, "source", e.source);
+    if (e.sourcereplaced) entry["source_bytes_replaced"] = true;
     entry["mathlib"] = e.mathlib;
     entry["files"] = e.files;
     j["scenarios"].push_back(entry);
   }
   j["files"] = Json::array();
   for (const OutputFile& f : files) j["files"].push_back(f.name);
-  j["problems"] = problems;
+  // Problems name files as given: bytes that are not UTF-8 as \xNN.
+  j["problems"] = Json::array();
+  for (const std::string& p : problems) j["problems"].push_back(utf8escaped(p));
   return j;
 }
 
@@ -108,6 +114,22 @@ std::string writewhole(const std::string& path, const std::string& text) {
   return "";
 }
 
+void removeleftovers(const std::string& dir,
+                     const std::vector<std::string>& names) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string file = entry.path().filename().string();
+    const std::size_t at = file.rfind(".tmp");
+    if (at == std::string::npos || at + 4 == file.size() ||
+        file.find_first_not_of("0123456789", at + 4) != std::string::npos) {
+      continue;
+    }
+    if (std::find(names.begin(), names.end(), file.substr(0, at)) != names.end()) {
+      std::remove(entry.path().c_str());
+    }
+  }
+}
+
 std::string OutputDir::place(const std::vector<std::string>& names, pid_t pid) {
   if (!cleared_) {
     // From here on the directory no longer holds the earlier run whole.
@@ -155,7 +177,7 @@ std::string OutputDir::finish(const std::vector<BatchResult>& results,
   const std::string problem = write(files);
   if (!problem.empty()) return problem;
   return write({{manifestname(infix_),
-                 manifestjson(scenarios, files, problems).dump(2) + "\n"}});
+                 jsontext(manifestjson(scenarios, files, problems))}});
 }
 
 InputFiles::InputFiles(const std::vector<std::string>& paths) {

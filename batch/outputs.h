@@ -11,7 +11,8 @@
 // so a directory without a manifest holds a run that did not finish; a run
 // that writes nothing leaves the directory as it was. A shard's run writes
 // its run-level files and manifest with the shard's infix
-// (summary.shard-K-of-N.csv, manifest-shard-K-of-N.json).
+// (summary.shard-K-of-N.csv, manifest-shard-K-of-N.json). A run holds the
+// lock of its set of files (formats/runlock.h) while it writes them.
 #ifndef COMBOSIM_BATCH_OUTPUTS_H_
 #define COMBOSIM_BATCH_OUTPUTS_H_
 
@@ -59,12 +60,19 @@ std::string temporarypath(const std::string& path, pid_t pid);
 // Writes `text` whole to `path`. Returns "" or the problem.
 std::string writewhole(const std::string& path, const std::string& text);
 
+// Removes the temporary files (NAME.tmpPID) of the files `names` in `dir`
+// that a run which ended early left behind, and no others.
+// REQUIRES: this process holds the lock of those files (formats/runlock.h).
+void removeleftovers(const std::string& dir,
+                     const std::vector<std::string>& names);
+
 // One scenario of a run, as its manifest lists it.
 struct ManifestEntry {
   std::string name;                // NAME
   std::string source;              // the scenario file
   std::string mathlib;             // the math functions its trials ran on
   std::vector<std::string> files;  // its files in the output directory
+  bool sourcereplaced = false;     // as BatchResult::sourcereplaced
 };
 
 // An output directory while a run or merge fills it.

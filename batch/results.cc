@@ -17,7 +17,9 @@
 
 #include "engine/oc.h"
 #include "engine/simulate.h"
+#include "formats/csvtext.h"
 #include "formats/report.h"
+#include "formats/utf8.h"
 #include "numerics/mathprobe.h"
 
 #ifndef COMBOSIM_VERSION
@@ -81,14 +83,6 @@ bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
     }
   }
   return true;
-}
-
-// The value of a CSV field, quoted when it holds a comma, quote or newline.
-std::string csvfield(const std::string& text) {
-  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 // The outcome sums by name, in the order written.
@@ -223,6 +217,56 @@ bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
          o.minpatients <= o.maxpatients;
 }
 
+// Checks the sums of squares and the cross product against the sums, the
+// number of trials n and the extremes of a trial's patients, which bound
+// every count of a trial (one of patients, toxicities, responses, overtoxic:
+// x, with 0 <= x <= maxpatients):
+//   n * sum(x^2) >= sum(x)^2 and sum(x^2) <= max * sum(x) for each count,
+//   max + (n - 1) * min <= sum(p) <= min + (n - 1) * max, one trial having
+//   the fewest patients p and one the most, min * sum(p) <= sum(p^2),
+//   sum(p * overtoxic)^2 <= sum(p^2) * sum(overtoxic^2).
+// Products in 128 bits: no sum exceeds 2^63. Returns "" or the field at
+// fault and the problem. REQUIRES: o.ntrial >= 1.
+std::string momentproblem(const OutcomeSums& o) {
+  using Wide = __int128;
+  const Wide n = o.ntrial;
+  const Wide min = o.minpatients;
+  const Wide max = o.maxpatients;
+  struct Count {
+    const char* name;
+    const char* squares;
+    std::int64_t sum;
+    std::int64_t sum2;
+  } const counts[] = {
+      {"patients", "patients2", o.patients, o.patients2},
+      {"toxicities", "toxicities2", o.toxicities, o.toxicities2},
+      {"responses", "responses2", o.responses, o.responses2},
+      {"overtoxic", "overtoxic2", o.overtoxic, o.overtoxic2}};
+  const Wide p = o.patients;
+  if (p < max + (n - 1) * min) {
+    return "maxpatients: more than patients - (trials - 1) × minpatients";
+  }
+  if (p > min + (n - 1) * max) {
+    return "minpatients: less than patients - (trials - 1) × maxpatients";
+  }
+  if (min * p > o.patients2) return "patients2: below minpatients × patients";
+  for (const Count& c : counts) {
+    const Wide x = c.sum;
+    const Wide x2 = c.sum2;
+    if (n * x2 < x * x) {
+      return std::string(c.squares) + ": below " + c.name + "^2 / trials";
+    }
+    if (x2 > max * x) {
+      return std::string(c.squares) + ": above maxpatients × " + c.name;
+    }
+  }
+  const Wide xy = o.patientsovertoxic;
+  if (xy * xy > Wide{o.patients2} * o.overtoxic2) {
+    return "patientsxovertoxic: its square above patients2 × overtoxic2";
+  }
+  return "";
+}
+
 // The operating characteristics of `r`, by name; null for a figure that
 // needs two trials when there is one.
 Json ocjson(const BatchResult& r) {
@@ -235,6 +279,39 @@ Json ocjson(const BatchResult& r) {
     }
   }
   return j;
+}
+
+// Reads a part's "sourcefile" and "trialsfile" into r, each null or whole.
+bool partfilesfromjson(const Json& j, BatchResult& r) {
+  if (!j.contains("sourcefile") || !j.contains("trialsfile")) return false;
+  const Json& source = j["sourcefile"];
+  r.sourcefile = FileIdentity{};
+  if (!source.is_null()) {
+    if (!source.is_object() || source.size() != 3 || !source.contains("path") ||
+        !source["path"].is_string() || source["path"].get<std::string>().empty() ||
+        !source.contains("device") || !source["device"].is_number_unsigned() ||
+        !source.contains("inode") || !source["inode"].is_number_unsigned()) {
+      return false;
+    }
+    r.sourcefile = {source["path"].get<std::string>(),
+                    source["device"].get<std::uint64_t>(),
+                    source["inode"].get<std::uint64_t>()};
+  }
+  const Json& trials = j["trialsfile"];
+  r.trialssha256.clear();
+  if (trials.is_null()) return true;
+  if (!trials.is_object() || trials.size() != 2 ||
+      trials.value("file", Json()) != outputstem(r) + ".trials.csv" ||
+      !trials.contains("sha256") || !trials["sha256"].is_string()) {
+    return false;
+  }
+  const std::string digest = trials["sha256"].get<std::string>();
+  if (digest.size() != 64 ||
+      digest.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    return false;
+  }
+  r.trialssha256 = digest;
+  return true;
 }
 
 std::string shardlist(const std::vector<int>& shards) {
@@ -386,8 +463,11 @@ void writetrialsheader(std::ostream& os) {
 void writetrialrow(std::ostream& os, std::int64_t trial,
                    const TrialOutcome& outcome) {
   os << trial << ',';
-  if (outcome.sel1 >= 0) os << '"' << outcome.sel1 + 1 << ',' << outcome.sel2 + 1 << '"';
-  os << ',' << trialendname(outcome.reason) << ',' << outcome.patients << ','
+  if (outcome.sel1 >= 0) {
+    os << csvfield(std::to_string(outcome.sel1 + 1) + ',' +
+                   std::to_string(outcome.sel2 + 1));
+  }
+  os << ',' << csvfield(trialendname(outcome.reason)) << ',' << outcome.patients << ','
      << outcome.toxicities << ',' << outcome.responses << ','
      << outcome.overtoxic << '\n';
 }
@@ -405,12 +485,45 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   os << "Math functions: " << describemath(r) << std::endl;
 }
 
+bool isbatchoutput(const std::string& name, const std::string& text) {
+  const auto endswith = [&name](const std::string& tail) {
+    return name.size() >= tail.size() &&
+           name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endswith(".trials.csv")) {
+    std::ostringstream header;
+    writetrialsheader(header);
+    return text.compare(0, header.str().size(), header.str()) == 0;
+  }
+  if (endswith(".json")) {
+    const Json j = Json::parse(text, nullptr, false);
+    return j.is_object() && j.value("program", Json()) == kProgram &&
+           j.contains("sums");
+  }
+  // The closing lines of writereporttext().
+  const std::size_t random = text.rfind("\nRandom numbers: ");
+  const std::size_t math = text.rfind("\nMath functions: ");
+  return random != std::string::npos && math != std::string::npos &&
+         random < math && text.find('\n', math + 1) == text.size() - 1;
+}
+
 Json resulttojson(const BatchResult& r) {
   Json j;
   j["program"] = kProgram;
   j["version"] = COMBOSIM_VERSION;
   j["name"] = r.name;
-  j["source"] = r.source;
+  putpath(j, "source", r.source);
+  if (r.sourcereplaced) j["source_bytes_replaced"] = true;
+  if (!complete(r)) {
+    // A path that JSON cannot hold exactly could name no file when read
+    // back: such a scenario file is left to the check of foreign files.
+    const bool usable =
+        !r.sourcefile.path.empty() && validutf8(r.sourcefile.path);
+    j["sourcefile"] = usable ? Json{{"path", r.sourcefile.path},
+                                    {"device", r.sourcefile.device},
+                                    {"inode", r.sourcefile.inode}}
+                             : Json(nullptr);
+  }
   j["position"] = r.position;
   j["scenario"] = scenariotojson(r.settings, r.input, &r.rules);
   j["random"]["generator"] = r.random.seeded ? kMersenne : kFixed;
@@ -420,6 +533,12 @@ Json resulttojson(const BatchResult& r) {
   j["shards"]["count"] = r.nshard;
   j["shards"]["included"] = r.shards;
   j["trials"] = r.ntrial;
+  if (!complete(r)) {
+    j["trialsfile"] = r.trialssha256.empty()
+                          ? Json(nullptr)
+                          : Json{{"file", outputstem(r) + ".trials.csv"},
+                                 {"sha256", r.trialssha256}};
+  }
   j["sums"]["patients"] = tablejson(r, r.acc.sumpat);
   j["sums"]["toxicities"] = tablejson(r, r.acc.sumtox);
   j["sums"]["responses"] = tablejson(r, r.acc.sumresp);
@@ -462,6 +581,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   r.source = j.contains("source") && j["source"].is_string()
                  ? j["source"].get<std::string>()
                  : "";
+  r.sourcereplaced = j.contains("source_bytes_replaced") &&
+                     j["source_bytes_replaced"] == true;
   if (!j.contains("position") || !j["position"].is_number_integer() ||
       j["position"].get<std::int64_t>() < 1 ||
       j["position"].get<std::int64_t>() > INT_MAX) {
@@ -556,6 +677,15 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   if (!outcomesagree(r.outcomes, r.ntrial, totals)) {
     return fail("sums: outcomes do not agree with the trials and the cells");
   }
+  const std::string moments = momentproblem(r.outcomes);
+  if (!moments.empty()) {
+    return fail("sums: outcomes: " + moments + ", which no trials give");
+  }
+  if (!complete(r) && !partfilesfromjson(j, r)) {
+    return fail("sourcefile, trialsfile: a part records its scenario file "
+                "(path, device, inode) and its trials file (file, sha256), "
+                "each or null");
+  }
 
   if (!j.contains("cpuseconds") || !j["cpuseconds"].is_number() ||
       !(j["cpuseconds"].get<double>() >= 0)) {
@@ -587,7 +717,7 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
-         << numbertext(inconclusive) << ',' << r.ntrial << ',' << generator
+         << numbertext(inconclusive) << ',' << r.ntrial << ',' << csvfield(generator)
          << ',' << seed << ',' << shard << ',' << r.nshard << ','
          << numbertext(r.settings.targettox) << ','
          << numbertext(r.settings.mineff) << ','
@@ -621,7 +751,7 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
       os << numbertext(f.value);
     }
   }
-  os << ',' << r.ntrial << ',' << (r.random.seeded ? kMersenne : kFixed) << ','
+  os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenne : kFixed) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
      << r.nshard << ',' << csvfield(r.mathlib) << ','
      << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)

@@ -40,10 +40,21 @@ struct TrialRange {
 // Part `k` of `n` of `ntrial` trials. REQUIRES: 1 <= k <= n, ntrial >= 0.
 TrialRange shardtrials(int ntrial, int k, int n);
 
+// A file by its absolute path and its identity on disk.
+struct FileIdentity {
+  std::string path;          // absolute; empty when not known
+  std::uint64_t device = 0;  // st_dev
+  std::uint64_t inode = 0;   // st_ino
+};
+
 // Everything one output file of a scenario holds.
 struct BatchResult {
   std::string name;              // scenario name, from its file name
   std::string source;            // the scenario file as given
+  FileIdentity sourcefile;       // a part's: the scenario file, which its
+                                 // merge never writes over
+  bool sourcereplaced = false;   // bytes of `source` that were not valid
+                                 // UTF-8 were replaced in a file read back
   int position = 1;              // its place among the files of its run,
                                  // from 1: the order of summary rows
   SimulationSettings settings;   // the scenario; ntrial counts all its trials
@@ -57,6 +68,8 @@ struct BatchResult {
   Accumulators acc;              // their sums per combination
   OutcomeSums outcomes;          // the sums of their outcomes
   double cpuseconds = 0;         // processor time of those trials
+  std::string trialssha256;      // a part's: the SHA-256 of the trials file
+                                 // it wrote; empty when it wrote none
 };
 
 // True when every part of the scenario is summed in `r`.
@@ -109,8 +122,16 @@ double exactinconclusive(const BatchResult& r);
 // generators and the math functions.
 void writereporttext(std::ostream& os, const BatchResult& r);
 
+// True when `text`, the contents of the file `name`, is a file this program
+// writes for a scenario: a report block (NAME.txt) closing with the lines on
+// the generators and the math functions, a result of combosim-batch
+// (NAME.json) or a trials file (NAME.trials.csv) by its header.
+bool isbatchoutput(const std::string& name, const std::string& text);
+
 // The result as a JSON object: the scenario (in the scenario file form, with
-// its rules), the generators and parts, the sums (per combination, and of the
+// its rules, and for a part the scenario file's absolute path and identity
+// on disk), the generators and parts, for a part the trials file it wrote
+// with its SHA-256 (or null), the sums (per combination, and of the
 // trials' outcomes), per-combination averages and percentages, the exact
 // inconclusive percentage, the operating characteristics ("oc", by the names
 // of ocfigures(); null for a figure that needs two trials when there is one),
@@ -121,7 +142,8 @@ Json resulttojson(const BatchResult& r);
 // checking every field that a merge uses and that the sums can come from the
 // trials (no more toxicities or responses than patients in a cell, no more
 // patients than the trials can treat, no more selections than trials, the
-// outcome sums agreeing with the cells). `source` names the file in the
+// outcome sums agreeing with the cells, and each sum of squares and the
+// cross product agreeing with its sums, trials and extremes). `source` names the file in the
 // problem, followed by the field.
 bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
                     std::string& problem);

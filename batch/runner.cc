@@ -12,12 +12,15 @@
 
 #include <poll.h>
 #include <sched.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +32,9 @@
 #include <thread>
 
 #include "batch/outputs.h"
+#include "formats/runlock.h"
+#include "formats/sha256.h"
+#include "formats/utf8.h"
 
 namespace fs = std::filesystem;
 
@@ -75,6 +81,14 @@ int runworker(const BatchOptions& options, const std::string& path,
   r.name = scenarioname(path);
   r.source = path;
   r.position = position;
+  // A part records where its scenario file is, so that its merge, wherever
+  // it runs, never writes over it.
+  std::error_code error;
+  const fs::path absolute = fs::canonical(path, error);
+  struct stat s;
+  if (!error && stat(absolute.c_str(), &s) == 0) {
+    r.sourcefile = {absolute.string(), s.st_dev, s.st_ino};
+  }
   r.settings = read.settings;
   r.input = read.input;
   r.rules = read.rules;
@@ -111,13 +125,23 @@ int runworker(const BatchOptions& options, const std::string& path,
   // Each trial's outcome goes straight to its file: memory stays bounded
   // however many trials.
   const std::string trialsname = stem + ".trials.csv";
+  // Its digest goes into a part's JSON file, so that the merge joins this
+  // file and no other.
   std::ofstream trialsfile;
+  Sha256 trialsdigest;
   TrialFn ontrial;
   if (options.trials) {
     trialsfile.open(temporary(trialsname), std::ios::binary | std::ios::trunc);
-    writetrialsheader(trialsfile);
-    ontrial = [&trialsfile](std::int64_t t, const TrialOutcome& outcome) {
-      writetrialrow(trialsfile, t, outcome);
+    std::ostringstream header;
+    writetrialsheader(header);
+    trialsfile << header.str();
+    trialsdigest.add(header.str());
+    ontrial = [&trialsfile, &trialsdigest](std::int64_t t,
+                                           const TrialOutcome& outcome) {
+      std::ostringstream row;
+      writetrialrow(row, t, outcome);
+      trialsfile << row.str();
+      trialsdigest.add(row.str());
     };
   }
   const std::string failure = simulate(
@@ -129,13 +153,14 @@ int runworker(const BatchOptions& options, const std::string& path,
     if (!trialsfile) {
       return fail("cannot write " + outputpath(options.outdir, trialsname));
     }
+    r.trialssha256 = trialsdigest.hex();
   }
 
   std::ostringstream text;
   writereporttext(text, r);
   for (const OutputFile& file :
        {OutputFile{stem + ".txt", text.str()},
-        OutputFile{stem + ".json", resulttojson(r).dump(2) + "\n"}}) {
+        OutputFile{stem + ".json", jsontext(resulttojson(r))}}) {
     const std::string problem = writewhole(temporary(file.name), file.text);
     if (!problem.empty()) return fail(problem);
   }
@@ -240,6 +265,7 @@ bool startworker(const BatchOptions& options, Job& job, std::ostream& out,
   err.flush();
   std::cout.flush();
   std::cerr.flush();
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     job.problem = job.path + ": cannot start a process: " + std::strerror(errno);
@@ -248,6 +274,11 @@ bool startworker(const BatchOptions& options, Job& job, std::ostream& out,
     return false;
   }
   if (pid == 0) {
+    // The worker ends with the batch program, so that none writes after its
+    // run: the next run in the directory cleans up what it left.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+      _exit(kBatchFailed);
+    }
     close(fds[0]);
     const int status = runworker(options, job.path, job.position, fds[1]);
     std::cout.flush();
@@ -397,10 +428,17 @@ std::string makeoutdir(const std::string& outdir) {
   return "";
 }
 
+// A part's trials file: its path beside the part's JSON file, and the
+// SHA-256 that the JSON file records of it.
+struct PartTrials {
+  std::string file;
+  std::string sha256;
+};
+
 // Joins the trials files of every part, in the order of the parts, into
-// `joined`: one header, then every part's rows. `path` is the file it is
-// for. Returns "" or the problem.
-std::string jointrials(const std::map<int, std::string>& files, int nshard,
+// `joined`: one header, then every part's rows. Each file must be the one
+// its part wrote. `path` is the file it is for. Returns "" or the problem.
+std::string jointrials(const std::map<int, PartTrials>& files, int nshard,
                        const std::string& path, std::string& joined) {
   if (static_cast<int>(files.size()) != nshard) {
     return "trials files of some shards are missing; " + path + " not written";
@@ -408,12 +446,15 @@ std::string jointrials(const std::map<int, std::string>& files, int nshard,
   std::ostringstream text;
   writetrialsheader(text);
   const std::string header = text.str();
-  for (const auto& [k, file] : files) {
+  for (const auto& [k, trials] : files) {
     std::string part;
     std::string problem;
-    if (!readwholefile(file, part, problem)) return problem;
-    if (part.compare(0, header.size(), header) != 0) {
-      return file + ": not a trials file of combosim-batch";
+    if (!readwholefile(trials.file, part, problem)) {
+      return problem + "; " + path + " not written";
+    }
+    if (sha256hex(part) != trials.sha256) {
+      return trials.file + ": not the trials file its shard wrote (another "
+             "SHA-256); " + path + " not written";
     }
     text << part.substr(header.size());
   }
@@ -463,6 +504,22 @@ std::string scenariooverwrites(const InputFiles& inputs,
     }
     return "its output " + path + " would overwrite the input " + input +
            "; choose another output directory";
+  }
+  return "";
+}
+
+// "" when none of the files `names` in `outdir` exists but as a file that
+// combosim-batch wrote for a scenario (isbatchoutput); otherwise the problem.
+std::string foreignfile(const std::string& outdir,
+                        const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const std::string path = outputpath(outdir, name);
+    std::string text;
+    std::string problem;
+    if (!fs::exists(path)) continue;
+    if (readwholefile(path, text, problem) && isbatchoutput(name, text)) continue;
+    return "its output " + path + " exists and is not a file of "
+           "combosim-batch; move it or choose another output directory";
   }
   return "";
 }
@@ -542,8 +599,19 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
-  const std::string infix =
-      options.shard > 0 ? shardinfix(options.shard, options.nshard) : "";
+  // One part of one is the whole run, and named as one.
+  const bool part = options.shard > 0 && options.nshard > 1;
+  const std::string infix = part ? shardinfix(options.shard, options.nshard) : "";
+  RunLock lock;
+  const std::string lockproblem = lock.take(
+      options.outdir, infix,
+      part ? "part " + std::to_string(options.shard) + " of " +
+                 std::to_string(options.nshard)
+           : "a whole run");
+  if (!lockproblem.empty()) {
+    err << "combosim-batch: " << lockproblem << std::endl;
+    return kBatchUsage;
+  }
 
   // No output may overwrite a scenario file: not the run's files, which
   // stops the run, nor a scenario's, which stops that scenario.
@@ -570,18 +638,38 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     job.position = static_cast<int>(jobs.size()) + 1;
     form.name = scenarioname(path);
     job.stem = outputstem(form);
+    // The name goes into the JSON files, which hold UTF-8 only: merge would
+    // not find the files of a name changed there. (A file that is not there
+    // is reported as such by its worker.)
+    if (!validutf8(form.name) && fs::exists(path)) {
+      job.problem = path + ": the name " + form.name +
+                    " is not valid UTF-8, which the result files cannot "
+                    "record; rename the file";
+      jobs.push_back(job);
+      continue;
+    }
     const auto [taken, fresh] = stems.emplace(job.stem, path);
     if (!fresh) {
       job.problem = path + ": its outputs would overwrite those of " +
                     taken->second + " (same name " + job.stem + ")";
     } else {
-      const std::string problem =
-          scenariooverwrites(inputs, options.outdir, infix,
-                             scenariofiles(job.stem, options.trials), path);
+      const std::vector<std::string> names = scenariofiles(job.stem, options.trials);
+      std::string problem =
+          scenariooverwrites(inputs, options.outdir, infix, names, path);
+      if (problem.empty()) problem = foreignfile(options.outdir, names);
       if (!problem.empty()) job.problem = path + ": " + problem;
     }
     jobs.push_back(job);
   }
+  // The files this run writes, whose leftovers go.
+  std::vector<std::string> writes = runfilenames(infix);
+  for (const Job& job : jobs) {
+    if (!job.problem.empty()) continue;
+    for (const std::string& name : scenariofiles(job.stem, options.trials)) {
+      writes.push_back(name);
+    }
+  }
+  removeleftovers(options.outdir, writes);
 
   OutputDir outdir(options.outdir, infix);
   runpool(options, jobs, outdir, out, err);
@@ -607,7 +695,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
     writtenline(out, r, options.outdir);
     results.push_back(r);
     entries.push_back({r.name, r.source, r.mathlib,
-                       scenariofiles(job.stem, options.trials)});
+                       scenariofiles(job.stem, options.trials), r.sourcereplaced});
   }
   return finishrun(outdir, results, entries, problems, out, err, infix);
 }
@@ -619,12 +707,18 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
+  RunLock lock;
+  const std::string lockproblem = lock.take(outdirpath, "", "a whole run");
+  if (!lockproblem.empty()) {
+    err << "combosim-batch: " << lockproblem << std::endl;
+    return kBatchUsage;
+  }
 
   // The parts, scenario by scenario, in the order of the run's command line.
   std::vector<std::string> problems;
   std::vector<std::string> names;
   std::map<std::string, std::vector<BatchResult>> parts;
-  std::map<std::string, std::map<int, std::string>> trialfiles;  // name -> shard -> file
+  std::map<std::string, std::map<int, PartTrials>> trialfiles;  // name -> shard
   std::vector<std::string> inputs = files;
   for (const std::string& file : files) {
     BatchResult r;
@@ -637,11 +731,18 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     if (parts.find(r.name) == parts.end()) names.push_back(r.name);
     const fs::path trials = fs::path(file).parent_path() /
                             (outputstem(r) + ".trials.csv");
-    if (fs::exists(trials)) {
-      trialfiles[r.name][r.shards.front()] = trials.string();
-      inputs.push_back(trials.string());
+    if (!r.trialssha256.empty()) {
+      trialfiles[r.name][r.shards.front()] = {trials.string(), r.trialssha256};
     }
+    inputs.push_back(trials.string());
     inputs.push_back(r.source);
+    // The scenario file, by the path the part recorded, while that path
+    // still names the same file.
+    struct stat s;
+    if (!r.sourcefile.path.empty() && stat(r.sourcefile.path.c_str(), &s) == 0 &&
+        s.st_dev == r.sourcefile.device && s.st_ino == r.sourcefile.inode) {
+      inputs.push_back(r.sourcefile.path);
+    }
     parts[r.name].push_back(r);
   }
   std::stable_sort(names.begin(), names.end(),
@@ -657,6 +758,15 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     return kBatchUsage;
   }
 
+  // The files this merge writes, whose leftovers go.
+  std::vector<std::string> writes = runfilenames("");
+  for (const std::string& name : names) {
+    for (const std::string& file : scenariofiles(name, trialfiles.count(name) > 0)) {
+      writes.push_back(file);
+    }
+  }
+  removeleftovers(outdirpath, writes);
+
   OutputDir outdir(outdirpath, "");
   std::vector<BatchResult> results;
   std::vector<ManifestEntry> entries;
@@ -668,12 +778,13 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
       problem = scenariooverwrites(inputfiles, outdirpath, "",
                                    scenariofiles(name, trials), merged.source);
     }
+    if (problem.empty()) problem = foreignfile(outdirpath, scenariofiles(name, trials));
     std::vector<OutputFile> written;
     if (problem.empty()) {
       std::ostringstream text;
       writereporttext(text, merged);
       written = {{name + ".txt", text.str()},
-                 {name + ".json", resulttojson(merged).dump(2) + "\n"}};
+                 {name + ".json", jsontext(resulttojson(merged))}};
       problem = outdir.write(written);
     }
     // The trials files join only when every part has one; the sums are
@@ -695,7 +806,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     if (!problem.empty()) continue;
     writtenline(out, merged, outdirpath);
     results.push_back(merged);
-    ManifestEntry entry{name, merged.source, merged.mathlib, {}};
+    ManifestEntry entry{name, merged.source, merged.mathlib, {}, merged.sourcereplaced};
     for (const OutputFile& f : written) entry.files.push_back(f.name);
     entries.push_back(entry);
   }

@@ -19,8 +19,9 @@
 enum BatchExit {
   kBatchOk = 0,      // every scenario (or merge) written
   kBatchFailed = 1,  // at least one scenario or merge failed; the rest written
-  kBatchUsage = 2,   // the command line or the output directory is unusable,
-                     // or a run-level file would overwrite an input
+  kBatchUsage = 2,   // the command line or the output directory is unusable
+                     // (another run holds the lock of the same files), or a
+                     // run-level file would overwrite an input
 };
 
 struct BatchOptions {
@@ -41,9 +42,13 @@ int availablecores();
 // .shard-K-of-N before the extension for one part), and NAME.trials.csv with
 // options.trials, then summary.csv, for a run of every part oc.csv and
 // report.html, and last manifest.json (with the same infix) in the output
-// directory, as batch/outputs.h describes. A scenario whose files would
+// directory, as batch/outputs.h describes; part 1 of 1 is the whole run.
+// Holds the lock of its files (RunLock) throughout, and first removes the
+// temporary files an earlier run left of them. A scenario whose files would
 // overwrite an input (or the run's own files) is not run; when a run-level
-// file would overwrite an input, nothing runs. Prints one line per scenario
+// file would overwrite an input, nothing runs. A part records its scenario
+// file's identity and its trials file's SHA-256. A scenario none of whose
+// files may replace a file that combosim-batch did not write is not run. Prints one line per scenario
 // written on `out`; on `err`, one line per scenario that could not be read or
 // run, and notes on answers the dialogue read again or did not read. Shows
 // progress on the standard error while it is a terminal. Returns a
@@ -52,11 +57,14 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
 
 // Adds up the shard files `files` (NAME.shard-K-of-N.json), scenario by
 // scenario, and writes NAME.txt, NAME.json, summary.csv, oc.csv, report.html
-// and manifest.json into `outdir`, never over a shard file, its trials file
-// or its scenario file. A file that is not a shard file is named as such; the
-// scenarios of the other files are still merged. When every part of a
-// scenario has its NAME.shard-K-of-N.trials.csv beside its JSON file, they
-// are joined in trial order into NAME.trials.csv. Prints one line per
+// and manifest.json into `outdir`, under the lock of a whole run's files,
+// never over a shard file, its trials file, its scenario file (by the path
+// the parts recorded while it names the same file) or a NAME file that
+// combosim-batch did not write. A file that is not a shard file is named as
+// such; the scenarios of the other files are still merged. When every part
+// of a scenario recorded a trials file and NAME.shard-K-of-N.trials.csv
+// beside its JSON file still has that SHA-256, they are joined in trial
+// order into NAME.trials.csv; otherwise it is left out and said so. Prints one line per
 // scenario written on `out` and one per problem on `err`. Returns a
 // BatchExit.
 int runmerge(const std::vector<std::string>& files, const std::string& outdir,

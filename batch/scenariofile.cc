@@ -229,6 +229,12 @@ ScenarioRead readanswers(const std::string& answers, const std::string& source) 
     }
     return read;
   }
+  // What the dialogue takes but the design cannot mean (a target of 0 or 1).
+  const std::string problem = checkscenario({read.settings, read.input});
+  if (!problem.empty()) {
+    read.problem = source + ": " + problem;
+    return read;
+  }
   for (const DialogueMessage& m : outcome.rereads) {
     read.notes.push_back(answerplace(answers, source, m.at) + m.text +
                          "; the next answer was read in its place");

@@ -14,10 +14,13 @@
 //    "rules": {"escalate": 0.85, "minpatients": 9}}
 //
 // It is read straight into a scenario and checked by the engine's
-// checkscenario(), which holds the dialogue's checks. A problem is reported as
-// one line that names the file, the place (line of an answer file, field of
-// a JSON file, with array positions counted from 1 as the console counts
-// levels) and the problem.
+// checkscenario(), which holds the dialogue's checks and also refuses a
+// meaningless design (a target toxicity of 0 or 1, a lowest acceptable
+// response of 1); an answer file's scenario passes it after the dialogue, so
+// such a file is refused here though `combosim < FILE` runs it. A problem is
+// reported as one line that names the file, the place (line of an answer
+// file, field of a JSON file, with array positions counted from 1 as the
+// console counts levels) and the problem.
 #ifndef COMBOSIM_BATCH_SCENARIOFILE_H_
 #define COMBOSIM_BATCH_SCENARIOFILE_H_
 

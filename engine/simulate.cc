@@ -90,6 +90,16 @@ std::string checkscenario(const Scenario& scenario) {
                                     : "The response probability is larger than 1");
     if (!problem.empty()) return std::string(field) + ": " + problem;
   }
+  // The dialogue reads these too, but they make the design meaningless: a
+  // target of 0 or 1 leaves no combination too toxic or none safe, and no
+  // response rate lies above a lowest acceptable rate of 1. 0 is allowed
+  // for mineff: it turns futility off.
+  if (s.targettox == 0 || s.targettox == 1) {
+    return "targettox: The target probability must lie strictly between 0 and 1";
+  }
+  if (s.mineff == 1) {
+    return "mineff: The lowest acceptable response rate must be below 1";
+  }
   const std::pair<const char*, const double*> priors[] = {
       {"scenprior1", in.scenprior1}, {"scenprior2", in.scenprior2}};
   for (int drug = 0; drug < 2; ++drug) {

@@ -32,9 +32,12 @@ Design designof(const Scenario& scenario, const DesignRules& rules);
 // Returns "" when the scenario is one the dialogue could have read (dose
 // counts 1 to 10, probabilities in [0, 1], priors strictly inside (0, 1),
 // cohort numbers and sizes 1 to 1000 with 0 phase II cohorts allowed, at
-// least 1 trial); otherwise one line naming the first field at fault and the
-// problem, e.g. "scentox[2][1] (drug-1 level 2, drug-2 level 1): The toxicity
-// probability is larger than 1" for the cell [1][0].
+// least 1 trial) with a meaningful design: the target toxicity strictly
+// inside (0, 1) and the lowest acceptable response below 1 (the dialogue
+// takes 0 and 1 for both, and the console keeps doing so); otherwise one
+// line naming the first field at fault and the problem, e.g. "scentox[2][1]
+// (drug-1 level 2, drug-2 level 1): The toxicity probability is larger than
+// 1" for the cell [1][0].
 std::string checkscenario(const Scenario& scenario);
 
 // The name of a cell of a per-combination field in messages, with positions

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/utf8.h"
+
 namespace {
 
 constexpr char kRules[] = "rules";
@@ -87,6 +89,15 @@ std::string numbertext(double v) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
   return std::string(buffer, result.ptr);
+}
+
+std::string jsontext(const Json& j) {
+  return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+void putpath(Json& j, const std::string& key, const std::string& path) {
+  j[key] = path;
+  if (!validutf8(path)) j[key + "_bytes_replaced"] = true;
 }
 
 bool readwholefile(const std::string& path, std::string& text,

@@ -19,6 +19,15 @@ using Json = nlohmann::ordered_json;
 // The shortest decimal text of `v` that reads back to the same double.
 std::string numbertext(double v);
 
+// The text of `j` as the programs write it: indented by 2, ending in a line
+// break. Bytes of a string that are not valid UTF-8 become U+FFFD.
+std::string jsontext(const Json& j);
+
+// Sets j[key] to `path`, a file name as given, and j[key + "_bytes_replaced"]
+// to true when the path is not valid UTF-8, so that its text in the file
+// (bytes replaced by jsontext) names no file on disk.
+void putpath(Json& j, const std::string& key, const std::string& path);
+
 // Reads the file at `path` whole into `text`. Returns false, with a
 // one-line problem naming the file, when it cannot be read.
 bool readwholefile(const std::string& path, std::string& text,

@@ -6,8 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "formats/cli.h"
+#include "formats/utf8.h"
 #include "next/run.h"
+#include "numerics/streams.h"
 
 namespace {
 
@@ -23,9 +24,11 @@ constexpr char kFooter[] =
     "cohortsize2 and optionally \"rules\" (as in combosim-batch), and \"cohorts\",\n"
     "the cohorts treated so far in order, each {\"combination\": [d1, d2],\n"
     "\"patients\": n, \"toxicities\": t, \"responses\": r} with dose levels from 1.\n"
-    "A .csv file holds the cohorts under the header\n"
-    "drug1,drug2,patients,toxicities,responses and needs --design FILE.json with\n"
-    "the design's fields (a combosim-batch scenario file will do).\n"
+    "A CSV file holds the cohorts under the header\n"
+    "drug1,drug2,patients,toxicities,responses (quoted fields and the row names\n"
+    "of R's write.csv are read) and needs --design FILE.json with the design's\n"
+    "fields (a combosim-batch scenario file will do). The extension .csv or\n"
+    ".json, in any case, gives the format; without either, the content does.\n"
     "\n"
     "Random numbers: every posterior update starts both streams afresh, from\n"
     "combosim's fixed-seed generators, or with --seed S from the seeded streams\n"
@@ -46,6 +49,14 @@ constexpr char kFooter[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // File names reach the report and the messages as given: bytes that are
+  // not UTF-8 are printed as \xNN.
+  Utf8EscapingBuf outbuf(std::cout.rdbuf());
+  Utf8EscapingBuf errbuf(std::cerr.rdbuf());
+  std::ostream out(&outbuf);
+  std::ostream err(&errbuf);
+  err.setf(std::ios::unitbuf);
+
   CLI::App app{kDescription, "combosim-next"};
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("combosim-next ") + COMBOSIM_VERSION);
@@ -53,7 +64,7 @@ int main(int argc, char** argv) {
   NextOptions options;
   std::string seed;
   app.add_option("trial", options.trial,
-                 "Trial file: .json (design and cohorts) or .csv (cohorts)")
+                 "Trial file: JSON (design and cohorts) or CSV (cohorts)")
       ->required();
   app.add_option("--design", options.design,
                  "JSON file with the design's fields (needed for a .csv)");
@@ -66,15 +77,18 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-    if (!seed.empty()) {
+    if (app.count("--seed") > 0) {
       const std::string problem = readseed(seed, options.streams.seed);
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
       options.streams.seeded = true;
       options.streams.shard = 1;
     }
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e, out, err);
+    out.flush();
     return status == 0 ? kNextOk : kNextUsage;
   }
-  return runnext(options, std::cout, std::cerr);
+  const int status = runnext(options, out, err);
+  out.flush();
+  return status;
 }

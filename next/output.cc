@@ -158,9 +158,15 @@ void writetext(std::ostream& out, const NextReport& r) {
     out << "\nstability: no posterior update to recompute before the first cohort\n";
   }
   if (st.replicates > 0) {
-    out << "\nstability over " << st.replicates
-        << " replicates of this decision, replicate r on the seeded streams ("
-        << st.seed << ", r), r = 1 to " << st.replicates << ":\n";
+    if (st.replicates == 1) {
+      out << "\nstability over 1 replicate of this decision, on the seeded "
+             "streams ("
+          << st.seed << ", 1):\n";
+    } else {
+      out << "\nstability over " << st.replicates
+          << " replicates of this decision, replicate r on the seeded streams ("
+          << st.seed << ", r), r = 1 to " << st.replicates << ":\n";
+    }
     for (const OutcomeCount& o : st.outcomes) {
       out << "  " << outcomelabel(o.decision) << ": " << o.count << " of "
           << st.replicates << '\n';
@@ -171,9 +177,15 @@ void writetext(std::ostream& out, const NextReport& r) {
           << rules.minpatients << " patients\n";
     }
     for (const Spread& x : st.spreads) {
-      out << "  " << spreadwords(x, design) << ": mean " << probtext(x.mean) << ", sd "
-          << probtext(x.sd) << ", from " << probtext(x.min) << " to " << probtext(x.max);
-      if (x.n != st.replicates) out << " (" << x.n << " replicates)";
+      // One value has no spread.
+      out << "  " << spreadwords(x, design) << ": ";
+      if (x.n > 1) {
+        out << "mean " << probtext(x.mean) << ", sd " << probtext(x.sd) << ", from "
+            << probtext(x.min) << " to " << probtext(x.max);
+      } else {
+        out << probtext(x.mean);
+      }
+      if (x.n != st.replicates) out << " (" << x.n << (x.n == 1 ? " replicate)" : " replicates)");
       out << '\n';
     }
   }
@@ -190,7 +202,11 @@ Json reportjson(const NextReport& r) {
   j["version"] = COMBOSIM_VERSION;
   j["inputs"] = Json::array();
   for (const InputFile& f : r.inputs) {
-    j["inputs"].push_back({{"role", f.role}, {"file", f.path}, {"sha256", f.sha256}});
+    Json input;
+    input["role"] = f.role;
+    putpath(input, "file", f.path);
+    input["sha256"] = f.sha256;
+    j["inputs"].push_back(input);
   }
   Json dj;
   dj["ndose1"] = s.ndose1;
@@ -330,7 +346,7 @@ Json reportjson(const NextReport& r) {
            {"thresholds", thresholds(x.what, design.rules)},
            {"replicates", x.n},
            {"mean", x.mean},
-           {"sd", x.sd},
+           {"sd", x.n > 1 ? Json(x.sd) : Json(nullptr)},
            {"min", x.min},
            {"max", x.max}});
     }

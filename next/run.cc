@@ -43,7 +43,7 @@ int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
 
   std::ostringstream text;
   if (options.json) {
-    text << reportjson(report).dump(2) << '\n';
+    text << jsontext(reportjson(report));
     for (const std::string& w : result.warnings) err << kProgram << "warning: " << w << '\n';
   } else {
     writetext(text, report);

@@ -1,11 +1,13 @@
 // next/trialfile.cc: trial files in JSON and CSV, and design files.
 #include "next/trialfile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <utility>
 
-#include "next/sha256.h"
+#include "formats/sha256.h"
 
 namespace {
 
@@ -44,15 +46,39 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// The text split at commas, each piece trimmed.
-std::vector<std::string> csvfields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
+// Splits a CSV line into `fields`, each without the spaces and tabs around
+// it. A field in double quotes, as R's write.csv and spreadsheets write them,
+// is what the quotes hold, a doubled quote standing for one; it may hold
+// commas. Returns "" or the problem.
+std::string csvfields(const std::string& line, std::vector<std::string>& fields) {
+  fields.clear();
+  std::size_t i = 0;
   while (true) {
-    const std::size_t comma = line.find(',', start);
-    fields.push_back(trimmed(line.substr(start, comma - start)));
-    if (comma == std::string::npos) return fields;
-    start = comma + 1;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    std::string field;
+    if (i < line.size() && line[i] == '"') {
+      for (++i;; ++i) {
+        if (i == line.size()) return "a quoted field is not closed";
+        if (line[i] == '"') {
+          if (i + 1 < line.size() && line[i + 1] == '"') {
+            ++i;
+          } else {
+            break;
+          }
+        }
+        field += line[i];
+      }
+      ++i;
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      if (i < line.size() && line[i] != ',') return "text after a quoted field";
+    } else {
+      const std::size_t comma = std::min(line.find(',', i), line.size());
+      field = trimmed(line.substr(i, comma - i));
+      i = comma;
+    }
+    fields.push_back(field);
+    if (i >= line.size()) return "";
+    ++i;  // the comma
   }
 }
 
@@ -67,10 +93,28 @@ std::string csvnumber(const std::string& text, int& n) {
   return "";
 }
 
+// Dose level `level`, counted from 1, as an index from 0 into `index`.
+// Returns "" or the problem; the range is checked before the subtraction,
+// which could overflow. The grid's own size is checked with the cohort.
+std::string levelindex(int level, int& index) {
+  if (level < 1 || level > kMaxDose) {
+    return std::to_string(level) + " is not a dose level (1 to " +
+           std::to_string(kMaxDose) + ")";
+  }
+  index = level - 1;
+  return "";
+}
+
 }  // namespace
 
-bool iscsvtrial(const std::string& path) {
-  return std::filesystem::path(path).extension() == ".csv";
+bool iscsvtrial(const std::string& path, const std::string& text) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".csv") return true;
+  if (extension == ".json") return false;
+  const std::size_t bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  const std::size_t first = text.find_first_not_of(" \t\r\n", bom);
+  return first == std::string::npos || (text[first] != '{' && text[first] != '[');
 }
 
 std::string designfromjson(const Json& j, bool alone, Design& design) {
@@ -143,7 +187,9 @@ std::string cohortsfromjson(const Json& v, std::vector<Cohort>& cohorts) {
       return place + "combination: must be [drug-1 level, drug-2 level], "
                      "whole numbers";
     }
-    k.at = {level1 - 1, level2 - 1};
+    std::string problem = levelindex(level1, k.at.d1);
+    if (problem.empty()) problem = levelindex(level2, k.at.d2);
+    if (!problem.empty()) return place + "combination: " + problem;
     const std::pair<const char*, int*> counts[] = {{"patients", &k.npat},
                                                    {"toxicities", &k.ntox},
                                                    {"responses", &k.nresp}};
@@ -174,11 +220,16 @@ std::string cohortsfromcsv(const std::string& text, const std::string& source,
   std::vector<Cohort> read;
   std::vector<int> at;
   bool header = false;
+  bool rownames = false;  // the first column is R's row names: not read
+  std::vector<std::string> fields;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const int line = static_cast<int>(i) + 1;
     if (trimmed(rows[i]).empty()) continue;
-    const std::vector<std::string> fields = csvfields(rows[i]);
     const std::string where = source + ":" + std::to_string(line) + ": ";
+    const std::string problem = csvfields(rows[i], fields);
+    if (!problem.empty()) return where + problem;
+    if (!header) rownames = fields.size() > 1 && fields[0].empty();
+    if (rownames) fields.erase(fields.begin());
     if (!header) {
       std::string joined;
       for (std::size_t f = 0; f < fields.size(); ++f) {
@@ -201,7 +252,10 @@ std::string cohortsfromcsv(const std::string& text, const std::string& source,
       if (!problem.empty()) return place + kCsvFields[f] + ": " + problem;
     }
     Cohort k;
-    k.at = {values[0] - 1, values[1] - 1};
+    for (std::size_t f = 0; f < 2; ++f) {
+      const std::string problem = levelindex(values[f], f == 0 ? k.at.d1 : k.at.d2);
+      if (!problem.empty()) return place + kCsvFields[f] + ": " + problem;
+    }
     k.npat = values[2];
     k.ntox = values[3];
     k.nresp = values[4];
@@ -216,13 +270,13 @@ std::string cohortsfromcsv(const std::string& text, const std::string& source,
 
 TrialRead readtrial(const std::string& trialpath, const std::string& designpath) {
   TrialRead read;
-  const bool csv = iscsvtrial(trialpath);
+  std::string text;
+  if (!readwholefile(trialpath, text, read.problem)) return read;
+  const bool csv = iscsvtrial(trialpath, text);
   if (csv && designpath.empty()) {
     read.problem = trialpath + ": a CSV trial file needs the design: --design FILE.json";
     return read;
   }
-  std::string text;
-  if (!readwholefile(trialpath, text, read.problem)) return read;
   read.inputs.push_back({"trial", trialpath, sha256hex(text)});
 
   if (!designpath.empty()) {

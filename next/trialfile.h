@@ -12,8 +12,8 @@
 // scenario. A batch scenario's own fields scentox, sceneff and ntrial may
 // stand beside them and are not used, so a scenario file can serve as the
 // design. A CSV trial file holds the cohorts only, one row each under the
-// header drug1,drug2,patients,toxicities,responses, and the design comes from
-// a JSON design file; a JSON trial file with a design file holds "cohorts"
+// header drug1,drug2,patients,toxicities,responses (quoted fields and R's row
+// names allowed), and the design comes from a JSON design file; a JSON trial file with a design file holds "cohorts"
 // only. Every problem is one line naming the file, and the line, cohort or
 // field.
 #ifndef COMBOSIM_NEXT_TRIALFILE_H_
@@ -41,8 +41,10 @@ struct TrialRead {
   std::string problem;             // one line; empty when both were read
 };
 
-// Returns true when `path` names a CSV trial file (its extension is .csv).
-bool iscsvtrial(const std::string& path);
+// Returns true when the trial file at `path` holding `text` is CSV: by its
+// extension, .csv or .json in any case, or else by its content (JSON starts
+// with { or [).
+bool iscsvtrial(const std::string& path, const std::string& text);
 
 // Reads the design's fields of object `j` into `design`. With `alone`, `j`
 // may hold nothing else (a design file, where a scenario's own fields are
@@ -55,7 +57,9 @@ std::string designfromjson(const Json& j, bool alone, Design& design);
 std::string cohortsfromjson(const Json& v, std::vector<Cohort>& cohorts);
 
 // Reads a CSV of cohorts; `lines` gets each cohort's line. Blank lines are
-// skipped; spaces around a field and line ends of either kind are allowed.
+// skipped; spaces around a field, fields in double quotes and line ends of
+// either kind are allowed. A first column headed by an empty name (row
+// names, as R's write.csv writes them) is not read.
 // Returns "" or the problem, "SOURCE:LINE: TEXT" or "SOURCE:LINE: cohort N:
 // FIELD: TEXT".
 std::string cohortsfromcsv(const std::string& text, const std::string& source,

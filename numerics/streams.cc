@@ -1,7 +1,8 @@
-// numerics/streams.cc: both random streams drawn from a StreamState, and the
-// process-wide one.
+// numerics/streams.cc: both random streams drawn from a StreamState, the
+// process-wide one, and the rule of a seed.
 #include "numerics/streams.h"
 
+#include <charconv>
 #include <random>
 
 #include "numerics/uniform.h"
@@ -62,3 +63,17 @@ void samplerrandreset() { process.samplerrand = 1; }
 StreamState savestreams() { return process; }
 
 void restorestreams(const StreamState& state) { process = state; }
+
+std::string readseed(const std::string& text, std::uint64_t& seed) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, seed);
+  if (text.empty() || ptr != end ||
+      (error != std::errc() && error != std::errc::result_out_of_range)) {
+    return "\"" + text + "\" is not a whole number from 0 to 4294967295";
+  }
+  if (error == std::errc::result_out_of_range || seed > kMaxSeed) {
+    return text + " is above 4294967295 (2^32 - 1): the streams use 32 bits "
+                  "of the seed";
+  }
+  return "";
+}

@@ -23,8 +23,19 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 
 #include "numerics/uniform.h"
+
+// The largest seed: the seeded streams use 32 bits of it (std::seed_seq
+// keeps each value modulo 2^32), so a larger one would repeat a smaller
+// one's streams.
+constexpr std::uint64_t kMaxSeed = 4294967295u;  // 2^32 - 1
+
+// Reads a seed: a decimal number from 0 to kMaxSeed, nothing else. Returns ""
+// or the problem, naming the text. Every front end and the R package read
+// seeds through it.
+std::string readseed(const std::string& text, std::uint64_t& seed);
 
 // Everything that decides the next numbers of both streams: which generators
 // stand behind them and where each is. A default StreamState is the fixed-seed

@@ -62,12 +62,16 @@ for file in "$@"; do
   fi
 done
 
+# The infix of shard k's file names: .shard-k-of-N, none for N = 1 (one part
+# of one is the whole run, named as one).
+infix() { if [ "$n" = 1 ]; then echo ""; else echo ".shard-$1-of-$n"; fi; }
+
 mkdir -p "$out/shards" || exit 2
 for k in $(seq 1 "$n"); do
-  part="shard-$k-of-$n"
-  stale=("$out/shards/summary.$part.csv" "$out/shards/manifest-$part.json")
+  part=$(infix "$k")
+  stale=("$out/shards/summary$part.csv" "$out/shards/manifest${part/#./-}.json")
   for name in "${names[@]}"; do
-    stale+=("$out/shards/$name.$part".{json,txt,trials.csv})
+    stale+=("$out/shards/$name$part".{json,txt,trials.csv})
   done
   rm -f "${stale[@]}"
 done
@@ -92,7 +96,7 @@ esac
 shards=()
 for name in "${names[@]}"; do
   for k in $(seq 1 "$n"); do
-    file="$out/shards/$name.shard-$k-of-$n.json"
+    file="$out/shards/$name$(infix "$k").json"
     if [ -f "$file" ]; then shards+=("$file"); fi
   done
 done

@@ -41,6 +41,10 @@ scenarionames() {
   done
 }
 
+# The infix of shard k of N's file names: .shard-k-of-N, none for N = 1 (one
+# part of one is the whole run, named as one).
+infix() { if [ "$2" = 1 ]; then echo ""; else echo ".shard-$1-of-$2"; fi; }
+
 if [ "${1:-}" = --merge ]; then
   if [ $# -lt 4 ]; then
     echo "usage: $0 --merge N OUTDIR SCENARIO..." >&2
@@ -53,7 +57,7 @@ if [ "${1:-}" = --merge ]; then
   shards=()
   for name in "${names[@]}"; do
     for k in $(seq 1 "$n"); do
-      file="$out/shards/$name.shard-$k-of-$n.json"
+      file="$out/shards/$name$(infix "$k" "$n").json"
       if [ -f "$file" ]; then shards+=("$file"); fi
     done
   done
@@ -83,10 +87,10 @@ out=$2
 shift 2
 mkdir -p "$out/shards" || exit 2
 scenarionames "$@"
-part="shard-$task-of-$n"
-stale=("$out/shards/summary.$part.csv" "$out/shards/manifest-$part.json")
+part=$(infix "$task" "$n")
+stale=("$out/shards/summary$part.csv" "$out/shards/manifest${part/#./-}.json")
 for name in "${names[@]}"; do
-  stale+=("$out/shards/$name.$part".{json,txt,trials.csv})
+  stale+=("$out/shards/$name$part".{json,txt,trials.csv})
 done
 rm -f "${stale[@]}"
 exec "$batch" --seed "$seed" --shard "$task/$n" --out "$out/shards" "$@"

@@ -3,7 +3,8 @@
 // merge, in process; then the built program run as a user runs it: the same
 // report as combosim, serial and parallel runs alike, shards merged exactly,
 // bad files reported while the others complete, summary.csv against the JSON,
-// and the shard scripts.
+// the shard scripts, and the output folder kept whole: locks, leftovers,
+// files that are not the program's own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -252,6 +253,35 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
   EXPECT_EQ(readjsonscenario(nophase2, "f").problem, "");
 }
 
+TEST(ScenarioFile, TargetOfZeroOrOneAndLowestResponseOfOneAreRefused) {
+  const std::string target =
+      "targettox: The target probability must lie strictly between 0 and 1";
+  const std::string mineff =
+      "mineff: The lowest acceptable response rate must be below 1";
+  for (const auto& [field, value, problem] :
+       {std::tuple<const char*, int, std::string>{"targettox", 0, target},
+        {"targettox", 1, target},
+        {"mineff", 1, mineff},
+        {"mineff", 0, ""}}) {  // 0 turns futility off
+    Json j = smalljson();
+    j[field] = value;
+    EXPECT_EQ(readjsonscenario(j, "f").problem, problem.empty() ? "" : "f: " + problem)
+        << field << " " << value;
+  }
+  // The dialogue takes them, so an answer file is refused only here:
+  // combosim itself still runs it.
+  const std::string answers = withanswer(smallanswers(), 13, "1");
+  EXPECT_EQ(readanswers(answers, "f.txt").problem, "f.txt: " + target);
+  EXPECT_EQ(readanswers(withanswer(smallanswers(), 14, "1"), "f.txt").problem,
+            "f.txt: " + mineff);
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::ofstream(dir.path() / "one.txt") << answers;
+  const ProgramRun console = runcombosim(dir.path(), dir.path() / "one.txt");
+  EXPECT_EQ(console.status, 0);
+  EXPECT_TRUE(fs::exists(dir.path() / "results.txt"));
+}
+
 // --- Shards and the merge, in process -------------------------------------
 
 TEST(Shards, PartsCoverEveryTrialOnceInOrder) {
@@ -426,6 +456,27 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
       {"/scenario/ntrial", 0,
        "p.json: scenario: ntrial: The number of simulated trials must be at "
        "least 1"},
+      // Squares and cross products that no trials give (one trial of 14
+      // patients, 2 toxicities, 4 responses, 2 overly toxic).
+      {"/sums/outcomes/toxicities2", 3,
+       "p.json: sums: outcomes: toxicities2: below toxicities^2 / trials, "
+       "which no trials give"},
+      {"/sums/outcomes/responses2", 57,
+       "p.json: sums: outcomes: responses2: above maxpatients × responses, "
+       "which no trials give"},
+      {"/sums/outcomes/patients2", 195,
+       "p.json: sums: outcomes: patients2: below minpatients × patients, "
+       "which no trials give"},
+      {"/sums/outcomes/maxpatients", 20,
+       "p.json: sums: outcomes: maxpatients: more than patients - (trials - "
+       "1) × minpatients, which no trials give"},
+      {"/sums/outcomes/patientsxovertoxic", 29,
+       "p.json: sums: outcomes: patientsxovertoxic: its square above "
+       "patients2 × overtoxic2, which no trials give"},
+      {"/trialsfile", Json::object({{"sha256", "00"}}),
+       "p.json: sourcefile, trialsfile: a part records its scenario file "
+       "(path, device, inode) and its trials file (file, sha256), each or "
+       "null"},
   };
   for (const Case& c : cases) {
     Json damaged = j;
@@ -681,6 +732,45 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
   EXPECT_FALSE(fs::exists(dir.path() / "half/golden_2x4.json"));
 }
 
+TEST(BatchProgram, MergeJoinsOnlyTheTrialsFilesThePartsWrote) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  const auto shards = [&](bool trials) {
+    for (const char* part : {"1/2", "2/2"}) {
+      std::vector<std::string> args = {"--seed", "7", "--shard", part, "--out",
+                                       "parts", golden};
+      if (trials) args.push_back("--trials");
+      ASSERT_EQ(runbatch(dir.path(), args).status, 0) << part;
+    }
+  };
+  const auto merge = [&](const char* out) {
+    return runbatch(dir.path(), {"merge", "--out", out,
+                                 "parts/golden_1x1.shard-1-of-2.json",
+                                 "parts/golden_1x1.shard-2-of-2.json"});
+  };
+  // Parts run again without --trials: the earlier trials files stay out.
+  shards(true);
+  shards(false);
+  ASSERT_TRUE(fs::exists(dir.path() / "parts/golden_1x1.shard-2-of-2.trials.csv"));
+  const BatchRun rerun = merge("rerun");
+  EXPECT_EQ(rerun.status, 0) << rerun.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "rerun/golden_1x1.trials.csv"));
+  // A trials file changed after its part wrote it.
+  shards(true);
+  std::ofstream(dir.path() / "parts/golden_1x1.shard-2-of-2.trials.csv",
+                std::ios::app)
+      << "3,,all_closed,3,0,0,0\n";
+  const BatchRun edited = merge("edited");
+  EXPECT_EQ(edited.status, 1);
+  EXPECT_EQ(edited.err,
+            "golden_1x1: parts/golden_1x1.shard-2-of-2.trials.csv: not the "
+            "trials file its shard wrote (another SHA-256); "
+            "edited/golden_1x1.trials.csv not written\n");
+  EXPECT_TRUE(fs::exists(dir.path() / "edited/golden_1x1.json"));
+  EXPECT_FALSE(fs::exists(dir.path() / "edited/golden_1x1.trials.csv"));
+}
+
 TEST(BatchProgram, BadFilesAreReportedWhileTheOthersComplete) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
@@ -800,6 +890,45 @@ TEST(BatchProgram, CommandLineProblemsAreRefused) {
   }
 }
 
+TEST(BatchProgram, LostStandardOutputFailsTheRunButNotItsFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const ProgramRun run = runindir(
+      dir.path(), shellquote(COMBOSIM_BATCH_EXE) + " --out out " +
+                      shellquote(source("tests/fixtures/golden_1x1.txt")) +
+                      " > /dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "combosim-batch: the standard output could not be "
+                     "written; the files written are in out\n");
+  EXPECT_TRUE(fs::exists(dir.path() / "out/manifest.json"));
+}
+
+TEST(BatchProgram, OnePartOfOneIsTheWholeRun) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  for (const char* out : {"part", "whole"}) {
+    std::vector<std::string> args = {"--seed", "5", "--trials", "--out", out, golden};
+    if (out == std::string("part")) args.insert(args.end(), {"--shard", "1/1"});
+    ASSERT_EQ(runbatch(dir.path(), args).status, 0) << out;
+  }
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "part")) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{
+                       ".combosim.lock", "golden_1x1.json", "golden_1x1.trials.csv",
+                       "golden_1x1.txt", "manifest.json", "oc.csv",
+                       "report.html", "summary.csv"}));
+  expectsameoutputs(dir.path() / "part", dir.path() / "whole", "golden_1x1");
+  for (const char* file : {"golden_1x1.trials.csv", "summary.csv", "oc.csv",
+                           "manifest.json"}) {
+    EXPECT_EQ(readfile(dir.path() / "part" / file),
+              readfile(dir.path() / "whole" / file)) << file;
+  }
+}
+
 TEST(BatchProgram, NoOutputOverwritesAnInput) {
   const ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
@@ -837,6 +966,119 @@ TEST(BatchProgram, NoOutputOverwritesAnInput) {
   for (const char* file : {"out/summary.csv", "sc/golden_1x1.txt", "manifest.txt"}) {
     EXPECT_EQ(readfile(dir.path() / file), answers) << file;
   }
+}
+
+// The files of a folder stay whole: merge never writes over the scenario
+// file, wherever it runs, nor over a file it did not write; one run at a
+// time writes each set of files; a killed run's leftovers go with the next.
+TEST(BatchFolder, MergeKeepsTheScenarioAndFilesNotItsOwn) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  fs::copy_file(sourcefile(kSmallJson), dir.path() / "study.json");
+  const std::string scenario = readfile(dir.path() / "study.json");
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "3", "--shard", part, "--out",
+                                    "parts", "study.json"})
+                  .status,
+              0);
+  }
+  // Merged from the parts' folder into the scenario's.
+  const std::string where = fs::canonical(dir.path() / "study.json").string();
+  for (const std::string& out : {std::string(".."), dir.path().string()}) {
+    const BatchRun merge =
+        runbatch(dir.path() / "parts", {"merge", "--out", out,
+                                        "study.shard-1-of-2.json",
+                                        "study.shard-2-of-2.json"});
+    EXPECT_EQ(merge.status, 1) << out;
+    EXPECT_EQ(merge.err.substr(0, merge.err.find('\n')),
+              "study: its output " + out + "/study.json would overwrite the "
+              "input " + where + "; choose another output directory");
+    EXPECT_EQ(readfile(dir.path() / "study.json"), scenario) << out;
+  }
+  // A file of the user's under a name the merge writes.
+  fs::create_directories(dir.path() / "notes");
+  std::ofstream(dir.path() / "notes/study.txt") << "my notes\n";
+  const std::vector<std::string> parts = {"parts/study.shard-1-of-2.json",
+                                          "parts/study.shard-2-of-2.json"};
+  std::vector<std::string> args = {"merge", "--out", "notes"};
+  args.insert(args.end(), parts.begin(), parts.end());
+  const BatchRun notes = runbatch(dir.path(), args);
+  EXPECT_EQ(notes.status, 1);
+  EXPECT_EQ(notes.err.substr(0, notes.err.find('\n')),
+            "study: its output notes/study.txt exists and is not a file of "
+            "combosim-batch; move it or choose another output directory");
+  // Nor does a run.
+  const BatchRun run = runbatch(dir.path(), {"--out", "notes", "study.json"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.substr(0, run.err.find('\n')),
+            "study.json: its output notes/study.txt exists and is not a file "
+            "of combosim-batch; move it or choose another output directory");
+  EXPECT_EQ(readfile(dir.path() / "notes/study.txt"), "my notes\n");
+  EXPECT_FALSE(fs::exists(dir.path() / "notes/study.json"));
+  // Its own outputs a merge replaces.
+  args[2] = "merged";
+  EXPECT_EQ(runbatch(dir.path(), args).status, 0);
+  EXPECT_EQ(runbatch(dir.path(), args).status, 0);
+}
+
+TEST(BatchFolder, OneRunAtATimeWritesEachSetOfFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  fs::create_directories(dir.path() / "out");
+  const std::string batch = shellquote(COMBOSIM_BATCH_EXE) + " ";
+  const std::string golden = " " + shellquote(source("tests/fixtures/golden_1x1.txt"));
+  // The shell holds a lock as another combosim-batch would: first the whole
+  // run's, then part 2 of 2's.
+  const ProgramRun run = runindir(
+      dir.path(),
+      "exec 9> out/.combosim.lock; flock -n 9 || exit 9; " + batch +
+          "--out out" + golden + " > /dev/null; echo run $?; " + batch +
+          "merge --out out parts/x.shard-1-of-2.json; echo merge $?; " + batch +
+          "--seed 1 --shard 2/2 --out out" + golden + " > /dev/null; echo part $?; "
+          "exec 9> out/.combosim.shard-2-of-2.lock; flock -n 9 || exit 9; " +
+          batch + "--seed 1 --shard 2/2 --out out" + golden +
+          " > /dev/null; echo part $?; " + batch + "--seed 1 --shard 1/2 --out out" +
+          golden + " > /dev/null; echo other part $?; " + batch + "--out out" +
+          golden + " > /dev/null; echo run $?");
+  EXPECT_EQ(run.out, "run 2\nmerge 2\npart 0\npart 2\nother part 0\nrun 0\n");
+  const std::string held =
+      "combosim-batch: another run is writing the files of ";
+  EXPECT_EQ(run.err,
+            held + "a whole run into out (it holds out/.combosim.lock); wait "
+                   "for it to end\n" +
+                held + "a whole run into out (it holds out/.combosim.lock); "
+                       "wait for it to end\n" +
+                held + "part 2 of 2 into out (it holds "
+                       "out/.combosim.shard-2-of-2.lock); wait for it to end\n");
+}
+
+TEST(BatchFolder, NoTemporaryFileOutlivesTheNextRun) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string batch = shellquote(COMBOSIM_BATCH_EXE) +
+                            " --trials --out out " +
+                            shellquote(source("examples/demo.txt"));
+  // The batch program killed as its worker starts; the worker ends with it
+  // and leaves its temporary trials file.
+  const ProgramRun killed = runindir(
+      dir.path(), batch + " > /dev/null 2>&1 & pid=$!; "
+                          "for i in $(seq 400); do ls out/*.tmp* > /dev/null "
+                          "2>&1 && break; sleep 0.05; done; "
+                          "kill -KILL $pid; wait; flock out/.combosim.lock true");
+  const auto temporaries = [&dir] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(".tmp") != std::string::npos) names.push_back(name);
+    }
+    return names;
+  };
+  ASSERT_EQ(temporaries().size(), 1u) << killed.err;
+  // Only temporaries of the files the run writes go.
+  std::ofstream(dir.path() / "out/demo.csv.tmp12") << "mine\n";
+  const ProgramRun next = runindir(dir.path(), batch + " > /dev/null");
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(temporaries(), std::vector<std::string>{"demo.csv.tmp12"});
 }
 
 TEST(BatchProgram, ManifestListsExactlyTheRunAndComesLast) {
@@ -1053,6 +1295,65 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   EXPECT_EQ(patients, sums["patients"].get<std::int64_t>());
   EXPECT_EQ(overtoxic, sums["overtoxic"].get<std::int64_t>());
   EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
+}
+
+TEST(BatchProgram, FormulaLikeNamesAreQuotedInTheCsvFiles) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* name : {"=HYPERLINK(1).txt", "@cmd.txt"}) {
+    fs::copy_file(sourcefile("tests/fixtures/golden_1x1.txt"), dir.path() / name);
+  }
+  const BatchRun run =
+      runbatch(dir.path(), {"--out", "out", "=HYPERLINK(1).txt", "@cmd.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* csv : {"out/summary.csv", "out/oc.csv"}) {
+    const std::vector<std::string> rows = sortedlines(readfile(dir.path() / csv));
+    ASSERT_EQ(rows.size(), 3u) << csv;
+    EXPECT_EQ(rows[0].rfind("\"'=HYPERLINK(1)\",", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1].rfind("\"'@cmd\",", 0), 0u) << rows[1];
+  }
+}
+
+TEST(BatchProgram, FileNamesThatAreNotUtf8NeverAbort) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_1x1.txt");
+  fs::create_directories(dir.path() / "d\xFE");
+  fs::copy_file(golden, dir.path() / "d\xFE/ok.txt");
+  fs::copy_file(golden, dir.path() / "\xFF" "bad.txt");
+  // A folder, a scenario's own name and a typo that are not UTF-8: the
+  // scenario runs, its name is refused, the typo is reported.
+  const BatchRun run = runbatch(
+      dir.path(), {"--out", "out", "d\xFE/ok.txt", "\xFF" "bad.txt", "typo\xFD.txt"});
+  EXPECT_EQ(run.status, 1);
+  const std::string badname =
+      "\\xffbad.txt: the name \\xffbad is not valid UTF-8, which the result "
+      "files cannot record; rename the file";
+  const std::string typo = "typo\\xfd.txt: cannot be read: No such file or directory";
+  EXPECT_EQ(sortedlines(run.err), sortedlines(badname + "\n" + typo + "\n"));
+  const Json manifest = loadjson(dir.path() / "out/manifest.json");
+  ASSERT_EQ(manifest["scenarios"].size(), 1u);
+  EXPECT_EQ(manifest["scenarios"][0]["source"], "d\xEF\xBF\xBD/ok.txt");  // U+FFFD
+  EXPECT_EQ(manifest["scenarios"][0]["source_bytes_replaced"], true);
+  EXPECT_EQ(manifest["problems"], Json::array({badname, typo}));
+  EXPECT_EQ(loadjson(dir.path() / "out/ok.json")["source_bytes_replaced"], true);
+
+  // A merge of such parts, with a typo among them.
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out", "d\xFE",
+                                    "d\xFE/ok.txt"})
+                  .status,
+              0);
+  }
+  const BatchRun merge =
+      runbatch(dir.path(), {"merge", "--out", "m", "d\xFE/ok.shard-1-of-2.json",
+                            "d\xFE/ok.shard-2-of-2.json", "d\xFE/typo\xFD.json"});
+  EXPECT_EQ(merge.status, 1);
+  const std::string missing =
+      "d\\xfe/typo\\xfd.json: cannot be read: No such file or directory";
+  EXPECT_EQ(merge.err, missing + "\n");
+  EXPECT_EQ(loadjson(dir.path() / "m/ok.json")["source_bytes_replaced"], true);
+  EXPECT_EQ(loadjson(dir.path() / "m/manifest.json")["problems"], Json::array({missing}));
 }
 
 TEST(BatchScripts, ShardScriptsMergeToTheOneProcessRun) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "engine/conduct.h"
-#include "next/sha256.h"
+#include "formats/sha256.h"
 #include "next/trialfile.h"
 #include "tests/program_runner.h"
 
@@ -42,6 +42,10 @@ TEST(Sha256, PublishedVectorsAndEveryPaddingCase) {
     std::string text(n, 'x');
     for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>(i * 37 % 256);
     EXPECT_EQ(sha256hex(text), systemsha256(text)) << n << " bytes";
+    // Given in pieces that straddle the blocks, the same digest.
+    Sha256 pieces;
+    for (std::size_t at = 0; at < n; at += 23) pieces.add(text.substr(at, 23));
+    EXPECT_EQ(pieces.hex(), sha256hex(text)) << n << " bytes in pieces";
   }
 }
 
@@ -146,6 +150,18 @@ TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
             "cohorts: unknown field");
 }
 
+TEST(TrialFile, DesignWithTargetOfOneOrLowestResponseOfOneIsRefused) {
+  Design design;
+  for (const auto& [field, problem] :
+       {std::pair<const char*, const char*>{
+            "targettox", "targettox: The target probability must lie strictly between 0 and 1"},
+        {"mineff", "mineff: The lowest acceptable response rate must be below 1"}}) {
+    Json j = parsed("{" + std::string(kDesign) + "}");
+    j[field] = 1;
+    EXPECT_EQ(designfromjson(j, true, design), problem);
+  }
+}
+
 TEST(TrialFile, FilesAndTheirDesign) {
   ScratchDir dir;
   const auto write = [&dir](const char* name, const std::string& text) {
@@ -173,6 +189,71 @@ TEST(TrialFile, FilesAndTheirDesign) {
   EXPECT_EQ(readtrial(csv, (dir.path() / "none.json").string()).problem,
             (dir.path() / "none.json").string() +
                 ": cannot be read: No such file or directory");
+}
+
+TEST(TrialFile, LevelsAreCheckedBeforeCountingFromZero) {
+  std::vector<Cohort> cohorts;
+  std::vector<int> lines;
+  EXPECT_EQ(cohortsfromcsv("drug1,drug2,patients,toxicities,responses\n"
+                           "-2147483648,1,3,0,0\n",
+                           "t.csv", cohorts, lines),
+            "t.csv:2: cohort 1: drug1: -2147483648 is not a dose level (1 to 10)");
+  EXPECT_EQ(cohortsfromjson(parsed(R"([{"combination": [1, -2147483648],
+                                        "patients": 3, "toxicities": 0,
+                                        "responses": 0}])"),
+                            cohorts),
+            "cohort 1: combination: -2147483648 is not a dose level (1 to 10)");
+}
+
+TEST(TrialFile, CsvFromRAndTheFormatByExtensionOrContent) {
+  // As R writes it: write.csv(x) with row names, and without them.
+  const std::string plain = "drug1,drug2,patients,toxicities,responses\n1,1,3,0,0\n2,1,3,1,2\n";
+  const std::string rownames =
+      "\"\",\"drug1\",\"drug2\",\"patients\",\"toxicities\",\"responses\"\n"
+      "\"1\",1,1,3,0,0\n\"2\",2,1,3,1,2\n";
+  const std::string quoted =
+      "\"drug1\",\"drug2\",\"patients\",\"toxicities\",\"responses\"\n"
+      "1,1,3,0,0\n\"2\", 1 ,3,1,\"2\"\n";
+  std::vector<Cohort> expected;
+  std::vector<int> lines;
+  ASSERT_EQ(cohortsfromcsv(plain, "t.csv", expected, lines), "");
+  for (const std::string& text : {rownames, quoted}) {
+    std::vector<Cohort> cohorts;
+    EXPECT_EQ(cohortsfromcsv(text, "t.csv", cohorts, lines), "") << text;
+    EXPECT_EQ(cohorts.size(), expected.size()) << text;
+    for (std::size_t i = 0; i < cohorts.size() && i < expected.size(); ++i) {
+      EXPECT_EQ(cohorts[i].at, expected[i].at);
+      EXPECT_EQ(cohorts[i].nresp, expected[i].nresp);
+    }
+  }
+  EXPECT_EQ(cohortsfromcsv(plain + "\"3,1,3,0,0\n", "t.csv", expected, lines),
+            "t.csv:4: a quoted field is not closed");
+  EXPECT_EQ(cohortsfromcsv(plain + "\"3\"x,1,3,0,0\n", "t.csv", expected, lines),
+            "t.csv:4: text after a quoted field");
+
+  // The extension in any case, else the content, says which format.
+  ScratchDir dir;
+  const std::string design = (dir.path() / "d.json").string();
+  std::ofstream(design) << "{" << kDesign << "}";
+  const std::string trial = "{" + std::string(kDesign) +
+                            R"(, "cohorts": [{"combination": [1, 1], "patients": 3,
+                                "toxicities": 0, "responses": 0}]})";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* design;
+  } const cases[] = {
+      {"t.CSV", rownames, "d.json"}, {"t.Json", trial, ""},
+      {"t", trial, ""},               {"t.txt", "\xEF\xBB\xBF" + quoted, "d.json"},
+  };
+  for (const Case& c : cases) {
+    const fs::path path = dir.path() / c.name;
+    std::ofstream(path, std::ios::binary) << c.text;
+    const std::string designpath = *c.design != '\0' ? design : "";
+    const TrialRead read = readtrial(path.string(), designpath);
+    EXPECT_EQ(read.problem, "") << c.name;
+    EXPECT_FALSE(read.cohorts.empty()) << c.name;
+  }
 }
 
 // --- The program ---------------------------------------------------------------
@@ -270,6 +351,9 @@ TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
        "combosim-next: examples/nothing.json: cannot be read: No such file or "
        "directory\n"},
       {"--seed -1 examples/trial_phase1.json", 2, ""},
+      {"--seed '' examples/trial_phase1.json", 2,
+       "--seed: \"\" is not a whole number from 0 to 4294967295\n"
+       "Run with --help for more information.\n"},
       {"--replicates -2 examples/trial_phase1.json", 2, ""},
       {"", 2, ""},
   };
@@ -281,6 +365,41 @@ TEST(NextProgram, BadFilesAndCommandLinesExitWithTheirStatus) {
       EXPECT_EQ(run.err, c.err) << c.args;
     }
   }
+}
+
+TEST(NextProgram, OneReplicateHasNoSpreadAndSingularWords) {
+  const NextRun text = runnext("--seed 3 --replicates 1 examples/trial_phase1.json");
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("\nstability over 1 replicate of this decision, on the "
+                          "seeded streams (3, 1):\n"),
+            std::string::npos)
+      << text.out;
+  EXPECT_EQ(text.out.find(", sd "), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("1 replicates"), std::string::npos) << text.out;
+  const NextRun json = runnext("--json --seed 3 --replicates 1 examples/trial_phase1.json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json spreads = Json::parse(json.out)["stability"]["probabilities"];
+  ASSERT_FALSE(spreads.empty());
+  for (const Json& x : spreads) EXPECT_TRUE(x["sd"].is_null()) << x;
+}
+
+TEST(NextProgram, FileNamesThatAreNotUtf8NeverAbort) {
+  ScratchDir dir;
+  const fs::path trial = dir.path() / "t\xFF.json";
+  fs::copy_file(sourcefile("examples/trial_phase1.json"), trial);
+  const NextRun json = runnext("--json " + shellquote(trial.string()));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json input = Json::parse(json.out)["inputs"][0];
+  EXPECT_EQ(input["file"], (dir.path() / "t\xEF\xBF\xBD.json").string());  // U+FFFD
+  EXPECT_EQ(input["file_bytes_replaced"], true);
+  const NextRun text = runnext(shellquote(trial.string()));
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("trial file: " + dir.path().string() + "/t\\xff.json (sha256 "),
+            std::string::npos);
+  const NextRun typo = runnext(shellquote((dir.path() / "x\xFE.json").string()));
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(typo.err, "combosim-next: " + dir.path().string() +
+                          "/x\\xfe.json: cannot be read: No such file or directory\n");
 }
 
 }  // namespace

@@ -27,20 +27,24 @@ checkgrid <- function(m, name) {
   }
 }
 
-# The seed as the decimal text the engine reads: "" for none.
+# The seed as the decimal text the engine reads: "" for none. The engine's
+# rule decides its range, with the command line's words.
 seedtext <- function(seed) {
   if (is.null(seed)) return("")
-  if (is.character(seed) && length(seed) == 1L &&
-      grepl("^[0-9]{1,20}$", seed)) {
-    return(seed)
+  if (is.character(seed) && length(seed) == 1L && !is.na(seed) &&
+      grepl("^[0-9]+$", seed)) {
+    text <- seed
+  } else if (is.numeric(seed) && length(seed) == 1L && is.finite(seed) &&
+             seed == round(seed) && seed >= 0) {
+    # Exact: every whole double prints as its own digits.
+    text <- sprintf("%.0f", as.double(seed))
+  } else {
+    fail("seed must be NULL, a whole number from 0 to 4294967295, or a ",
+         "string of its digits")
   }
-  # Whole numbers up to 2^53 are exact as doubles; larger ones as text.
-  if (is.numeric(seed) && length(seed) == 1L && !is.na(seed) &&
-      seed == round(seed) && seed >= 0 && seed <= 2^53) {
-    return(sprintf("%.0f", as.double(seed)))
-  }
-  fail("seed must be NULL, a whole number from 0 to 2^53, or a string of ",
-       "digits up to 18446744073709551615")
+  problem <- cs_seedproblem(text)
+  if (nzchar(problem)) fail(problem)
+  text
 }
 
 # The engine's problem with the scenario, the field named as the argument

@@ -8,6 +8,14 @@ combosim_compare <- function(...) {
   exprs <- vapply(as.list(substitute(list(...)))[-1L], deparse1, "")
   labels[!nzchar(labels)] <- exprs[!nzchar(labels)]
   labels <- make.unique(labels)
+  # The table's own columns, which a label would replace.
+  columns <- c("measure", "drug1", "drug2")
+  taken <- labels[labels %in% columns]
+  if (length(taken) > 0L) {
+    fail("combosim_compare: ", taken[1], " names a column of the table (",
+         paste(columns, collapse = ", "), "); label the result otherwise, ",
+         "e.g. combosim_compare(a = ", taken[1], ")")
+  }
   for (i in seq_along(results)) {
     if (!inherits(results[[i]], "combosim_oc")) {
       fail("combosim_compare: ", labels[i], " is not a result of combosim_oc()")

@@ -18,6 +18,10 @@ readdesign <- function(design) {
          paste(designfields, collapse = ", "), " and optionally rules, ",
          "or a result of combosim_oc()")
   }
+  twice <- unique(names(design)[duplicated(names(design))])
+  if (length(twice) > 0L) {
+    fail(paste0("design$", twice, collapse = ", "), ": given more than once")
+  }
   unknown <- setdiff(names(design), c(designfields, "rules", unusedfields))
   if (length(unknown) > 0L) fail("design$", unknown[1], ": unknown field")
   missing <- setdiff(designfields, names(design))
@@ -55,6 +59,13 @@ readcohorts <- function(cohorts) {
   if (length(missing) > 0L) {
     fail("cohorts must have the columns ", paste(cohortfields, collapse = ", "),
          "; ", missing[1], " is missing")
+  }
+  # A second column of a name would be ignored: the first is read.
+  named <- colnames(cohorts)
+  twice <- unique(named[duplicated(named) & named %in% cohortfields])
+  if (length(twice) > 0L) {
+    fail(paste0("cohorts$", twice, collapse = ", "),
+         ": given in more than one column")
   }
   m <- matrix(0L, nrow(cohorts), 5L, dimnames = list(NULL, cohortfields))
   for (name in cohortfields) {

@@ -7,7 +7,6 @@
 #include <R_ext/Utils.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -19,6 +18,7 @@
 #include "engine/oc.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
+#include "numerics/streams.h"
 
 // The same exactness as the command-line programs: no value-changing
 // optimisations (the package's Makevars also turns off fused multiply-add).
@@ -247,20 +247,16 @@ Rcpp::List problemonly(const std::string& problem) {
   return Rcpp::List::create(Rcpp::Named("problem") = problem);
 }
 
-constexpr char kSeedProblem[] =
-    "seed: expected a whole number from 0 to 18446744073709551615";
-
 // The streams of `seed`: the fixed-seed generators for "", otherwise the
 // seeded streams (S, 1) of the decimal seed S, as a plain seeded batch run.
-// False when `seed` is not such a number.
-bool readseed(const std::string& seed, Streams& streams) {
-  if (seed.empty()) return true;
-  const char* end = seed.data() + seed.size();
-  const auto [ptr, error] = std::from_chars(seed.data(), end, streams.seed);
-  if (error != std::errc() || ptr != end) return false;
+// Returns "" or the problem with the seed, as the command line words it.
+std::string readstreams(const std::string& seed, Streams& streams) {
+  if (seed.empty()) return "";
+  const std::string problem = readseed(seed, streams.seed);
+  if (!problem.empty()) return "seed: " + problem;
   streams.seeded = true;
   streams.shard = 1;
-  return true;
+  return "";
 }
 
 // A combination by level, c(drug1 = , drug2 = ).
@@ -463,6 +459,13 @@ std::string cs_checkrules(Rcpp::List rules) {
   return checkrules(rulesfromlist(rules));
 }
 
+// "" or the problem with the decimal seed `seed` ("" is no seed).
+// [[Rcpp::export]]
+std::string cs_seedproblem(std::string seed) {
+  Streams streams;
+  return readstreams(seed, streams);
+}
+
 // Simulates the scenario under `rules`. `counts` holds ncohort1,
 // cohortsize1, ncohort2, cohortsize2 and ntrial; `seed` is "" for the
 // fixed-seed generators, otherwise the decimal seed S of the seeded streams
@@ -507,7 +510,8 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
-  if (!readseed(seed, streams)) return problemonly(kSeedProblem);
+  const std::string seedproblem = readstreams(seed, streams);
+  if (!seedproblem.empty()) return problemonly(seedproblem);
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
@@ -603,7 +607,8 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
     trial.push_back(k);
   }
   Streams streams;
-  if (!readseed(seed, streams)) return problemonly(kSeedProblem);
+  const std::string seedproblem = readstreams(seed, streams);
+  if (!seedproblem.empty()) return problemonly(seedproblem);
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;

@@ -62,4 +62,12 @@ test_that("combosim_compare() puts results side by side", {
   other <- run(tox = matrix(0.2), eff = matrix(0.4), prior1 = 0.2,
                prior2 = 0.2, ntrial = 2)
   expect_error(combosim_compare(a, other), "the same dose grid")
+  # A label naming one of the table's own columns would replace it.
+  for (label in c("measure", "drug1", "drug2")) {
+    args <- list(a, strict)
+    names(args) <- c("a", label)
+    expect_error(do.call(combosim_compare, args),
+                 paste0("combosim_compare: ", label, " names a column of the ",
+                        "table (measure, drug1, drug2)"), fixed = TRUE)
+  }
 })

@@ -189,6 +189,13 @@ test_that("bad designs and cohorts are refused with the engine's message", {
                "must lie strictly between 0 and 1")),
     list(list(design = c(trialdesign, list(ntrials = 5))),
          "design$ntrials: unknown field"),
+    list(list(design = utils::modifyList(trialdesign, list(mineff = 1))),
+         "design$mineff: The lowest acceptable response rate must be below 1"),
+    # The first copy of a field or column would be read, the second ignored.
+    list(list(design = c(trialdesign, list(target = 0.15, mineff = 0.3))),
+         "design$target, design$mineff: given more than once"),
+    list(list(cohorts = cbind(k, patients = 9)),
+         "cohorts$patients: given in more than one column"),
     list(list(replicates = -1), "replicates must be a whole number from 0 to 100000"))
   for (case in cases) {
     args <- list(design = trialdesign, cohorts = k)

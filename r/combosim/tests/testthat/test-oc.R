@@ -25,6 +25,18 @@ test_that("the same seed gives the same run, and runs do not affect each other",
   expect_false(identical(seeded$patients, fixed$patients))
 })
 
+test_that("seeds from 2^32 are refused as the command line refuses them, not wrapped", {
+  above <- "is above 4294967295 (2^32 - 1): the streams use 32 bits of the seed"
+  k <- trialcohorts[1:2, ]
+  for (f in list(function(seed) run(seed = seed),
+                 function(seed) combosim_next(trialdesign, k, seed = seed))) {
+    expect_error(f(2^32 + 5), paste("seed: 4294967301", above), fixed = TRUE)
+    expect_error(f("18446744069414584320"),
+                 paste("seed: 18446744069414584320", above), fixed = TRUE)
+  }
+  expect_identical(run(seed = 2^32 - 1)$patients, run(seed = "4294967295")$patients)
+})
+
 test_that("the default rules are the engine's", {
   expect_identical(unclass(combosim_rules()), combosim:::cs_defaultrules())
 })
@@ -49,8 +61,11 @@ test_that("bad arguments stop with one line naming the argument", {
     list(list(target = 1.5), "target: The target probability is larger than 1"),
     list(list(eff = small$eff * NA), "eff[1, 1]: must be a number"),
     list(list(cohortsize2 = 1001), "cohortsize2: The cohort size for the phase II trial must be at most 1000"),
-    list(list(seed = -1), "seed must be NULL, a whole number from 0 to 2^53, or a string of digits up to 18446744073709551615"),
-    list(list(seed = "18446744073709551616"), "seed: expected a whole number from 0 to 18446744073709551615"),
+    list(list(target = 1), "target: The target probability must lie strictly between 0 and 1"),
+    list(list(target = 0), "target: The target probability must lie strictly between 0 and 1"),
+    list(list(mineff = 1), "mineff: The lowest acceptable response rate must be below 1"),
+    list(list(seed = -1), "seed must be NULL, a whole number from 0 to 4294967295, or a string of its digits"),
+    list(list(seed = "18446744073709551616"), "seed: 18446744073709551616 is above 4294967295 (2^32 - 1): the streams use 32 bits of the seed"),
     list(list(rules = list()), "rules must come from combosim_rules()"))
   for (case in cases) {
     expect_error(do.call(run, case[[1]]), case[[2]], fixed = TRUE,

@@ -1,6 +1,6 @@
-// next/sha256.cc: SHA-256 as FIPS 180-4 sets it out: the message padded to a
+// formats/sha256.cc: SHA-256 as FIPS 180-4 sets it out: the message padded to a
 // multiple of 512 bits (section 5.1.1), then each block's 64 rounds (6.2.2).
-#include "next/sha256.h"
+#include "formats/sha256.h"
 
 #include <cstdint>
 
@@ -71,22 +71,25 @@ void compress(std::uint32_t h[8], const unsigned char* block) {
 
 }  // namespace
 
-std::string sha256hex(const std::string& data) {
-  // The initial hash value (section 5.3.3).
-  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const std::size_t n = data.size();
-  std::size_t done = 0;
-  for (; done + 64 <= n; done += 64) compress(h, bytes + done);
+void Sha256::add(const char* data, std::size_t n) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < n; ++i) {
+    block_[n_ % 64] = bytes[i];
+    ++n_;
+    if (n_ % 64 == 0) compress(h_, block_);
+  }
+}
 
+std::string Sha256::hex() const {
+  std::uint32_t h[8];
+  for (int i = 0; i < 8; ++i) h[i] = h_[i];
   // Padding: a 1 bit, zeros, and the length in bits as 64 bits, big-endian.
   unsigned char tail[128] = {};
-  const std::size_t rest = n - done;
-  for (std::size_t i = 0; i < rest; ++i) tail[i] = bytes[done + i];
+  const std::size_t rest = n_ % 64;
+  for (std::size_t i = 0; i < rest; ++i) tail[i] = block_[i];
   tail[rest] = 0x80;
   const std::size_t tailsize = rest + 1 + 8 <= 64 ? 64 : 128;
-  const std::uint64_t bits = static_cast<std::uint64_t>(n) * 8;
+  const std::uint64_t bits = n_ * 8;
   for (int i = 0; i < 8; ++i) {
     tail[tailsize - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
   }
@@ -99,4 +102,10 @@ std::string sha256hex(const std::string& data) {
     for (int shift = 28; shift >= 0; shift -= 4) hex += kHex[(word >> shift) & 0xf];
   }
   return hex;
+}
+
+std::string sha256hex(const std::string& data) {
+  Sha256 digest;
+  digest.add(data);
+  return digest.hex();
 }
