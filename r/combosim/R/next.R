@@ -192,18 +192,30 @@ print.combosim_next <- function(x, ...) {
            paste0("  ", x$decision$text))
   s <- x$stability
   if (!is.null(s)) {
-    out <- c(out, "", sprintf(paste(
-      "stability over %d replicates of this decision, replicate r on the",
-      "seeded streams (%s, r), r = 1 to %d:"), s$replicates, s$seed,
-      s$replicates),
+    header <- if (s$replicates == 1L) {
+      sprintf("stability over 1 replicate of this decision, on the seeded streams (%s, 1):",
+              s$seed)
+    } else {
+      sprintf(paste(
+        "stability over %d replicates of this decision, replicate r on the",
+        "seeded streams (%s, r), r = 1 to %d:"), s$replicates, s$seed,
+        s$replicates)
+    }
+    out <- c(out, "", header,
       sprintf("  %s: %d of %d", s$outcomes$outcome, s$outcomes$count,
               s$replicates))
     p <- s$probabilities
     if (nrow(p) > 0L) {
-      out <- c(out, sprintf("  %s: mean %.3f, sd %.3f, from %.3f to %.3f%s",
-                            p$compared, p$mean, p$sd, p$min, p$max,
-                            ifelse(p$replicates != s$replicates,
-                                   sprintf(" (%d replicates)", p$replicates), "")))
+      # One value has no spread.
+      values <- ifelse(p$replicates > 1L,
+                       sprintf("mean %.3f, sd %.3f, from %.3f to %.3f",
+                               p$mean, p$sd, p$min, p$max),
+                       sprintf("%.3f", p$mean))
+      out <- c(out, paste0("  ", p$compared, ": ", values,
+                           ifelse(p$replicates != s$replicates,
+                                  sprintf(" (%d %s)", p$replicates,
+                                          ifelse(p$replicates == 1L, "replicate",
+                                                 "replicates")), "")))
     }
   }
   cat(out, sep = "\n")

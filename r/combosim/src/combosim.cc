@@ -422,7 +422,7 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
                                                    : "pr_toxicity_below_target";
     n[i] = x.n;
     mean[i] = x.mean;
-    sd[i] = x.sd;
+    sd[i] = x.n > 1 ? x.sd : NA_REAL;  // one value has no spread
     min[i] = x.min;
     max[i] = x.max;
     compared[i] = spreadwords(x, design);

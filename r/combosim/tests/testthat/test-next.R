@@ -120,7 +120,7 @@ expect_next_json <- function(x, j) {
       rule = field(q, "rule", ""), drug1 = at[, 1], drug2 = at[, 2],
       probability = field(q, "probability", ""),
       replicates = field(q, "replicates", 0L), mean = field(q, "mean", 0),
-      sd = field(q, "sd", 0), min = field(q, "min", 0), max = field(q, "max", 0)),
+      sd = field(q, "sd", NA_real_), min = field(q, "min", 0), max = field(q, "max", 0)),
       "spreads")
   }
 }
@@ -132,6 +132,7 @@ test_that("combosim_next() gives combosim-next --json's decision and numbers", {
   dir.create(dir)
   cases <- list(
     list(cohorts = 4, args = c("--replicates", "2")),
+    list(cohorts = 6, args = c("--replicates", "1")),
     list(cohorts = 12, args = c("--seed", "2024")),
     list(cohorts = 15, args = c("--seed", "2024", "--replicates", "3")))
   for (case in cases) {
@@ -163,6 +164,11 @@ test_that("print() shows the state, the decision and its stability", {
   expect_identical(returned, x)
   expect_true(all(c(x$state$text, paste0("  ", x$decision$text)) %in% printed))
   expect_true(any(startsWith(printed, "stability over 2 replicates")))
+  # One replicate has no spread: the value alone, the words singular.
+  one <- capture.output(print(combosim_next(trialdesign, trialcohorts[1:4, ],
+                                            replicates = 1, progress = FALSE)))
+  expect_true(any(startsWith(one, "stability over 1 replicate of this decision")))
+  expect_false(any(grepl(", sd |replicates", one)))
   start <- combosim_next(trialdesign, NULL)
   expect_identical(start$decision$outcome, "start at (1, 1)")
   expect_identical(nrow(start$posterior), 0L)
