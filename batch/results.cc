@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/observer.h"
 #include "engine/oc.h"
 #include "engine/simulate.h"
 #include "formats/csvtext.h"

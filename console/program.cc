@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "console/appendwhole.h"
+#include "engine/observer.h"
 #include "engine/simulate.h"
 #include "formats/dialogue.h"
 #include "formats/exitcodes.h"

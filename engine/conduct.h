@@ -22,6 +22,7 @@
 #include "design/phase1rule.h"
 #include "design/posterior.h"
 #include "design/rules.h"
+#include "engine/observer.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
 #include "numerics/streams.h"

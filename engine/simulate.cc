@@ -51,10 +51,6 @@ Design designof(const Scenario& scenario, const DesignRules& rules) {
   return design;
 }
 
-bool Observer::starttrial(std::int64_t) { return true; }
-void Observer::endtrial(std::int64_t, const TrialOutcome&) {}
-void Observer::beforeupdate(const TrialState&, const StreamState&) {}
-
 std::string checkscenario(const Scenario& scenario) {
   const SimulationSettings& s = scenario.settings;
   const ScenarioInput& in = scenario.input;

@@ -16,6 +16,7 @@
 #include "design/design.h"
 #include "design/drawstatus.h"
 #include "design/rules.h"
+#include "engine/observer.h"
 #include "engine/outcome.h"
 #include "numerics/streams.h"
 #include "records/trialstate.h"
@@ -60,23 +61,6 @@ struct Streams {
 
 // Both streams from the start `streams` names.
 StreamState startstreams(const Streams& streams);
-
-// Sees a run as it goes. Every callback has a default that does nothing.
-class Observer {
- public:
-  virtual ~Observer() = default;
-
-  // Before trial `trial` (from 1) starts. Returning false cancels the run.
-  virtual bool starttrial(std::int64_t trial);
-
-  // After trial `trial` ended, with its outcome.
-  virtual void endtrial(std::int64_t trial, const TrialOutcome& outcome);
-
-  // Before every posterior update (each phase I toxicity update and each
-  // phase II refit), with the trial record the update starts from and the
-  // random streams where the update will draw from.
-  virtual void beforeupdate(const TrialState& s, const StreamState& streams);
-};
 
 // What a run gave.
 struct SimulationResult {

@@ -1,7 +1,7 @@
 // engine/trial.cc: the design's steps after each cohort, and simulated trials.
 #include "engine/trial.h"
 
-#include "engine/simulate.h"
+#include "engine/observer.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "design/rules.h"
 #include "engine/conduct.h"
 #include "engine/conductwords.h"
+#include "engine/observer.h"
 #include "engine/oc.h"
 #include "engine/outcome.h"
 #include "engine/simulate.h"
