@@ -854,26 +854,3 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
   }
   return "";
 }
-
-std::string writefileatomically(const std::string& path,
-                                const std::string& text) {
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (file) {
-      file << text;
-      file.close();
-    }
-    if (!file) {
-      const std::string reason = std::strerror(errno);
-      std::remove(temporary.c_str());
-      return "cannot write " + path + ": " + reason;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    return "cannot write " + path + ": " + reason;
-  }
-  return "";
-}

@@ -175,9 +175,4 @@ HtmlScenario htmlscenario(const BatchResult& r);
 std::string mergeresults(const std::vector<BatchResult>& parts,
                          BatchResult& merged);
 
-// Writes `text` to `path` through a temporary file in the same directory, so
-// that a reader never sees a partial file. Returns "" or the problem.
-std::string writefileatomically(const std::string& path,
-                                const std::string& text);
-
 #endif  // COMBOSIM_BATCH_RESULTS_H_

@@ -20,10 +20,3 @@ std::string checkrules(const DesignRules& rules) {
   if (rules.minpatients < 0) return "minpatients: must not be negative";
   return "";
 }
-
-bool defaultrules(const DesignRules& rules) {
-  const DesignRules d;
-  return rules.escalate == d.escalate && rules.deescalate == d.deescalate &&
-         rules.admissible == d.admissible && rules.safety == d.safety &&
-         rules.futility == d.futility && rules.minpatients == d.minpatients;
-}

@@ -27,7 +27,4 @@ struct DesignRules {
 // the first field at fault, e.g. "escalate: must lie strictly between 0 and 1".
 std::string checkrules(const DesignRules& rules);
 
-// True when every field equals the default.
-bool defaultrules(const DesignRules& rules);
-
 #endif  // COMBOSIM_DESIGN_RULES_H_
