@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "batch/resulttext.h"
 #include "formats/utf8.h"
 
 #ifndef COMBOSIM_VERSION

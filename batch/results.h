@@ -1,6 +1,7 @@
-// batch/results.h: what a batch run found for one scenario, how its trials
-// are split into shards and run, its output files, and the exact merge of
-// shards.
+// batch/results.h: what a batch run found for one scenario, and how its
+// trials are split into shards and run. Its output files are written by
+// batch/resultjson.h and batch/resulttext.h, its parts merged by
+// batch/merge.h.
 //
 // Shards: with a seed S, a scenario's ntrial trials are split into N parts of
 // as equal a size as can be, the first (ntrial mod N) parts one trial larger;
@@ -22,8 +23,13 @@
 #include "design/rules.h"
 #include "engine/oc.h"
 #include "engine/outcome.h"
-#include "formats/htmlreport.h"
 #include "records/trialstate.h"
+
+// The program that writes the result files, and the names of the generators
+// in them.
+inline constexpr char kBatchProgram[] = "combosim-batch";
+inline constexpr char kFixedGenerator[] = "fixed";
+inline constexpr char kMersenneGenerator[] = "mt19937_64";
 
 // Which generators stood behind the random streams.
 struct RandomSource {
@@ -79,6 +85,9 @@ bool complete(const BatchResult& r);
 // NAME.shard-K-of-N for one part.
 std::string outputstem(const BatchResult& r);
 
+// Part numbers as a list: "1, 3, 4".
+std::string shardlist(const std::vector<int>& shards);
+
 // One line on the generators: "fixed-seed generators of combosim" or
 // "std::mt19937_64, seed S, ...", naming the parts.
 std::string describerandom(const BatchResult& r);
@@ -104,75 +113,16 @@ using TrialFn = std::function<void(std::int64_t trial, const TrialOutcome&)>;
 std::string simulate(BatchResult& r, const ProgressFn& progress,
                      const TrialFn& trial = nullptr);
 
-// The header line of NAME.trials.csv, and the row of one trial: its number,
-// the selected combination ("d1,d2", levels from 1; empty for none), the
-// reason it ended, and its patients, toxicities, responses and patients
-// treated at overly toxic combinations.
-void writetrialsheader(std::ostream& os);
-void writetrialrow(std::ostream& os, std::int64_t trial,
-                   const TrialOutcome& outcome);
+// A per-trial figure as the report computes it: sum / ntrial * scale.
+double pertrial(std::int64_t sum, int ntrial, double scale);
 
 // The percentage of trials without a selection from the counts themselves,
 // (trials - selections) / trials * 100: exactly 0 when every trial selected.
 // The files for scripts carry this figure.
 double exactinconclusive(const BatchResult& r);
 
-// Writes the report block in the results.txt layout, with the result's
-// design and rules and ntrial = r.ntrial, followed by the lines on the
-// generators and the math functions.
-void writereporttext(std::ostream& os, const BatchResult& r);
-
-// True when `text`, the contents of the file `name`, is a file this program
-// writes for a scenario: a report block (NAME.txt) closing with the lines on
-// the generators and the math functions, a result of combosim-batch
-// (NAME.json) or a trials file (NAME.trials.csv) by its header.
-bool isbatchoutput(const std::string& name, const std::string& text);
-
-// The result as a JSON object: the scenario (in the scenario file form, with
-// its rules, and for a part the scenario file's absolute path and identity
-// on disk), the generators and parts, for a part the trials file it wrote
-// with its SHA-256 (or null), the sums (per combination, and of the
-// trials' outcomes), per-combination averages and percentages, the exact
-// inconclusive percentage, the operating characteristics ("oc", by the names
-// of ocfigures(); null for a figure that needs two trials when there is one),
-// processor time and program version.
-Json resulttojson(const BatchResult& r);
-
-// Reads a result written by resulttojson() of this program version back,
-// checking every field that a merge uses and that the sums can come from the
-// trials (no more toxicities or responses than patients in a cell, no more
-// patients than the trials can treat, no more selections than trials, the
-// outcome sums agreeing with the cells, and each sum of squares and the
-// cross product agreeing with its sums, trials and extremes). `source` names the file in the
-// problem, followed by the field.
-bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
-                    std::string& problem);
-
-// The header line of summary.csv, and the rows of one result: one per
-// combination, drug-1 level outer, levels from 1; each row ends with the
-// scenario's targettox, mineff and rules.
-void writesummaryheader(std::ostream& os);
-void writesummaryrows(std::ostream& os, const BatchResult& r);
-
 // The operating characteristics of the trials summed in `r`.
 // REQUIRES: r.ntrial >= 1.
 OperatingCharacteristics resultoc(const BatchResult& r);
-
-// The header line of oc.csv, and the row of one result: the scenario's name,
-// every figure of ocfigures() (empty where it is not a number), then the
-// trials, generator, seed, number of shards, targettox, mineff and rules.
-void writeocheader(std::ostream& os);
-void writeocrow(std::ostream& os, const BatchResult& r);
-
-// What the HTML report shows of `r`.
-HtmlScenario htmlscenario(const BatchResult& r);
-
-// Adds up `parts` of one scenario into `merged`. They must hold the same
-// scenario, rules, generators, math functions and number of parts, and
-// between them every part once; no sum may overflow 64 bits.
-// The merged result keeps the position of the first part. Returns "" or the
-// problem.
-std::string mergeresults(const std::vector<BatchResult>& parts,
-                         BatchResult& merged);
 
 #endif  // COMBOSIM_BATCH_RESULTS_H_

@@ -31,7 +31,10 @@
 #include <sstream>
 #include <thread>
 
+#include "batch/merge.h"
 #include "batch/outputs.h"
+#include "batch/resultjson.h"
+#include "batch/resulttext.h"
 #include "formats/runlock.h"
 #include "formats/sha256.h"
 #include "formats/utf8.h"

@@ -13,7 +13,10 @@
 #include <set>
 #include <tuple>
 
+#include "batch/merge.h"
+#include "batch/resultjson.h"
 #include "batch/results.h"
+#include "batch/resulttext.h"
 #include "batch/scenariofile.h"
 #include "numerics/mathprobe.h"
 #include "tests/program_runner.h"

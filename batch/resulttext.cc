@@ -1,0 +1,142 @@
+// batch/resulttext.cc: a result as text and CSV: NAME.txt, the trials
+// file, summary.csv and oc.csv, and what the HTML report shows.
+#include "batch/resulttext.h"
+
+#include <cmath>
+#include <ctime>
+#include <sstream>
+
+#include "engine/oc.h"
+#include "formats/csvtext.h"
+#include "formats/report.h"
+
+#ifndef COMBOSIM_VERSION
+#error "COMBOSIM_VERSION must be defined by the build"
+#endif
+
+void writetrialsheader(std::ostream& os) {
+  os << "trial,selected,reason,patients,toxicities,responses,overtoxic\n";
+}
+
+void writetrialrow(std::ostream& os, std::int64_t trial,
+                   const TrialOutcome& outcome) {
+  os << trial << ',';
+  if (outcome.sel1 >= 0) {
+    os << csvfield(std::to_string(outcome.sel1 + 1) + ',' +
+                   std::to_string(outcome.sel2 + 1));
+  }
+  os << ',' << csvfield(trialendname(outcome.reason)) << ',' << outcome.patients << ','
+     << outcome.toxicities << ',' << outcome.responses << ','
+     << outcome.overtoxic << '\n';
+}
+
+void writereporttext(std::ostream& os, const BatchResult& r) {
+  ReportData data;
+  const std::time_t now = std::time(nullptr);
+  data.calendar = std::ctime(&now);
+  data.cpuhours = r.cpuseconds / 60.0 / 60.0;
+  data.design = designof(Scenario{r.settings, r.input}, r.rules);
+  data.design.settings.ntrial = r.ntrial;  // the trials run
+  data.inconclusive = inconclusivepercent(r.acc, data.design);
+  writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
+  os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
+  os << "Math functions: " << describemath(r) << std::endl;
+}
+
+bool isbatchoutput(const std::string& name, const std::string& text) {
+  const auto endswith = [&name](const std::string& tail) {
+    return name.size() >= tail.size() &&
+           name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endswith(".trials.csv")) {
+    std::ostringstream header;
+    writetrialsheader(header);
+    return text.compare(0, header.str().size(), header.str()) == 0;
+  }
+  if (endswith(".json")) {
+    const Json j = Json::parse(text, nullptr, false);
+    return j.is_object() && j.value("program", Json()) == kBatchProgram &&
+           j.contains("sums");
+  }
+  // The closing lines of writereporttext().
+  const std::size_t random = text.rfind("\nRandom numbers: ");
+  const std::size_t math = text.rfind("\nMath functions: ");
+  return random != std::string::npos && math != std::string::npos &&
+         random < math && text.find('\n', math + 1) == text.size() - 1;
+}
+
+void writesummaryheader(std::ostream& os) {
+  os << "scenario,drug1,drug2,truetox,trueresp,meanpatients,meantoxicities,"
+        "meanresponses,selectionpercent,inconclusivepercent,trials,generator,"
+        "seed,shard,nshard,targettox,mineff,escalate,deescalate,admissible,"
+        "safety,futility,minpatients\n";
+}
+
+void writesummaryrows(std::ostream& os, const BatchResult& r) {
+  const double inconclusive = exactinconclusive(r);
+  const std::string generator = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
+  const std::string seed = r.random.seeded ? std::to_string(r.random.seed) : "";
+  const std::string shard =
+      complete(r) ? "" : std::to_string(r.shards.front());
+  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+      os << csvfield(r.name) << ',' << d1 + 1 << ',' << d2 + 1 << ','
+         << numbertext(r.input.scentox[d1][d2]) << ','
+         << numbertext(r.input.sceneff[d1][d2]) << ','
+         << numbertext(pertrial(r.acc.sumpat[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
+         << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
+         << numbertext(inconclusive) << ',' << r.ntrial << ',' << csvfield(generator)
+         << ',' << seed << ',' << shard << ',' << r.nshard << ','
+         << numbertext(r.settings.targettox) << ','
+         << numbertext(r.settings.mineff) << ','
+         << numbertext(r.rules.escalate) << ','
+         << numbertext(r.rules.deescalate) << ','
+         << numbertext(r.rules.admissible) << ','
+         << numbertext(r.rules.safety) << ','
+         << numbertext(r.rules.futility) << ',' << r.rules.minpatients << '\n';
+    }
+  }
+}
+
+void writeocheader(std::ostream& os) {
+  os << "scenario";
+  for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) os << ',' << f.name;
+  os << ",trials,generator,seed,nshard,mathlib,targettox,mineff,escalate,"
+        "deescalate,admissible,safety,futility,minpatients\n";
+}
+
+void writeocrow(std::ostream& os, const BatchResult& r) {
+  os << csvfield(r.name);
+  for (const OcFigure& f : ocfigures(resultoc(r))) {
+    os << ',';
+    if (f.integer) {
+      os << static_cast<std::int64_t>(f.value);
+    } else if (!std::isnan(f.value)) {
+      os << numbertext(f.value);
+    }
+  }
+  os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenneGenerator : kFixedGenerator) << ','
+     << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
+     << r.nshard << ',' << csvfield(r.mathlib) << ','
+     << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
+     << ',' << numbertext(r.rules.deescalate) << ','
+     << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
+     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
+     << '\n';
+}
+
+HtmlScenario htmlscenario(const BatchResult& r) {
+  HtmlScenario h;
+  h.name = r.name;
+  h.settings = r.settings;
+  h.settings.ntrial = r.ntrial;
+  h.input = r.input;
+  h.rules = r.rules;
+  h.acc = r.acc;
+  h.outcomes = r.outcomes;
+  h.random = describerandom(r);
+  h.version = COMBOSIM_VERSION;
+  return h;
+}

@@ -1,0 +1,50 @@
+// batch/resulttext.h: a result as the files for people and spreadsheets:
+// the report block of NAME.txt, the rows of NAME.trials.csv, summary.csv
+// and oc.csv, and what report.html shows; and the check that a file is one
+// of this program's outputs.
+#ifndef COMBOSIM_BATCH_RESULTTEXT_H_
+#define COMBOSIM_BATCH_RESULTTEXT_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "batch/results.h"
+#include "engine/outcome.h"
+#include "formats/htmlreport.h"
+
+// The header line of NAME.trials.csv, and the row of one trial: its number,
+// the selected combination ("d1,d2", levels from 1; empty for none), the
+// reason it ended, and its patients, toxicities, responses and patients
+// treated at overly toxic combinations.
+void writetrialsheader(std::ostream& os);
+void writetrialrow(std::ostream& os, std::int64_t trial,
+                   const TrialOutcome& outcome);
+
+// Writes the report block in the results.txt layout, with the result's
+// design and rules and ntrial = r.ntrial, followed by the lines on the
+// generators and the math functions.
+void writereporttext(std::ostream& os, const BatchResult& r);
+
+// True when `text`, the contents of the file `name`, is a file this program
+// writes for a scenario: a report block (NAME.txt) closing with the lines on
+// the generators and the math functions, a result of combosim-batch
+// (NAME.json) or a trials file (NAME.trials.csv) by its header.
+bool isbatchoutput(const std::string& name, const std::string& text);
+
+// The header line of summary.csv, and the rows of one result: one per
+// combination, drug-1 level outer, levels from 1; each row ends with the
+// scenario's targettox, mineff and rules.
+void writesummaryheader(std::ostream& os);
+void writesummaryrows(std::ostream& os, const BatchResult& r);
+
+// The header line of oc.csv, and the row of one result: the scenario's name,
+// every figure of ocfigures() (empty where it is not a number), then the
+// trials, generator, seed, number of shards, targettox, mineff and rules.
+void writeocheader(std::ostream& os);
+void writeocrow(std::ostream& os, const BatchResult& r);
+
+// What the HTML report shows of `r`.
+HtmlScenario htmlscenario(const BatchResult& r);
+
+#endif  // COMBOSIM_BATCH_RESULTTEXT_H_
