@@ -391,7 +391,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   }
   const Json& random = j["random"];
   if (random["generator"] == kFixedGenerator) {
-    r.random = RandomSource{};
+    r.random = Streams{};
   } else if (random["generator"] == kMersenneGenerator && random.contains("seed") &&
              random["seed"].is_number_unsigned() &&
              random["seed"].get<std::uint64_t>() <= 0xFFFFFFFFu) {

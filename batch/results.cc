@@ -129,9 +129,7 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
     const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
     Design part = design;
     part.settings.ntrial = range.count;
-    Streams streams;
-    streams.seeded = r.random.seeded;
-    streams.seed = r.random.seed;
+    Streams streams = r.random;
     streams.shard = static_cast<std::uint64_t>(k);
     observer.setpart(range.first);
     const SimulationResult result = simulate(part, r.input, streams, &observer);

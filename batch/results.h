@@ -23,6 +23,7 @@
 #include "design/rules.h"
 #include "engine/oc.h"
 #include "engine/outcome.h"
+#include "engine/simulate.h"
 #include "records/trialstate.h"
 
 // The program that writes the result files, and the names of the generators
@@ -30,12 +31,6 @@
 inline constexpr char kBatchProgram[] = "combosim-batch";
 inline constexpr char kFixedGenerator[] = "fixed";
 inline constexpr char kMersenneGenerator[] = "mt19937_64";
-
-// Which generators stood behind the random streams.
-struct RandomSource {
-  bool seeded = false;     // false: combosim's own fixed-seed generators
-  std::uint64_t seed = 0;  // S, when seeded
-};
 
 // The part of a scenario's trials that one shard runs.
 struct TrialRange {
@@ -66,7 +61,8 @@ struct BatchResult {
   SimulationSettings settings;   // the scenario; ntrial counts all its trials
   ScenarioInput input;
   DesignRules rules;             // the design's thresholds
-  RandomSource random;
+  Streams random;                // the generators behind the streams;
+                                 // each part runs on its own shard
   std::string mathlib;           // mathimplementation() where the trials ran
   int nshard = 1;                // N, the parts the trials are split into
   std::vector<int> shards;       // the parts summed here, ascending, 1-based

@@ -28,7 +28,7 @@ struct BatchOptions {
   std::vector<std::string> files;  // scenario files, in the order given
   std::string outdir = ".";        // where the outputs go
   int jobs = 1;                    // scenarios running at once, at least 1
-  RandomSource random;             // generators behind the streams
+  Streams random;                  // generators behind the streams
   int nshard = 1;                  // N: parts each scenario's trials split into
   int shard = 0;                   // K: the one part to run; 0 runs all N
                                    // parts in turn
