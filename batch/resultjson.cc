@@ -61,28 +61,9 @@ bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
   return true;
 }
 
-// The outcome sums by name, in the order written.
-struct OutcomeField {
-  const char* name;
-  std::int64_t OutcomeSums::*sum;
-};
-constexpr OutcomeField kOutcomeFields[] = {
-    {"trials", &OutcomeSums::ntrial},
-    {"patients", &OutcomeSums::patients},
-    {"patients2", &OutcomeSums::patients2},
-    {"toxicities", &OutcomeSums::toxicities},
-    {"toxicities2", &OutcomeSums::toxicities2},
-    {"responses", &OutcomeSums::responses},
-    {"responses2", &OutcomeSums::responses2},
-    {"overtoxic", &OutcomeSums::overtoxic},
-    {"overtoxic2", &OutcomeSums::overtoxic2},
-    {"patientsxovertoxic", &OutcomeSums::patientsovertoxic},
-    {"minpatients", &OutcomeSums::minpatients},
-    {"maxpatients", &OutcomeSums::maxpatients}};
-
 Json outcomestojson(const OutcomeSums& o) {
   Json j;
-  for (const OutcomeField& f : kOutcomeFields) j[f.name] = o.*f.sum;
+  for (const OutcomeSumName& f : kOutcomeSumNames) j[f.name] = o.*f.sum;
   for (int k = 0; k < kNumTrialEnds; ++k) {
     j["reasons"][trialendname(static_cast<TrialEnd>(k))] = o.reasons[k];
   }
@@ -104,7 +85,7 @@ bool outcomesfromjson(const Json& j, OutcomeSums& o) {
   if (!j.is_object() || !j.contains("reasons") || !j["reasons"].is_object()) {
     return false;
   }
-  for (const OutcomeField& f : kOutcomeFields) {
+  for (const OutcomeSumName& f : kOutcomeSumNames) {
     if (!count(j, f.name, o.*f.sum)) return false;
   }
   for (int k = 0; k < kNumTrialEnds; ++k) {

@@ -48,6 +48,26 @@ struct OutcomeSums {
   std::int64_t maxpatients = 0;
 };
 
+// The sums of OutcomeSums by name (all but `reasons`, which are named by
+// trialendname()), in the order the result files and the R package list them.
+struct OutcomeSumName {
+  const char* name;
+  std::int64_t OutcomeSums::*sum;
+};
+inline constexpr OutcomeSumName kOutcomeSumNames[] = {
+    {"trials", &OutcomeSums::ntrial},
+    {"patients", &OutcomeSums::patients},
+    {"patients2", &OutcomeSums::patients2},
+    {"toxicities", &OutcomeSums::toxicities},
+    {"toxicities2", &OutcomeSums::toxicities2},
+    {"responses", &OutcomeSums::responses},
+    {"responses2", &OutcomeSums::responses2},
+    {"overtoxic", &OutcomeSums::overtoxic},
+    {"overtoxic2", &OutcomeSums::overtoxic2},
+    {"patientsxovertoxic", &OutcomeSums::patientsovertoxic},
+    {"minpatients", &OutcomeSums::minpatients},
+    {"maxpatients", &OutcomeSums::maxpatients}};
+
 // Adds one trial's outcome to `sums`.
 void addoutcome(OutcomeSums& sums, const TrialOutcome& outcome);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -163,18 +164,15 @@ Rcpp::NumericMatrix meangrid(const Table& sums, int ndose1, int ndose2,
 
 // The outcome sums by name, as the batch program's result files name them.
 Rcpp::NumericVector outcomesums(const OutcomeSums& o) {
-  Rcpp::NumericVector v = Rcpp::NumericVector::create(
-      Rcpp::Named("trials") = o.ntrial, Rcpp::Named("patients") = o.patients,
-      Rcpp::Named("patients2") = o.patients2,
-      Rcpp::Named("toxicities") = o.toxicities,
-      Rcpp::Named("toxicities2") = o.toxicities2,
-      Rcpp::Named("responses") = o.responses,
-      Rcpp::Named("responses2") = o.responses2,
-      Rcpp::Named("overtoxic") = o.overtoxic,
-      Rcpp::Named("overtoxic2") = o.overtoxic2,
-      Rcpp::Named("patientsxovertoxic") = o.patientsovertoxic,
-      Rcpp::Named("minpatients") = o.minpatients,
-      Rcpp::Named("maxpatients") = o.maxpatients);
+  const int n = static_cast<int>(std::size(kOutcomeSumNames));
+  Rcpp::NumericVector v(n);
+  Rcpp::CharacterVector names(n);
+  for (int k = 0; k < n; ++k) {
+    const OutcomeSumName& f = kOutcomeSumNames[k];
+    v[k] = static_cast<double>(o.*f.sum);
+    names[k] = f.name;
+  }
+  v.names() = names;
   return v;
 }
 
