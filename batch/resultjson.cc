@@ -17,9 +17,9 @@ using Table = std::int64_t[kMaxDose][kMaxDose];
 
 Json tablejson(const BatchResult& r, const Table& sums) {
   Json rows = Json::array();
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
     Json row = Json::array();
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) row.push_back(sums[d1][d2]);
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) row.push_back(sums[d1][d2]);
     rows.push_back(row);
   }
   return rows;
@@ -27,9 +27,9 @@ Json tablejson(const BatchResult& r, const Table& sums) {
 
 Json averagejson(const BatchResult& r, const Table& sums, double scale) {
   Json rows = Json::array();
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
     Json row = Json::array();
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) {
       row.push_back(pertrial(sums[d1][d2], r.ntrial, scale));
     }
     rows.push_back(row);
@@ -39,15 +39,15 @@ Json averagejson(const BatchResult& r, const Table& sums, double scale) {
 
 // Reads an ndose1 by ndose2 array of counts from 0 up into `sums`.
 bool tablefromjson(const Json& j, const BatchResult& r, Table& sums) {
-  if (!j.is_array() || static_cast<int>(j.size()) != r.settings.ndose1) {
+  if (!j.is_array() || static_cast<int>(j.size()) != r.scenario.settings.ndose1) {
     return false;
   }
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
     const Json& row = j[static_cast<std::size_t>(d1)];
-    if (!row.is_array() || static_cast<int>(row.size()) != r.settings.ndose2) {
+    if (!row.is_array() || static_cast<int>(row.size()) != r.scenario.settings.ndose2) {
       return false;
     }
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) {
       const Json& v = row[static_cast<std::size_t>(d2)];
       if (!v.is_number_integer() ||
           (!v.is_number_unsigned() && v.get<std::int64_t>() < 0) ||
@@ -116,11 +116,11 @@ std::int64_t mostpatients(const SimulationSettings& s) {
 // trials, and no more patients than the trials can treat. Returns "" with
 // the totals in `totals`, or the field at fault and the problem.
 std::string cellproblem(const BatchResult& r, CellTotals& totals) {
-  const std::int64_t most = r.ntrial * mostpatients(r.settings);
+  const std::int64_t most = r.ntrial * mostpatients(r.scenario.settings);
   const std::string trials = std::to_string(r.ntrial) +
                              (r.ntrial == 1 ? " trial" : " trials");
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) {
       const std::int64_t patients = r.acc.sumpat[d1][d2];
       const std::pair<const char*, std::int64_t> amongpatients[] = {
           {"toxicities", r.acc.sumtox[d1][d2]},
@@ -139,7 +139,7 @@ std::string cellproblem(const BatchResult& r, CellTotals& totals) {
       }
       if (patients > most) {
         return cellname("patients", d1, d2) + ": more than " + trials +
-               " of at most " + std::to_string(mostpatients(r.settings)) +
+               " of at most " + std::to_string(mostpatients(r.scenario.settings)) +
                " patients can treat";
       }
       // Every cell is now at most `most` (below 2^52), so the totals of
@@ -152,7 +152,7 @@ std::string cellproblem(const BatchResult& r, CellTotals& totals) {
   }
   if (totals.patients > most) {
     return "patients: more than " + trials + " of at most " +
-           std::to_string(mostpatients(r.settings)) + " patients can treat";
+           std::to_string(mostpatients(r.scenario.settings)) + " patients can treat";
   }
   if (totals.selected > r.ntrial) return "selections: more selections than trials";
   return "";
@@ -291,7 +291,7 @@ Json resulttojson(const BatchResult& r) {
                              : Json(nullptr);
   }
   j["position"] = r.position;
-  j["scenario"] = scenariotojson(r.settings, r.input, &r.rules);
+  j["scenario"] = scenariotojson(r.scenario.settings, r.scenario.input, &r.rules);
   j["random"]["generator"] = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);
@@ -361,8 +361,8 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
     problem = read.problem;
     return false;
   }
-  r.settings = read.settings;
-  r.input = read.input;
+  r.scenario.settings = read.settings;
+  r.scenario.input = read.input;
   r.rules = read.rules;
   if (!j["scenario"].contains("rules")) return fail("scenario: rules: missing");
 
@@ -396,7 +396,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   }
   const Json& count = j["shards"]["count"];
   if (count.get<std::int64_t>() < 1 ||
-      count.get<std::int64_t>() > r.settings.ntrial) {
+      count.get<std::int64_t>() > r.scenario.settings.ntrial) {
     return fail("shards: count out of range");
   }
   r.nshard = count.get<int>();
@@ -412,7 +412,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
       return fail("shards: included must list parts from 1 to count, ascending");
     }
     r.shards.push_back(k.get<int>());
-    expected += shardtrials(r.settings.ntrial, r.shards.back(), r.nshard).count;
+    expected += shardtrials(r.scenario.settings.ntrial, r.shards.back(), r.nshard).count;
   }
   if (r.shards.empty()) return fail("shards: included is empty");
   if (!j.contains("trials") || !j["trials"].is_number_integer() ||

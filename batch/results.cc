@@ -34,8 +34,8 @@ TrialRange shardtrials(int ntrial, int k, int n) {
 
 double exactinconclusive(const BatchResult& r) {
   std::int64_t selected = 0;
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) {
       selected += r.acc.nselect[d1][d2];
     }
   }
@@ -66,12 +66,12 @@ std::string describerandom(const BatchResult& r) {
   }
   if (r.shards.size() == 1) {
     const TrialRange range =
-        shardtrials(r.settings.ntrial, r.shards.front(), r.nshard);
+        shardtrials(r.scenario.settings.ntrial, r.shards.front(), r.nshard);
     return text + ", shard " + std::to_string(r.shards.front()) + " of " +
            std::to_string(r.nshard) + " (trials " +
            std::to_string(range.first + 1) + " to " +
            std::to_string(range.first + range.count) + " of " +
-           std::to_string(r.settings.ntrial) + ")";
+           std::to_string(r.scenario.settings.ntrial) + ")";
   }
   return text + ", shards " + shardlist(r.shards) + " of " +
          std::to_string(r.nshard);
@@ -115,7 +115,7 @@ class PartObserver : public Observer {
 std::string simulate(BatchResult& r, const ProgressFn& progress,
                      const TrialFn& trial) {
   int total = 0;
-  for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
+  for (int k : r.shards) total += shardtrials(r.scenario.settings.ntrial, k, r.nshard).count;
 
   r.ntrial = 0;
   r.acc = Accumulators{};
@@ -123,16 +123,16 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
   r.mathlib = mathimplementation();
   std::clock_t ticks = 0;
   PartObserver observer(0, total, progress, trial);
-  const Design design = designof(Scenario{r.settings, r.input}, r.rules);
+  const Design design = designof(r.scenario, r.rules);
   for (int k : r.shards) {
     // Each part from the start of its own streams.
-    const TrialRange range = shardtrials(r.settings.ntrial, k, r.nshard);
+    const TrialRange range = shardtrials(r.scenario.settings.ntrial, k, r.nshard);
     Design part = design;
     part.settings.ntrial = range.count;
     Streams streams = r.random;
     streams.shard = static_cast<std::uint64_t>(k);
     observer.setpart(range.first);
-    const SimulationResult result = simulate(part, r.input, streams, &observer);
+    const SimulationResult result = simulate(part, r.scenario.input, streams, &observer);
     if (!result.failure.ok()) {
       return "trial " + std::to_string(range.first + result.failedtrial) + ": " +
              result.message;
@@ -154,5 +154,5 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
 }
 
 OperatingCharacteristics resultoc(const BatchResult& r) {
-  return operatingcharacteristics(r.settings, r.input, r.acc, r.outcomes);
+  return operatingcharacteristics(r.scenario.settings, r.scenario.input, r.acc, r.outcomes);
 }

@@ -58,8 +58,7 @@ struct BatchResult {
                                  // UTF-8 were replaced in a file read back
   int position = 1;              // its place among the files of its run,
                                  // from 1: the order of summary rows
-  SimulationSettings settings;   // the scenario; ntrial counts all its trials
-  ScenarioInput input;
+  Scenario scenario;             // settings.ntrial counts all its trials
   DesignRules rules;             // the design's thresholds
   Streams random;                // the generators behind the streams;
                                  // each part runs on its own shard

@@ -35,10 +35,10 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   const std::time_t now = std::time(nullptr);
   data.calendar = std::ctime(&now);
   data.cpuhours = r.cpuseconds / 60.0 / 60.0;
-  data.design = designof(Scenario{r.settings, r.input}, r.rules);
+  data.design = designof(r.scenario, r.rules);
   data.design.settings.ntrial = r.ntrial;  // the trials run
   data.inconclusive = inconclusivepercent(r.acc, data.design);
-  writereportcopy(os, r.input, r.acc, data, kFileTrialLabel);
+  writereportcopy(os, r.scenario.input, r.acc, data, kFileTrialLabel);
   os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
   os << "Math functions: " << describemath(r) << std::endl;
 }
@@ -78,19 +78,19 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
   const std::string seed = r.random.seeded ? std::to_string(r.random.seed) : "";
   const std::string shard =
       complete(r) ? "" : std::to_string(r.shards.front());
-  for (int d1 = 0; d1 < r.settings.ndose1; ++d1) {
-    for (int d2 = 0; d2 < r.settings.ndose2; ++d2) {
+  for (int d1 = 0; d1 < r.scenario.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < r.scenario.settings.ndose2; ++d2) {
       os << csvfield(r.name) << ',' << d1 + 1 << ',' << d2 + 1 << ','
-         << numbertext(r.input.scentox[d1][d2]) << ','
-         << numbertext(r.input.sceneff[d1][d2]) << ','
+         << numbertext(r.scenario.input.scentox[d1][d2]) << ','
+         << numbertext(r.scenario.input.sceneff[d1][d2]) << ','
          << numbertext(pertrial(r.acc.sumpat[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.sumtox[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.sumresp[d1][d2], r.ntrial, 1)) << ','
          << numbertext(pertrial(r.acc.nselect[d1][d2], r.ntrial, 100)) << ','
          << numbertext(inconclusive) << ',' << r.ntrial << ',' << csvfield(generator)
          << ',' << seed << ',' << shard << ',' << r.nshard << ','
-         << numbertext(r.settings.targettox) << ','
-         << numbertext(r.settings.mineff) << ','
+         << numbertext(r.scenario.settings.targettox) << ','
+         << numbertext(r.scenario.settings.mineff) << ','
          << numbertext(r.rules.escalate) << ','
          << numbertext(r.rules.deescalate) << ','
          << numbertext(r.rules.admissible) << ','
@@ -120,7 +120,7 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
   os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenneGenerator : kFixedGenerator) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
      << r.nshard << ',' << csvfield(r.mathlib) << ','
-     << numbertext(r.settings.targettox) << ',' << numbertext(r.settings.mineff) << ',' << numbertext(r.rules.escalate)
+     << numbertext(r.scenario.settings.targettox) << ',' << numbertext(r.scenario.settings.mineff) << ',' << numbertext(r.rules.escalate)
      << ',' << numbertext(r.rules.deescalate) << ','
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
      << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
@@ -130,9 +130,9 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
 HtmlScenario htmlscenario(const BatchResult& r) {
   HtmlScenario h;
   h.name = r.name;
-  h.settings = r.settings;
+  h.settings = r.scenario.settings;
   h.settings.ntrial = r.ntrial;
-  h.input = r.input;
+  h.input = r.scenario.input;
   h.rules = r.rules;
   h.acc = r.acc;
   h.outcomes = r.outcomes;

@@ -92,8 +92,8 @@ int runworker(const BatchOptions& options, const std::string& path,
   if (!error && stat(absolute.c_str(), &s) == 0) {
     r.sourcefile = {absolute.string(), s.st_dev, s.st_ino};
   }
-  r.settings = read.settings;
-  r.input = read.input;
+  r.scenario.settings = read.settings;
+  r.scenario.input = read.input;
   r.rules = read.rules;
   r.random = options.random;
   r.nshard = options.nshard;
@@ -102,15 +102,15 @@ int runworker(const BatchOptions& options, const std::string& path,
   } else {
     for (int k = 1; k <= options.nshard; ++k) r.shards.push_back(k);
   }
-  if (r.nshard > r.settings.ntrial) {
+  if (r.nshard > r.scenario.settings.ntrial) {
     sendline(fd, 'E', path + ": " + std::to_string(r.nshard) + " shards for " +
-                          std::to_string(r.settings.ntrial) +
+                          std::to_string(r.scenario.settings.ntrial) +
                           " trials: every shard needs a trial at least");
     return kBatchFailed;
   }
 
   int total = 0;
-  for (int k : r.shards) total += shardtrials(r.settings.ntrial, k, r.nshard).count;
+  for (int k : r.shards) total += shardtrials(r.scenario.settings.ntrial, k, r.nshard).count;
   sendline(fd, 'T', std::to_string(total));
   // The files go to temporary files of this process; the batch program puts
   // them in place once the worker has ended well.

@@ -311,8 +311,8 @@ BatchResult smallpart(int k) {
   EXPECT_EQ(read.problem, "");
   BatchResult r;
   r.name = "small";
-  r.settings = read.settings;
-  r.input = read.input;
+  r.scenario.settings = read.settings;
+  r.scenario.input = read.input;
   r.random = {true, 9};
   r.nshard = 3;
   r.shards = {k};
@@ -359,7 +359,7 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   BatchResult otherseed = smallpart(3);
   otherseed.random.seed = 10;
   BatchResult otherscenario = smallpart(3);
-  otherscenario.input.sceneff[1][1] = 0.55;
+  otherscenario.scenario.input.sceneff[1][1] = 0.55;
   BatchResult othersplit = smallpart(3);
   othersplit.nshard = 4;
   BatchResult otherrules = smallpart(3);
