@@ -361,8 +361,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
     problem = read.problem;
     return false;
   }
-  r.scenario.settings = read.settings;
-  r.scenario.input = read.input;
+  r.scenario = read.scenario;
   r.rules = read.rules;
   if (!j["scenario"].contains("rules")) return fail("scenario: rules: missing");
 

@@ -92,8 +92,7 @@ int runworker(const BatchOptions& options, const std::string& path,
   if (!error && stat(absolute.c_str(), &s) == 0) {
     r.sourcefile = {absolute.string(), s.st_dev, s.st_ino};
   }
-  r.scenario.settings = read.settings;
-  r.scenario.input = read.input;
+  r.scenario = read.scenario;
   r.rules = read.rules;
   r.random = options.random;
   r.nshard = options.nshard;

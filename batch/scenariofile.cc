@@ -109,7 +109,7 @@ DialogueOutcome rundialogue(const std::string& answers, ScenarioRead& read) {
   DialogueCapture capture(*in.rdbuf());
   std::ostream out(&capture);
   DialogueOutcome outcome;
-  outcome.status = readscenario(in, out, read.settings, read.input);
+  outcome.status = readscenario(in, out, read.scenario.settings, read.scenario.input);
   in.clear();
   const std::streamoff consumed = in.tellg();
   outcome.consumed = consumed < 0 ? answers.size() : static_cast<std::size_t>(consumed);
@@ -230,7 +230,7 @@ ScenarioRead readanswers(const std::string& answers, const std::string& source) 
     return read;
   }
   // What the dialogue takes but the design cannot mean (a target of 0 or 1).
-  const std::string problem = checkscenario({read.settings, read.input});
+  const std::string problem = checkscenario(read.scenario);
   if (!problem.empty()) {
     read.problem = source + ": " + problem;
     return read;
@@ -319,8 +319,7 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   }
   const std::string problem = checkscenario(scenario);
   if (!problem.empty()) return fail(problem);
-  read.settings = s;
-  read.input = in;
+  read.scenario = scenario;
   return read;
 }
 

@@ -34,8 +34,7 @@
 
 // What reading one scenario file gave.
 struct ScenarioRead {
-  SimulationSettings settings;        // all fields but outdir
-  ScenarioInput input;
+  Scenario scenario;                  // its settings: all fields but outdir
   DesignRules rules;                  // the defaults for an answer file
   std::string problem;                // one line; empty when the file was read
   std::vector<std::string> notes;     // one line per answer the dialogue

@@ -111,16 +111,16 @@ TEST(ScenarioFile, CorrectedAnswerIsReadAsCombosimReadsIt) {
   EXPECT_EQ(read.notes[0],
             "f.txt:4: The toxicity probability is larger than 1; the next "
             "answer was read in its place");
-  EXPECT_EQ(read.input.scentox[0][1], 0.1);
-  EXPECT_EQ(read.input.scentox[1][0], 0.2);
-  EXPECT_EQ(read.settings.ntrial, 3);
+  EXPECT_EQ(read.scenario.input.scentox[0][1], 0.1);
+  EXPECT_EQ(read.scenario.input.scentox[1][0], 0.2);
+  EXPECT_EQ(read.scenario.settings.ntrial, 3);
 }
 
 TEST(ScenarioFile, ByteOrderMarkIsSkippedAndLeftoverAnswersNoted) {
   const ScenarioRead marked = readanswers("\xEF\xBB\xBF" + smallanswers(), "f.txt");
   EXPECT_EQ(marked.problem, "");
   EXPECT_EQ(marked.notes, std::vector<std::string>{});
-  EXPECT_EQ(marked.settings.ndose1, 2);
+  EXPECT_EQ(marked.scenario.settings.ndose1, 2);
   // The closing key "x" is the last answer; "5" after it was meant for
   // something else.
   const ScenarioRead extra = readanswers(smallanswers() + "\n5\n", "f.txt");
@@ -137,12 +137,12 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   ASSERT_EQ(answers.problem, "");
   ASSERT_EQ(json.problem, "");
   // The JSON form's own order: the same object comes back.
-  EXPECT_EQ(scenariotojson(json.settings, json.input), smalljson());
-  EXPECT_EQ(scenariotojson(answers.settings, answers.input), smalljson());
+  EXPECT_EQ(scenariotojson(json.scenario.settings, json.scenario.input), smalljson());
+  EXPECT_EQ(scenariotojson(answers.scenario.settings, answers.scenario.input), smalljson());
   // [drug-1 level][drug-2 level] in both: (1, 2) is 0.1, (2, 1) is 0.2.
-  EXPECT_EQ(json.input.scentox[0][1], 0.1);
-  EXPECT_EQ(json.input.scentox[1][0], 0.2);
-  EXPECT_EQ(json.input.scenprior2[1], 0.15);
+  EXPECT_EQ(json.scenario.input.scentox[0][1], 0.1);
+  EXPECT_EQ(json.scenario.input.scentox[1][0], 0.2);
+  EXPECT_EQ(json.scenario.input.scenprior2[1], 0.15);
   // Each example in JSON holds the scenario of its answer file.
   int examples = 0;
   for (const auto& entry :
@@ -153,8 +153,8 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
     const ScenarioRead fromtxt = readscenariofile(txt.string());
     EXPECT_EQ(fromjson.problem, "");
     EXPECT_EQ(fromtxt.problem, "");
-    EXPECT_EQ(scenariotojson(fromjson.settings, fromjson.input),
-              scenariotojson(fromtxt.settings, fromtxt.input))
+    EXPECT_EQ(scenariotojson(fromjson.scenario.settings, fromjson.scenario.input),
+              scenariotojson(fromtxt.scenario.settings, fromtxt.scenario.input))
         << entry.path();
     ++examples;
   }
@@ -311,8 +311,7 @@ BatchResult smallpart(int k) {
   EXPECT_EQ(read.problem, "");
   BatchResult r;
   r.name = "small";
-  r.scenario.settings = read.settings;
-  r.scenario.input = read.input;
+  r.scenario = read.scenario;
   r.random = {true, 9};
   r.nshard = 3;
   r.shards = {k};

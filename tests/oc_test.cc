@@ -70,7 +70,7 @@ TEST(Oc, SixteenTrialsWorkedByHand) {
   OutcomeSums sums;
   sumrows(kRows, 16, acc, sums);
   const OperatingCharacteristics oc =
-      operatingcharacteristics(read.settings, read.input, acc, sums);
+      operatingcharacteristics(read.scenario.settings, read.scenario.input, acc, sums);
   const double e = 1e-12;
   // Targets (1,2) 3 + (2,1) 2 = 5 of 16; 100 sqrt(0.3125 * 0.6875 / 16).
   EXPECT_EQ(oc.correct.value, 31.25);
@@ -123,11 +123,11 @@ TEST(Oc, NoAcceptableCombinationAndOneTrial) {
   OutcomeSums sums;
   sumrows(kRows, 16, acc, sums);
   // No response reaches 0.7: selecting none, as 4 of 16 trials did, is right.
-  read.settings.mineff = 0.7;
-  const TruthClasses c = classifytruth(read.settings, read.input);
+  read.scenario.settings.mineff = 0.7;
+  const TruthClasses c = classifytruth(read.scenario.settings, read.scenario.input);
   EXPECT_FALSE(c.anyacceptable);
   OperatingCharacteristics oc =
-      operatingcharacteristics(read.settings, read.input, acc, sums);
+      operatingcharacteristics(read.scenario.settings, read.scenario.input, acc, sums);
   EXPECT_EQ(oc.correct.value, 25);
   EXPECT_EQ(oc.correct.mcse, oc.inconclusive.mcse);
   EXPECT_EQ(oc.acceptable.value, 0);
@@ -137,7 +137,7 @@ TEST(Oc, NoAcceptableCombinationAndOneTrial) {
   Accumulators one;
   OutcomeSums onesum;
   sumrows(kRows, 1, one, onesum);
-  oc = operatingcharacteristics(read.settings, read.input, one, onesum);
+  oc = operatingcharacteristics(read.scenario.settings, read.scenario.input, one, onesum);
   EXPECT_EQ(oc.overtoxic.value, 100);
   EXPECT_EQ(oc.overtoxic.mcse, 0);
   EXPECT_EQ(oc.patients_mean.value, 18);
