@@ -22,10 +22,10 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
               return a->shards.front() < b->shards.front();
             });
   const BatchResult& first = *ordered.front();
-  const Json scenario = scenariotojson(first.scenario.settings, first.scenario.input);
+  const Json scenario = scenariotojson(first.scenario);
   std::vector<int> seen(static_cast<std::size_t>(first.nshard) + 1, 0);
   for (const BatchResult* p : ordered) {
-    if (scenariotojson(p->scenario.settings, p->scenario.input) != scenario) {
+    if (scenariotojson(p->scenario) != scenario) {
       return "the parts hold different scenarios";
     }
     if (rulestojson(p->rules) != rulestojson(first.rules)) {

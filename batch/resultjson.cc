@@ -291,7 +291,7 @@ Json resulttojson(const BatchResult& r) {
                              : Json(nullptr);
   }
   j["position"] = r.position;
-  j["scenario"] = scenariotojson(r.scenario.settings, r.scenario.input, &r.rules);
+  j["scenario"] = scenariotojson(r.scenario, &r.rules);
   j["random"]["generator"] = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);

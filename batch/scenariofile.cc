@@ -323,8 +323,9 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   return read;
 }
 
-Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
-                    const DesignRules* rules) {
+Json scenariotojson(const Scenario& scenario, const DesignRules* rules) {
+  const SimulationSettings& s = scenario.settings;
+  const ScenarioInput& input = scenario.input;
   Json j;
   j["ndose1"] = s.ndose1;
   j["ndose2"] = s.ndose2;

@@ -69,7 +69,7 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source);
 // The scenario in the JSON form, readable by readjsonscenario(), with all
 // six rules when `rules` is given. Numbers are written so that they read back
 // to the same doubles.
-Json scenariotojson(const SimulationSettings& s, const ScenarioInput& input,
+Json scenariotojson(const Scenario& scenario,
                     const DesignRules* rules = nullptr);
 
 #endif  // COMBOSIM_BATCH_SCENARIOFILE_H_

@@ -137,8 +137,8 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
   ASSERT_EQ(answers.problem, "");
   ASSERT_EQ(json.problem, "");
   // The JSON form's own order: the same object comes back.
-  EXPECT_EQ(scenariotojson(json.scenario.settings, json.scenario.input), smalljson());
-  EXPECT_EQ(scenariotojson(answers.scenario.settings, answers.scenario.input), smalljson());
+  EXPECT_EQ(scenariotojson(json.scenario), smalljson());
+  EXPECT_EQ(scenariotojson(answers.scenario), smalljson());
   // [drug-1 level][drug-2 level] in both: (1, 2) is 0.1, (2, 1) is 0.2.
   EXPECT_EQ(json.scenario.input.scentox[0][1], 0.1);
   EXPECT_EQ(json.scenario.input.scentox[1][0], 0.2);
@@ -153,8 +153,8 @@ TEST(ScenarioFile, JsonAndAnswerFileGiveTheSameScenario) {
     const ScenarioRead fromtxt = readscenariofile(txt.string());
     EXPECT_EQ(fromjson.problem, "");
     EXPECT_EQ(fromtxt.problem, "");
-    EXPECT_EQ(scenariotojson(fromjson.scenario.settings, fromjson.scenario.input),
-              scenariotojson(fromtxt.scenario.settings, fromtxt.scenario.input))
+    EXPECT_EQ(scenariotojson(fromjson.scenario),
+              scenariotojson(fromtxt.scenario))
         << entry.path();
     ++examples;
   }
