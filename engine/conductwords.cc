@@ -313,3 +313,7 @@ const char* comparedname(Compared what) {
   }
   return "futility";
 }
+
+const char* probabilityname(Compared what) {
+  return what == Compared::kFutility ? decisionkey::kPrEff : decisionkey::kPrSafe;
+}

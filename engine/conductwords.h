@@ -59,4 +59,43 @@ const char* stagename(Stage stage);
 const char* branchname(Branch branch);
 const char* comparedname(Compared what);
 
+// The name of the posterior probability a rule compares, in results:
+// "pr_response_above_mineff" for futility, "pr_toxicity_below_target" for the
+// others.
+const char* probabilityname(Compared what);
+
+// The names of the fields of a decision and of the posterior table, as
+// combosim-next's JSON and the R package give them.
+namespace decisionkey {
+inline constexpr const char* kAfterCohort = "after_cohort";
+inline constexpr const char* kOutcome = "outcome";
+inline constexpr const char* kText = "text";
+inline constexpr const char* kStage = "stage";
+inline constexpr const char* kNext = "next";
+inline constexpr const char* kEnd = "end";
+inline constexpr const char* kSelected = "selected";
+inline constexpr const char* kPhase1Rule = "phase1_rule";
+inline constexpr const char* kAdmissible = "admissible";
+inline constexpr const char* kClosures = "closures";
+inline constexpr const char* kAt = "at";
+inline constexpr const char* kBranch = "branch";
+inline constexpr const char* kCandidates = "candidates";
+inline constexpr const char* kPatients = "patients";
+inline constexpr const char* kToxicities = "toxicities";
+inline constexpr const char* kResponses = "responses";
+inline constexpr const char* kFutile = "futile";
+inline constexpr const char* kUnsafe = "unsafe";
+inline constexpr const char* kPrSafe = "pr_toxicity_below_target";
+inline constexpr const char* kPrEff = "pr_response_above_mineff";
+inline constexpr const char* kMeanTox = "mean_toxicity";
+inline constexpr const char* kMeanEff = "mean_response";
+inline constexpr const char* kStatus = "status";
+inline constexpr const char* kClosedAfter = "closed_after_cohort";
+inline constexpr const char* kClosedAs = "closed_as";
+inline constexpr const char* kProbabilities = "probabilities";
+inline constexpr const char* kProbability = "probability";
+inline constexpr const char* kU = "u";
+inline constexpr const char* kDrawn = "drawn";
+}  // namespace decisionkey
+
 #endif  // COMBOSIM_ENGINE_CONDUCTWORDS_H_

@@ -233,95 +233,95 @@ Json reportjson(const NextReport& r) {
     j["cohorts"].push_back({{"cohort", i + 1},
                             {"phase", static_cast<int>(i) < s.ncohort1 ? 1 : 2},
                             {"combination", levelsjson(k.at)},
-                            {"patients", k.npat},
-                            {"toxicities", k.ntox},
-                            {"responses", k.nresp},
+                            {decisionkey::kPatients, k.npat},
+                            {decisionkey::kToxicities, k.ntox},
+                            {decisionkey::kResponses, k.nresp},
                             {"design_choice", levelsjson(chosen[i])}});
   }
   j["warnings"] = res.warnings;
 
   Json state;
-  state["stage"] = stagename(d.stage);
+  state[decisionkey::kStage] = stagename(d.stage);
   state["cohorts"] = d.cohort;
   state["phase1_cohorts"] = std::min(d.cohort, s.ncohort1);
   state["phase2_cohorts"] = d.cohort - std::min(d.cohort, s.ncohort1);
-  state["patients"] = patientstotal(r);
-  if (d.stage == Stage::kEnded) state["end"] = trialendname(d.end);
+  state[decisionkey::kPatients] = patientstotal(r);
+  if (d.stage == Stage::kEnded) state[decisionkey::kEnd] = trialendname(d.end);
   j["state"] = state;
 
   j["posterior"] = Json::array();
   for (const PosteriorRow& row : d.table) {
     Json p;
     p["combination"] = levelsjson(row.at);
-    p["patients"] = row.npat;
-    p["toxicities"] = row.ntox;
-    p["responses"] = row.nresp;
-    p["mean_toxicity"] = row.meantox;
-    p["pr_toxicity_below_target"] = row.prsafe;
+    p[decisionkey::kPatients] = row.npat;
+    p[decisionkey::kToxicities] = row.ntox;
+    p[decisionkey::kResponses] = row.nresp;
+    p[decisionkey::kMeanTox] = row.meantox;
+    p[decisionkey::kPrSafe] = row.prsafe;
     if (row.entry >= 0) {
-      p["pr_response_above_mineff"] = row.preff;
-      p["mean_response"] = row.meaneff;
-      p["status"] = row.open ? "open" : "closed";
+      p[decisionkey::kPrEff] = row.preff;
+      p[decisionkey::kMeanEff] = row.meaneff;
+      p[decisionkey::kStatus] = row.open ? "open" : "closed";
       if (const Closure* x = closureof(res.closures, row.entry); !row.open && x) {
-        p["closed_after_cohort"] = x->cohort;
-        p["closed_as"] = closurewhy(*x);
+        p[decisionkey::kClosedAfter] = x->cohort;
+        p[decisionkey::kClosedAs] = closurewhy(*x);
       }
     } else if (d.phase2 || d.stage == Stage::kPhase2) {
-      p["status"] = "not admissible";
+      p[decisionkey::kStatus] = "not admissible";
     }
     j["posterior"].push_back(p);
   }
 
   Json dec;
-  dec["after_cohort"] = d.cohort;
-  dec["outcome"] = outcomelabel(d);
-  dec["text"] = decisionwords(d, design, streamswords(r.streams));
-  dec["stage"] = stagename(d.stage);
-  dec["next"] = d.stage == Stage::kEnded ? Json(nullptr) : levelsjson(d.next);
-  if (d.stage == Stage::kEnded) dec["end"] = trialendname(d.end);
-  dec["selected"] = d.stage == Stage::kEnded && d.end == TrialEnd::kSelected
+  dec[decisionkey::kAfterCohort] = d.cohort;
+  dec[decisionkey::kOutcome] = outcomelabel(d);
+  dec[decisionkey::kText] = decisionwords(d, design, streamswords(r.streams));
+  dec[decisionkey::kStage] = stagename(d.stage);
+  dec[decisionkey::kNext] = d.stage == Stage::kEnded ? Json(nullptr) : levelsjson(d.next);
+  if (d.stage == Stage::kEnded) dec[decisionkey::kEnd] = trialendname(d.end);
+  dec[decisionkey::kSelected] = d.stage == Stage::kEnded && d.end == TrialEnd::kSelected
                         ? levelsjson(d.selected)
                         : Json(nullptr);
   if (d.phase1) {
     Json rule;
-    rule["at"] = levelsjson(d.current);
-    rule["pr_toxicity_below_target"] = d.prsafe;
-    rule["branch"] = branchname(d.branch);
-    rule["candidates"] = Json::array();
-    for (int i = 0; i < d.ncand; ++i) rule["candidates"].push_back(levelsjson(d.candidates[i]));
-    rule["patients"] = d.ntotal;
-    dec["phase1_rule"] = rule;
+    rule[decisionkey::kAt] = levelsjson(d.current);
+    rule[decisionkey::kPrSafe] = d.prsafe;
+    rule[decisionkey::kBranch] = branchname(d.branch);
+    rule[decisionkey::kCandidates] = Json::array();
+    for (int i = 0; i < d.ncand; ++i) rule[decisionkey::kCandidates].push_back(levelsjson(d.candidates[i]));
+    rule[decisionkey::kPatients] = d.ntotal;
+    dec[decisionkey::kPhase1Rule] = rule;
   }
   if (d.switched) {
-    dec["admissible"] = Json::array();
-    for (Combination at : d.admissible) dec["admissible"].push_back(levelsjson(at));
+    dec[decisionkey::kAdmissible] = Json::array();
+    for (Combination at : d.admissible) dec[decisionkey::kAdmissible].push_back(levelsjson(at));
   }
   if (d.phase2) {
-    dec["closures"] = Json::array();
+    dec[decisionkey::kClosures] = Json::array();
     for (const Closure& x : d.closures) {
-      dec["closures"].push_back({{"combination", levelsjson(x.at)},
-                                 {"futile", x.futile},
-                                 {"unsafe", x.unsafe},
-                                 {"patients", x.npat},
-                                 {"pr_response_above_mineff", x.preff},
-                                 {"pr_toxicity_below_target", x.prsafe}});
+      dec[decisionkey::kClosures].push_back({{"combination", levelsjson(x.at)},
+                                 {decisionkey::kFutile, x.futile},
+                                 {decisionkey::kUnsafe, x.unsafe},
+                                 {decisionkey::kPatients, x.npat},
+                                 {decisionkey::kPrEff, x.preff},
+                                 {decisionkey::kPrSafe, x.prsafe}});
     }
   }
   j["decision"] = dec;
 
   if (d.randomised) {
     Json rj;
-    rj["probabilities"] = Json::array();
+    rj[decisionkey::kProbabilities] = Json::array();
     for (std::size_t k = 0; k < d.probs.size(); ++k) {
       for (const PosteriorRow& row : d.table) {
         if (row.entry == static_cast<int>(k)) {
-          rj["probabilities"].push_back(
-              {{"combination", levelsjson(row.at)}, {"probability", d.probs[k]}});
+          rj[decisionkey::kProbabilities].push_back(
+              {{"combination", levelsjson(row.at)}, {decisionkey::kProbability, d.probs[k]}});
         }
       }
     }
-    rj["u"] = d.u;
-    rj["drawn"] = levelsjson(d.next);
+    rj[decisionkey::kU] = d.u;
+    rj[decisionkey::kDrawn] = levelsjson(d.next);
     j["randomisation"] = rj;
   } else {
     j["randomisation"] = nullptr;
@@ -341,8 +341,7 @@ Json reportjson(const NextReport& r) {
       sj["probabilities"].push_back(
           {{"rule", comparedname(x.what)},
            {"combination", levelsjson(x.at)},
-           {"probability", x.what == Compared::kFutility ? "pr_response_above_mineff"
-                                                         : "pr_toxicity_below_target"},
+           {"probability", probabilityname(x.what)},
            {"thresholds", thresholds(x.what, design.rules)},
            {"replicates", x.n},
            {"mean", x.mean},

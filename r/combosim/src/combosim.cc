@@ -315,13 +315,13 @@ Rcpp::List posteriorcolumns(const Decision& d, const std::vector<Closure>& closu
   }
   return Rcpp::List::create(
       Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
-      Rcpp::Named("patients") = patients, Rcpp::Named("toxicities") = toxicities,
-      Rcpp::Named("responses") = responses, Rcpp::Named("mean_toxicity") = meantox,
-      Rcpp::Named("pr_toxicity_below_target") = prsafe,
-      Rcpp::Named("pr_response_above_mineff") = preff,
-      Rcpp::Named("mean_response") = meaneff, Rcpp::Named("status") = status,
-      Rcpp::Named("closed_after_cohort") = closedafter,
-      Rcpp::Named("closed_as") = closedas);
+      Rcpp::Named(decisionkey::kPatients) = patients, Rcpp::Named(decisionkey::kToxicities) = toxicities,
+      Rcpp::Named(decisionkey::kResponses) = responses, Rcpp::Named(decisionkey::kMeanTox) = meantox,
+      Rcpp::Named(decisionkey::kPrSafe) = prsafe,
+      Rcpp::Named(decisionkey::kPrEff) = preff,
+      Rcpp::Named(decisionkey::kMeanEff) = meaneff, Rcpp::Named(decisionkey::kStatus) = status,
+      Rcpp::Named(decisionkey::kClosedAfter) = closedafter,
+      Rcpp::Named(decisionkey::kClosedAs) = closedas);
 }
 
 // The decision's numbers and words, in the names combosim-next --json uses.
@@ -332,12 +332,12 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
   Rcpp::RObject rule, admissible, closures, randomisation, next, selected;
   if (d.phase1) {
     rule = Rcpp::List::create(
-        Rcpp::Named("at") = levelsof(d.current),
-        Rcpp::Named("pr_toxicity_below_target") = d.prsafe,
-        Rcpp::Named("branch") = branchname(d.branch),
-        Rcpp::Named("candidates") = levelsmatrix(std::vector<Combination>(
+        Rcpp::Named(decisionkey::kAt) = levelsof(d.current),
+        Rcpp::Named(decisionkey::kPrSafe) = d.prsafe,
+        Rcpp::Named(decisionkey::kBranch) = branchname(d.branch),
+        Rcpp::Named(decisionkey::kCandidates) = levelsmatrix(std::vector<Combination>(
             d.candidates, d.candidates + d.ncand)),
-        Rcpp::Named("patients") = d.ntotal);
+        Rcpp::Named(decisionkey::kPatients) = d.ntotal);
   }
   if (d.switched) admissible = levelsmatrix(d.admissible);
   if (d.phase2) {
@@ -357,10 +357,10 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
     }
     closures = Rcpp::List::create(
         Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
-        Rcpp::Named("futile") = futile, Rcpp::Named("unsafe") = unsafe,
-        Rcpp::Named("patients") = patients,
-        Rcpp::Named("pr_response_above_mineff") = preff,
-        Rcpp::Named("pr_toxicity_below_target") = prsafe);
+        Rcpp::Named(decisionkey::kFutile) = futile, Rcpp::Named(decisionkey::kUnsafe) = unsafe,
+        Rcpp::Named(decisionkey::kPatients) = patients,
+        Rcpp::Named(decisionkey::kPrEff) = preff,
+        Rcpp::Named(decisionkey::kPrSafe) = prsafe);
   }
   if (d.randomised) {
     // The open and closed entries' shares, in the admissible list's order.
@@ -376,26 +376,26 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
     }
     const Rcpp::IntegerMatrix m = levelsmatrix(at);
     randomisation = Rcpp::List::create(
-        Rcpp::Named("probabilities") = Rcpp::List::create(
+        Rcpp::Named(decisionkey::kProbabilities) = Rcpp::List::create(
             Rcpp::Named("drug1") = m(Rcpp::_, 0), Rcpp::Named("drug2") = m(Rcpp::_, 1),
-            Rcpp::Named("probability") = probs),
-        Rcpp::Named("u") = d.u, Rcpp::Named("drawn") = levelsof(d.next));
+            Rcpp::Named(decisionkey::kProbability) = probs),
+        Rcpp::Named(decisionkey::kU) = d.u, Rcpp::Named(decisionkey::kDrawn) = levelsof(d.next));
   }
   if (!ended) next = levelsof(d.next);
   if (ended && d.end == TrialEnd::kSelected) selected = levelsof(d.selected);
   const std::vector<std::string> words = decisionwords(d, design, streams);
   return Rcpp::List::create(
-      Rcpp::Named("after_cohort") = d.cohort,
-      Rcpp::Named("outcome") = outcomelabel(d),
-      Rcpp::Named("text") = words,
-      Rcpp::Named("stage") = stagename(d.stage),
-      Rcpp::Named("next") = next,
-      Rcpp::Named("end") = ended ? Rcpp::String(trialendname(d.end))
+      Rcpp::Named(decisionkey::kAfterCohort) = d.cohort,
+      Rcpp::Named(decisionkey::kOutcome) = outcomelabel(d),
+      Rcpp::Named(decisionkey::kText) = words,
+      Rcpp::Named(decisionkey::kStage) = stagename(d.stage),
+      Rcpp::Named(decisionkey::kNext) = next,
+      Rcpp::Named(decisionkey::kEnd) = ended ? Rcpp::String(trialendname(d.end))
                                  : Rcpp::String(NA_STRING),
-      Rcpp::Named("selected") = selected,
-      Rcpp::Named("phase1_rule") = rule,
-      Rcpp::Named("admissible") = admissible,
-      Rcpp::Named("closures") = closures,
+      Rcpp::Named(decisionkey::kSelected) = selected,
+      Rcpp::Named(decisionkey::kPhase1Rule) = rule,
+      Rcpp::Named(decisionkey::kAdmissible) = admissible,
+      Rcpp::Named(decisionkey::kClosures) = closures,
       Rcpp::Named("randomisation") = randomisation);
 }
 
@@ -417,8 +417,7 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
     rule[i] = comparedname(x.what);
     drug1[i] = x.at.d1 + 1;
     drug2[i] = x.at.d2 + 1;
-    probability[i] = x.what == Compared::kFutility ? "pr_response_above_mineff"
-                                                   : "pr_toxicity_below_target";
+    probability[i] = probabilityname(x.what);
     n[i] = x.n;
     mean[i] = x.mean;
     sd[i] = x.n > 1 ? x.sd : NA_REAL;  // one value has no spread
