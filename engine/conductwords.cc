@@ -315,5 +315,6 @@ const char* comparedname(Compared what) {
 }
 
 const char* probabilityname(Compared what) {
-  return what == Compared::kFutility ? decisionkey::kPrEff : decisionkey::kPrSafe;
+  return what == Compared::kFutility ? decisionkey::kPrEff
+                                     : decisionkey::kPrSafe;
 }

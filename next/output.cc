@@ -277,34 +277,38 @@ Json reportjson(const NextReport& r) {
   dec[decisionkey::kOutcome] = outcomelabel(d);
   dec[decisionkey::kText] = decisionwords(d, design, streamswords(r.streams));
   dec[decisionkey::kStage] = stagename(d.stage);
-  dec[decisionkey::kNext] = d.stage == Stage::kEnded ? Json(nullptr) : levelsjson(d.next);
+  dec[decisionkey::kNext] =
+      d.stage == Stage::kEnded ? Json(nullptr) : levelsjson(d.next);
   if (d.stage == Stage::kEnded) dec[decisionkey::kEnd] = trialendname(d.end);
-  dec[decisionkey::kSelected] = d.stage == Stage::kEnded && d.end == TrialEnd::kSelected
-                        ? levelsjson(d.selected)
-                        : Json(nullptr);
+  dec[decisionkey::kSelected] =
+      d.stage == Stage::kEnded && d.end == TrialEnd::kSelected
+          ? levelsjson(d.selected)
+          : Json(nullptr);
   if (d.phase1) {
     Json rule;
     rule[decisionkey::kAt] = levelsjson(d.current);
     rule[decisionkey::kPrSafe] = d.prsafe;
     rule[decisionkey::kBranch] = branchname(d.branch);
     rule[decisionkey::kCandidates] = Json::array();
-    for (int i = 0; i < d.ncand; ++i) rule[decisionkey::kCandidates].push_back(levelsjson(d.candidates[i]));
+    for (int i = 0; i < d.ncand; ++i)
+      rule[decisionkey::kCandidates].push_back(levelsjson(d.candidates[i]));
     rule[decisionkey::kPatients] = d.ntotal;
     dec[decisionkey::kPhase1Rule] = rule;
   }
   if (d.switched) {
     dec[decisionkey::kAdmissible] = Json::array();
-    for (Combination at : d.admissible) dec[decisionkey::kAdmissible].push_back(levelsjson(at));
+    for (Combination at : d.admissible)
+      dec[decisionkey::kAdmissible].push_back(levelsjson(at));
   }
   if (d.phase2) {
     dec[decisionkey::kClosures] = Json::array();
     for (const Closure& x : d.closures) {
       dec[decisionkey::kClosures].push_back({{"combination", levelsjson(x.at)},
-                                 {decisionkey::kFutile, x.futile},
-                                 {decisionkey::kUnsafe, x.unsafe},
-                                 {decisionkey::kPatients, x.npat},
-                                 {decisionkey::kPrEff, x.preff},
-                                 {decisionkey::kPrSafe, x.prsafe}});
+                                             {decisionkey::kFutile, x.futile},
+                                             {decisionkey::kUnsafe, x.unsafe},
+                                             {decisionkey::kPatients, x.npat},
+                                             {decisionkey::kPrEff, x.preff},
+                                             {decisionkey::kPrSafe, x.prsafe}});
     }
   }
   j["decision"] = dec;
@@ -316,7 +320,8 @@ Json reportjson(const NextReport& r) {
       for (const PosteriorRow& row : d.table) {
         if (row.entry == static_cast<int>(k)) {
           rj[decisionkey::kProbabilities].push_back(
-              {{"combination", levelsjson(row.at)}, {decisionkey::kProbability, d.probs[k]}});
+              {{"combination", levelsjson(row.at)},
+               {decisionkey::kProbability, d.probs[k]}});
         }
       }
     }

@@ -315,11 +315,14 @@ Rcpp::List posteriorcolumns(const Decision& d, const std::vector<Closure>& closu
   }
   return Rcpp::List::create(
       Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
-      Rcpp::Named(decisionkey::kPatients) = patients, Rcpp::Named(decisionkey::kToxicities) = toxicities,
-      Rcpp::Named(decisionkey::kResponses) = responses, Rcpp::Named(decisionkey::kMeanTox) = meantox,
+      Rcpp::Named(decisionkey::kPatients) = patients,
+      Rcpp::Named(decisionkey::kToxicities) = toxicities,
+      Rcpp::Named(decisionkey::kResponses) = responses,
+      Rcpp::Named(decisionkey::kMeanTox) = meantox,
       Rcpp::Named(decisionkey::kPrSafe) = prsafe,
       Rcpp::Named(decisionkey::kPrEff) = preff,
-      Rcpp::Named(decisionkey::kMeanEff) = meaneff, Rcpp::Named(decisionkey::kStatus) = status,
+      Rcpp::Named(decisionkey::kMeanEff) = meaneff,
+      Rcpp::Named(decisionkey::kStatus) = status,
       Rcpp::Named(decisionkey::kClosedAfter) = closedafter,
       Rcpp::Named(decisionkey::kClosedAs) = closedas);
 }
@@ -335,8 +338,8 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
         Rcpp::Named(decisionkey::kAt) = levelsof(d.current),
         Rcpp::Named(decisionkey::kPrSafe) = d.prsafe,
         Rcpp::Named(decisionkey::kBranch) = branchname(d.branch),
-        Rcpp::Named(decisionkey::kCandidates) = levelsmatrix(std::vector<Combination>(
-            d.candidates, d.candidates + d.ncand)),
+        Rcpp::Named(decisionkey::kCandidates) = levelsmatrix(
+            std::vector<Combination>(d.candidates, d.candidates + d.ncand)),
         Rcpp::Named(decisionkey::kPatients) = d.ntotal);
   }
   if (d.switched) admissible = levelsmatrix(d.admissible);
@@ -357,7 +360,8 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
     }
     closures = Rcpp::List::create(
         Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
-        Rcpp::Named(decisionkey::kFutile) = futile, Rcpp::Named(decisionkey::kUnsafe) = unsafe,
+        Rcpp::Named(decisionkey::kFutile) = futile,
+        Rcpp::Named(decisionkey::kUnsafe) = unsafe,
         Rcpp::Named(decisionkey::kPatients) = patients,
         Rcpp::Named(decisionkey::kPrEff) = preff,
         Rcpp::Named(decisionkey::kPrSafe) = prsafe);
@@ -376,10 +380,12 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
     }
     const Rcpp::IntegerMatrix m = levelsmatrix(at);
     randomisation = Rcpp::List::create(
-        Rcpp::Named(decisionkey::kProbabilities) = Rcpp::List::create(
-            Rcpp::Named("drug1") = m(Rcpp::_, 0), Rcpp::Named("drug2") = m(Rcpp::_, 1),
-            Rcpp::Named(decisionkey::kProbability) = probs),
-        Rcpp::Named(decisionkey::kU) = d.u, Rcpp::Named(decisionkey::kDrawn) = levelsof(d.next));
+        Rcpp::Named(decisionkey::kProbabilities) =
+            Rcpp::List::create(Rcpp::Named("drug1") = m(Rcpp::_, 0),
+                               Rcpp::Named("drug2") = m(Rcpp::_, 1),
+                               Rcpp::Named(decisionkey::kProbability) = probs),
+        Rcpp::Named(decisionkey::kU) = d.u,
+        Rcpp::Named(decisionkey::kDrawn) = levelsof(d.next));
   }
   if (!ended) next = levelsof(d.next);
   if (ended && d.end == TrialEnd::kSelected) selected = levelsof(d.selected);
@@ -390,8 +396,8 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
       Rcpp::Named(decisionkey::kText) = words,
       Rcpp::Named(decisionkey::kStage) = stagename(d.stage),
       Rcpp::Named(decisionkey::kNext) = next,
-      Rcpp::Named(decisionkey::kEnd) = ended ? Rcpp::String(trialendname(d.end))
-                                 : Rcpp::String(NA_STRING),
+      Rcpp::Named(decisionkey::kEnd) =
+          ended ? Rcpp::String(trialendname(d.end)) : Rcpp::String(NA_STRING),
       Rcpp::Named(decisionkey::kSelected) = selected,
       Rcpp::Named(decisionkey::kPhase1Rule) = rule,
       Rcpp::Named(decisionkey::kAdmissible) = admissible,
