@@ -95,7 +95,7 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(r.rules.deescalate) << ','
          << numbertext(r.rules.admissible) << ','
          << numbertext(r.rules.safety) << ','
-         << numbertext(r.rules.futility) << ',' << r.rules.minpatients << '\n';
+         << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close << '\n';
     }
   }
 }
@@ -123,7 +123,7 @@ void writeocrow(std::ostream& os, const BatchResult& r) {
      << numbertext(r.scenario.settings.targettox) << ',' << numbertext(r.scenario.settings.mineff) << ',' << numbertext(r.rules.escalate)
      << ',' << numbertext(r.rules.deescalate) << ','
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
-     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients
+     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close
      << '\n';
 }
 

@@ -314,7 +314,12 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
     if (!problem.empty()) return fail(problem);
   }
   if (j.contains(kRules)) {
-    const std::string problem = rulesfromjson(j[kRules], read.rules);
+    // The start is checked on the grid once the grid is sound.
+    const bool grid = s.ndose1 >= 1 && s.ndose1 <= kMaxDose && s.ndose2 >= 1 &&
+                      s.ndose2 <= kMaxDose;
+    const std::string problem =
+        rulesfromjson(j[kRules], read.rules, grid ? s.ndose1 : kMaxDose,
+                      grid ? s.ndose2 : kMaxDose);
     if (!problem.empty()) return fail(problem);
   }
   const std::string problem = checkscenario(scenario);

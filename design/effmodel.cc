@@ -57,10 +57,11 @@ double betadraw(double a, double b, int n, int r, StreamState& streams) {
 
 int applystoppingrules(TrialState& s, const DesignRules& rules,
                        StoppingCheck* check) {
-  // Futility and safety, for open entries with more than minpatients patients.
+  // Futility and safety, for open entries with more than minpatients_close
+  // patients.
   for (int j = 0; j < s.nadm; ++j) {
     const int n = s.npat[s.adm1[j]][s.adm2[j]];
-    const bool compared = s.admopen[j] == 1 && n > rules.minpatients;
+    const bool compared = s.admopen[j] == 1 && n > rules.minpatients_close;
     const bool futile = compared && s.admpreff[j] < rules.futility;
     const bool unsafe = compared && s.admprsafe[j] < rules.safety;
     if (futile || unsafe) s.admopen[j] = 0;

@@ -58,14 +58,14 @@ double betadraw(double a, double b, int n, int r, StreamState& streams);
 
 // What the stopping rules did with each admissible entry k < nadm.
 struct StoppingCheck {
-  bool compared[kMaxAdm];  // open, with more than minpatients patients: its
+  bool compared[kMaxAdm];  // open, with more than minpatients_close patients: its
                            // probabilities were compared with the thresholds
   bool futile[kMaxAdm];    // compared, and admpreff < rules.futility
   bool unsafe[kMaxAdm];    // compared, and admprsafe < rules.safety
   // An entry compared and futile or unsafe was closed.
 };
 
-// Closes every open admissible entry with more than rules.minpatients
+// Closes every open admissible entry with more than rules.minpatients_close
 // patients whose admpreff is below rules.futility (futile) or whose admprsafe
 // is below rules.safety (unsafe); says which in *check when given. Returns 1
 // when no entry is open afterwards, else 0.

@@ -114,7 +114,7 @@ Phase1Move phase1rule(TrialState& s, const Design& design) {
     if (!have) {
       // At the lowest combination: stop once enough patients say it is too
       // toxic, otherwise treat the next cohort there again.
-      if (s.ntotal > rules.minpatients) {
+      if (s.ntotal > rules.minpatients_stop) {
         move.stopped = true;
         return move;
       }

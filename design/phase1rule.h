@@ -32,7 +32,7 @@ struct Phase1Move {
 // (fresh from the toxicity posterior) and writes it into cur1, cur2.
 // Escalates when prsafe > design.rules.escalate, de-escalates when prsafe <
 // design.rules.deescalate. Stops, leaving cur1, cur2 at (0, 0), when the
-// lowest combination is too toxic and more than design.rules.minpatients
+// lowest combination is too toxic and more than design.rules.minpatients_stop
 // patients have been treated. Counts de-escalation calls in ndeesc.
 Phase1Move phase1rule(TrialState& s, const Design& design);
 

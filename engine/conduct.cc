@@ -241,7 +241,8 @@ std::string checkdesign(const Design& design) {
   }
   const std::string problem = checkscenario(scenario);
   if (!problem.empty()) return problem;
-  const std::string rules = checkrules(design.rules);
+  const std::string rules = checkrules(design.rules, design.settings.ndose1,
+                                       design.settings.ndose2);
   return rules.empty() ? "" : "rules." + rules;
 }
 

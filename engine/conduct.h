@@ -76,7 +76,7 @@ enum class Compared {
                 // deescalate
   kAdmissible,  // prsafe of a combination at the switch, with admissible
   kSafety,      // pr(toxicity < target) of an open combination with more
-                // than minpatients patients, with safety
+                // than minpatients_close patients, with safety
   kFutility,    // pr(response > mineff) of the same, with futility
 };
 struct Comparison {

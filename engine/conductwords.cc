@@ -41,7 +41,7 @@ std::string closurewords(const Closure& x, const Design& design) {
   }
   return "close " + levels(x.at) + " as " + closurewhy(x) + ": " +
          inwords(because) + " with " + patients(x.npat) + ", more than " +
-         std::to_string(rules.minpatients);
+         std::to_string(rules.minpatients_close);
 }
 
 // The phase I rule's line.
@@ -78,14 +78,14 @@ std::string phase1words(const Decision& d, const Design& design) {
   if (d.stage == Stage::kEnded && d.end == TrialEnd::kPhase1Stopped) {
     return "stop: " + below + " at the lowest combination " + levels(d.current) +
            " with " + patients(d.ntotal) + ", more than " +
-           std::to_string(rules.minpatients) +
+           std::to_string(rules.minpatients_stop) +
            ": the trial ends without a selection";
   }
   if (d.ncand == 0) {
     return "de-escalate: " + below + " at " + levels(d.current) +
            "; no lower combination, and " + patients(d.ntotal) +
            (d.ntotal == 1 ? " is" : " are") + " not more than " +
-           std::to_string(rules.minpatients) + "; " + next;
+           std::to_string(rules.minpatients_stop) + "; " + next;
   }
   return "de-escalate: " + below + " at " + levels(d.current) + "; " +
          candidates + "; " + next;

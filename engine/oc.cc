@@ -125,6 +125,11 @@ OperatingCharacteristics operatingcharacteristics(const SimulationSettings& s,
             outcomes.patients, outcomes.patients2, n);
   oc.toxicities_mean = mean(outcomes.toxicities, outcomes.toxicities2, n);
   oc.responses_mean = mean(outcomes.responses, outcomes.responses2, n);
+  oc.untried_patients =
+      outcomes.phase2patients == 0
+          ? Estimate{kNaN, kNaN}
+          : ratio(outcomes.untried, outcomes.untried2, outcomes.untriedphase2,
+                  outcomes.phase2patients, outcomes.phase2patients2, n);
   return oc;
 }
 
@@ -151,5 +156,6 @@ std::vector<OcFigure> ocfigures(const OperatingCharacteristics& oc) {
   add("overtoxic_patients", oc.overtoxic_patients);
   add("toxicities_mean", oc.toxicities_mean);
   add("responses_mean", oc.responses_mean);
+  add("untried_patients", oc.untried_patients);
   return figures;
 }

@@ -11,7 +11,8 @@
 //
 // Standard errors: 100 * sqrt(p (1 - p) / n) for a percentage p of n trials;
 // SD / sqrt(n) for a mean, the SD with n - 1 computed from the integer sums;
-// for the ratio R = sum X / sum Y of overly toxic patients X to patients Y,
+// for the ratio R = sum X / sum Y of overly toxic patients X to patients Y
+// (and of untried phase II patients to phase II patients),
 // the delta method: 100 * sqrt((sum X^2 - 2 R sum XY + R^2 sum Y^2) /
 // (n (n - 1))) / mean Y. A figure that needs two trials or more is NaN with
 // one trial.
@@ -63,6 +64,10 @@ struct OperatingCharacteristics {
                                 // combinations, % of all patients
   Estimate toxicities_mean;  // per trial
   Estimate responses_mean;   // per trial
+  Estimate untried_patients;  // phase II patients treated at combinations
+                              // without a phase I patient in their trial, %
+                              // of all phase II patients; NaN when no trial
+                              // had a phase II patient
 };
 
 // The operating characteristics of `outcomes.ntrial` trials of the scenario
@@ -84,7 +89,8 @@ struct OcFigure {
 // acceptable, acceptable_mcse, overtoxic, ..., no_positive_mean_mcse,
 // patients_mean, patients_mean_mcse, patients_sd, patients_min,
 // patients_max, overtoxic_patients, overtoxic_patients_mcse,
-// toxicities_mean, toxicities_mean_mcse, responses_mean, responses_mean_mcse.
+// toxicities_mean, toxicities_mean_mcse, responses_mean, responses_mean_mcse,
+// untried_patients, untried_patients_mcse.
 std::vector<OcFigure> ocfigures(const OperatingCharacteristics& oc);
 
 #endif  // COMBOSIM_ENGINE_OC_H_

@@ -32,6 +32,13 @@ void addoutcome(OutcomeSums& sums, const TrialOutcome& outcome) {
   sums.overtoxic += o;
   sums.overtoxic2 += o * o;
   sums.patientsovertoxic += n * o;
+  const std::int64_t u = outcome.untried;
+  const std::int64_t v = outcome.phase2patients;
+  sums.untried += u;
+  sums.untried2 += u * u;
+  sums.phase2patients += v;
+  sums.phase2patients2 += v * v;
+  sums.untriedphase2 += u * v;
 }
 
 bool addoutcomesums(OutcomeSums& sums, const OutcomeSums& part) {
@@ -51,6 +58,11 @@ bool addoutcomesums(OutcomeSums& sums, const OutcomeSums& part) {
   add(total.overtoxic, part.overtoxic);
   add(total.overtoxic2, part.overtoxic2);
   add(total.patientsovertoxic, part.patientsovertoxic);
+  add(total.untried, part.untried);
+  add(total.untried2, part.untried2);
+  add(total.phase2patients, part.phase2patients);
+  add(total.phase2patients2, part.phase2patients2);
+  add(total.untriedphase2, part.untriedphase2);
   if (overflow) return false;
   if (part.ntrial > 0) {
     total.minpatients = sums.ntrial == 0 ? part.minpatients

@@ -28,6 +28,9 @@ struct TrialOutcome {
   int toxicities = 0;
   int responses = 0;
   int overtoxic = 0;   // patients treated where the true toxicity > targettox
+  int phase2patients = 0;  // patients treated in phase II
+  int untried = 0;     // phase II patients treated at combinations that had
+                       // no phase I patient in the trial
 };
 
 // Sums over trials of their outcomes: counts, squares and one cross product,
@@ -46,6 +49,11 @@ struct OutcomeSums {
   std::int64_t patientsovertoxic = 0;    // sum of patients * overtoxic
   std::int64_t minpatients = 0;          // over the trials; 0 when none
   std::int64_t maxpatients = 0;
+  std::int64_t untried = 0;
+  std::int64_t untried2 = 0;
+  std::int64_t phase2patients = 0;
+  std::int64_t phase2patients2 = 0;
+  std::int64_t untriedphase2 = 0;        // sum of untried * phase2patients
 };
 
 // The sums of OutcomeSums by name (all but `reasons`, which are named by
@@ -66,7 +74,12 @@ inline constexpr OutcomeSumName kOutcomeSumNames[] = {
     {"overtoxic2", &OutcomeSums::overtoxic2},
     {"patientsxovertoxic", &OutcomeSums::patientsovertoxic},
     {"minpatients", &OutcomeSums::minpatients},
-    {"maxpatients", &OutcomeSums::maxpatients}};
+    {"maxpatients", &OutcomeSums::maxpatients},
+    {"untried", &OutcomeSums::untried},
+    {"untried2", &OutcomeSums::untried2},
+    {"phase2patients", &OutcomeSums::phase2patients},
+    {"phase2patients2", &OutcomeSums::phase2patients2},
+    {"untriedxphase2patients", &OutcomeSums::untriedphase2}};
 
 // Adds one trial's outcome to `sums`.
 void addoutcome(OutcomeSums& sums, const TrialOutcome& outcome);

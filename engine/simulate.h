@@ -88,7 +88,7 @@ struct SimulationResult {
 // probabilities of `truth` (its priors are not read), drawing from streams
 // of its own that begin where `start` says. `observer` may be null.
 // REQUIRES: checkscenario of the design's settings and priors with `truth`,
-// and checkrules(design.rules), are "".
+// and checkrules() of design.rules on its grid, are "".
 SimulationResult simulate(const Design& design, const ScenarioInput& truth,
                           const Streams& start, Observer* observer);
 

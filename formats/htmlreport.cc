@@ -344,7 +344,7 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
        << "</td><td>" << shortest(sc.rules.deescalate) << "</td><td>"
        << shortest(sc.rules.admissible) << "</td><td>"
        << shortest(sc.rules.safety) << "</td><td>"
-       << shortest(sc.rules.futility) << "</td><td>" << sc.rules.minpatients
+       << shortest(sc.rules.futility) << "</td><td>" << sc.rules.minpatients_close
        << "</td><td>" << escape(sc.random) << "</td><td>"
        << escape(sc.version) << "</td></tr>\n";
   }

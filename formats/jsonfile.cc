@@ -197,16 +197,22 @@ std::string numberlist(const Json& v, const std::string& field, int n,
   return "";
 }
 
-std::string rulesfromjson(const Json& j, DesignRules& rules) {
+std::string rulesfromjson(const Json& j, DesignRules& rules, int ndose1,
+                          int ndose2) {
   const std::string prefix = std::string(kRules) + ".";
   if (!j.is_object()) return std::string(kRules) + ": must be an object";
   const std::pair<const char*, double*> thresholds[] = {
       {"escalate", &rules.escalate},     {"deescalate", &rules.deescalate},
       {"admissible", &rules.admissible}, {"safety", &rules.safety},
       {"futility", &rules.futility}};
+  const std::pair<const char*, int*> counts[] = {
+      {"minpatients_stop", &rules.minpatients_stop},
+      {"minpatients_close", &rules.minpatients_close}};
   for (const auto& item : j.items()) {
-    bool known = item.key() == "minpatients";
+    bool known = item.key() == "minpatients" || item.key() == "phase2" ||
+                 item.key() == "start";
     for (const auto& [field, value] : thresholds) known = known || item.key() == field;
+    for (const auto& [field, value] : counts) known = known || item.key() == field;
     if (!known) return prefix + item.key() + ": unknown field";
   }
   for (const auto& [field, value] : thresholds) {
@@ -214,13 +220,39 @@ std::string rulesfromjson(const Json& j, DesignRules& rules) {
     if (!j[field].is_number()) return prefix + field + ": must be a number";
     *value = j[field].get<double>();
   }
+  // minpatients sets both counts; a count of its own overrides it.
   if (j.contains("minpatients")) {
     const Json& v = j["minpatients"];
-    if (!wholenumber(v, rules.minpatients)) {
-      return prefix + "minpatients: " + wholenumberproblem(v);
+    int n = 0;
+    if (!wholenumber(v, n)) return prefix + "minpatients: " + wholenumberproblem(v);
+    if (n < 0) return prefix + "minpatients: must not be negative";
+    rules.minpatients_stop = n;
+    rules.minpatients_close = n;
+  }
+  for (const auto& [field, value] : counts) {
+    if (!j.contains(field)) continue;
+    const Json& v = j[field];
+    if (!wholenumber(v, *value)) return prefix + field + ": " + wholenumberproblem(v);
+  }
+  if (j.contains("phase2")) {
+    const Json& v = j["phase2"];
+    if (!v.is_string() || !phase2scopefromname(v.get<std::string>(), rules.phase2)) {
+      return prefix + "phase2: must be \"admissible\", \"treated\" or \"adjacent\"";
     }
   }
-  const std::string problem = checkrules(rules);
+  if (j.contains("start")) {
+    const Json& v = j["start"];
+    int level[2] = {0, 0};
+    const bool two = v.is_array() && v.size() == 2 && wholenumber(v[0], level[0]) &&
+                     wholenumber(v[1], level[1]);
+    if (!two || level[0] < 1 || level[1] < 1) {
+      return prefix +
+             "start: must be two whole numbers from 1, [drug-1 level, drug-2 level]";
+    }
+    rules.start1 = level[0] - 1;
+    rules.start2 = level[1] - 1;
+  }
+  const std::string problem = checkrules(rules, ndose1, ndose2);
   return problem.empty() ? "" : prefix + problem;
 }
 
@@ -231,6 +263,16 @@ Json rulestojson(const DesignRules& rules) {
   j["admissible"] = rules.admissible;
   j["safety"] = rules.safety;
   j["futility"] = rules.futility;
-  j["minpatients"] = rules.minpatients;
+  j["minpatients"] = rules.minpatients_close;
+  // The options, each only when it is not at its default.
+  if (rules.minpatients_stop != rules.minpatients_close) {
+    j["minpatients_stop"] = rules.minpatients_stop;
+  }
+  if (rules.phase2 != Phase2Scope::kAdmissible) {
+    j["phase2"] = phase2scopename(rules.phase2);
+  }
+  if (rules.start1 != 0 || rules.start2 != 0) {
+    j["start"] = {rules.start1 + 1, rules.start2 + 1};
+  }
   return j;
 }

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "design/rules.h"
+#include "records/trialstate.h"
 
 // JSON values keep their fields in the order written, in files read and
 // written alike.
@@ -59,10 +60,16 @@ std::string numberlist(
     double* to, const std::function<std::string(int)>& element = nullptr);
 
 // Reads the "rules" object into `rules`, defaults kept for fields it omits,
-// and checks them (checkrules). Returns "" or the problem, "rules.FIELD: TEXT".
-std::string rulesfromjson(const Json& j, DesignRules& rules);
+// and checks them (checkrules, the start on the ndose1 by ndose2 grid).
+// "minpatients" sets both minimum-patient counts; "minpatients_stop" and
+// "minpatients_close" override it. Returns "" or the problem,
+// "rules.FIELD: TEXT".
+std::string rulesfromjson(const Json& j, DesignRules& rules,
+                          int ndose1 = kMaxDose, int ndose2 = kMaxDose);
 
-// The rules as the "rules" object, every field written.
+// The rules as the "rules" object: every threshold, "minpatients" holding
+// minpatients_close, and each option ("minpatients_stop", "phase2",
+// "start") only when it is not at its default.
 Json rulestojson(const DesignRules& rules);
 
 #endif  // COMBOSIM_FORMATS_JSONFILE_H_

@@ -107,11 +107,11 @@ void writetext(std::ostream& out, const NextReport& r) {
   out << '\n';
   out << "  phase I: escalate when " << toxwords(design) << " > " << numbertext(rules.escalate)
       << ", de-escalate when < " << numbertext(rules.deescalate)
-      << ", stop at (1, 1) with more than " << rules.minpatients << " patients\n";
+      << ", stop at (1, 1) with more than " << rules.minpatients_stop << " patients\n";
   out << "  phase II: admissible when " << toxwords(design) << " > "
       << numbertext(rules.admissible) << "; closed as unsafe when < " << numbertext(rules.safety)
       << ", as futile when " << effwords(design) << " < " << numbertext(rules.futility)
-      << ", with more than " << rules.minpatients << " patients\n";
+      << ", with more than " << rules.minpatients_close << " patients\n";
   out << "random numbers: every posterior update starts afresh on "
       << streamswords(r.streams) << '\n';
 
@@ -174,7 +174,7 @@ void writetext(std::ostream& out, const NextReport& r) {
     if (st.spreads.empty()) {
       out << "  no rule compared a posterior probability with a threshold: no "
              "open combination has more than "
-          << rules.minpatients << " patients\n";
+          << rules.minpatients_close << " patients\n";
     }
     for (const Spread& x : st.spreads) {
       // One value has no spread.

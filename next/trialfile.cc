@@ -155,7 +155,7 @@ std::string designfromjson(const Json& j, bool alone, Design& design) {
   if (problem.empty()) {
     problem = numberlist(j["scenprior2"], "scenprior2", s.ndose2, false, d.prior2);
   }
-  if (problem.empty() && j.contains(kRules)) problem = rulesfromjson(j[kRules], d.rules);
+  if (problem.empty() && j.contains(kRules)) problem = rulesfromjson(j[kRules], d.rules, s.ndose1, s.ndose2);
   if (problem.empty()) problem = checkdesign(d);
   if (problem.empty()) design = d;
   return problem;

@@ -134,7 +134,8 @@ DesignRules rulesfromlist(const Rcpp::List& r) {
   rules.admissible = Rcpp::as<double>(r["admissible"]);
   rules.safety = Rcpp::as<double>(r["safety"]);
   rules.futility = Rcpp::as<double>(r["futility"]);
-  rules.minpatients = Rcpp::as<int>(r["minpatients"]);
+  rules.minpatients_stop = Rcpp::as<int>(r["minpatients"]);
+  rules.minpatients_close = rules.minpatients_stop;
   return rules;
 }
 
@@ -454,13 +455,13 @@ Rcpp::List cs_defaultrules() {
       Rcpp::Named("escalate") = d.escalate, Rcpp::Named("deescalate") = d.deescalate,
       Rcpp::Named("admissible") = d.admissible, Rcpp::Named("safety") = d.safety,
       Rcpp::Named("futility") = d.futility,
-      Rcpp::Named("minpatients") = d.minpatients);
+      Rcpp::Named("minpatients") = d.minpatients_close);
 }
 
 // "" or the engine's one-line problem with `rules`.
 // [[Rcpp::export]]
 std::string cs_checkrules(Rcpp::List rules) {
-  return checkrules(rulesfromlist(rules));
+  return checkrules(rulesfromlist(rules), kMaxDose, kMaxDose);
 }
 
 // "" or the problem with the decimal seed `seed` ("" is no seed).
@@ -510,7 +511,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
     for (int d2 = 0; d2 < s.ndose2; ++d2) scenario.input.scenprior2[d2] = prior2[d2];
   }
   std::string problem = checkscenario(scenario);
-  if (problem.empty()) problem = checkrules(rulesfromlist(rules));
+  if (problem.empty()) problem = checkrules(rulesfromlist(rules), s.ndose1, s.ndose2);
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
