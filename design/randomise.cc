@@ -10,9 +10,34 @@
 
 #include "numerics/streams.h"
 
-int randomisationprobs(const TrialState& s, double r[]) {
-  // Step 1.
+int phase2allowed(const TrialState& s, const DesignRules& rules, bool allowed[]) {
+  const auto treated = [&s](int d1, int d2) {
+    return d1 >= 0 && d2 >= 0 && d1 < kMaxDose && d2 < kMaxDose &&
+           s.npat[d1][d2] > 0;
+  };
+  int n = 0;
+  for (int j = 0; j < s.nadm; ++j) {
+    const int d1 = s.adm1[j];
+    const int d2 = s.adm2[j];
+    bool ok = s.admopen[j] == 1;
+    if (rules.phase2 == Phase2Scope::kTreated) {
+      ok = ok && treated(d1, d2);
+    } else if (rules.phase2 == Phase2Scope::kAdjacent) {
+      ok = ok && (treated(d1, d2) || treated(d1 - 1, d2) || treated(d1 + 1, d2) ||
+                  treated(d1, d2 - 1) || treated(d1, d2 + 1));
+    }
+    allowed[j] = ok;
+    if (ok) ++n;
+  }
+  return n;
+}
+
+int randomisationprobs(const TrialState& s, double r[], const bool* allowed) {
+  // Step 1. Entries that are not candidates count as fixed with share 0.
   bool fixed[kMaxAdm] = {};
+  for (int j = 0; j < s.nadm; ++j) {
+    fixed[j] = allowed != nullptr && !allowed[j];
+  }
   double count[kMaxAdm] = {};
   for (int j = 0; j < s.nadm; ++j) r[j] = 0;
   double f = 0;     // F: sum of the shares fixed so far
@@ -95,9 +120,10 @@ int walkprobs(const double r[], int nadm, double u, int fallback) {
   return fallback;
 }
 
-RandomDraw phase2randomise(TrialState& s, StreamState& streams) {
+RandomDraw phase2randomise(TrialState& s, StreamState& streams,
+                           const bool* allowed) {
   RandomDraw draw;
-  const int last = randomisationprobs(s, draw.probs);
+  const int last = randomisationprobs(s, draw.probs, allowed);
   // Step 3: one uniform number, after every share is fixed.
   draw.u = uniform01(streams);
   // Steps 4 and 5.

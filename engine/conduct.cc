@@ -134,6 +134,13 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
             where += ", which was closed after cohort " + std::to_string(x.cohort);
           }
         }
+      } else if (c.design.rules.phase2 != Phase2Scope::kAdmissible) {
+        bool allowed[kMaxAdm];
+        phase2allowed(s, c.design.rules, allowed);
+        if (!allowed[entry]) {
+          where += std::string(", where phase II does not randomise (phase II: ") +
+                   phase2scopename(c.design.rules.phase2) + ")";
+        }
       }
     }
     warnings.push_back(place + where + "; the design chose " + levels(chosen));
@@ -279,8 +286,10 @@ Conduct startconduct(const Design& design) {
     s.priortox2[d] = design.prior2[d];
   }
   s.phase1 = true;
+  s.cur1 = design.rules.start1;
+  s.cur2 = design.rules.start2;
   c.last.stage = Stage::kPhase1;
-  c.last.next = {0, 0};
+  c.last.next = {design.rules.start1, design.rules.start2};
   return c;
 }
 

@@ -119,6 +119,13 @@ void phase2words(const Decision& d, const Design& design,
         lines.push_back("no combination is admissible: the trial ends without a selection");
         return;
       case TrialEnd::kAllClosed:
+        if (design.rules.phase2 != Phase2Scope::kAdmissible) {
+          lines.push_back(std::string("every admissible combination is closed or not "
+                                      "allowed (phase II: ") +
+                          phase2scopename(design.rules.phase2) +
+                          "): the trial ends without a selection");
+          return;
+        }
         lines.push_back("every admissible combination is closed: the trial ends "
                         "without a selection");
         return;
@@ -198,7 +205,9 @@ std::vector<std::string> decisionwords(const Decision& d,
                                        const std::string& streams) {
   std::vector<std::string> lines;
   if (d.cohort == 0) {
-    lines.push_back("start: the first cohort at the lowest combination " +
+    const bool lowest = d.next.d1 == 0 && d.next.d2 == 0;
+    lines.push_back(std::string("start: the first cohort at ") +
+                    (lowest ? "the lowest combination " : "the design's start ") +
                     levels(d.next));
     return lines;
   }

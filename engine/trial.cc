@@ -26,6 +26,14 @@ void endtrial(StepDecision& d, TrialEnd end) {
   d.end = end;
 }
 
+// Is some open admissible entry treated in this trial?
+bool anytreatedopen(const TrialState& s) {
+  for (int k = 0; k < s.nadm; ++k) {
+    if (s.admopen[k] != 0 && s.npat[s.adm1[k]][s.adm2[k]] > 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
@@ -74,10 +82,11 @@ void gencohort(TrialState& s, const Design& design, StreamState& streams) {
   s.nresp[c1][c2] += y;
 }
 
-int bestentry(const TrialState& s) {
+int bestentry(const TrialState& s, bool treatedonly) {
   int best = -1;
   double top = 0.0;
   for (int k = 0; k < s.nadm; ++k) {
+    if (treatedonly && s.npat[s.adm1[k]][s.adm2[k]] == 0) continue;
     if (s.meaneff[k] > top && s.admopen[k] != 0) {
       best = k;
       top = s.meaneff[k];
@@ -110,8 +119,8 @@ void starttrial(TrialState& s, const Design& design) {
   }
   for (int k = 0; k < kMaxAdm; ++k) s.admopen[k] = 0;
   s.phase1 = true;
-  s.cur1 = 0;
-  s.cur2 = 0;
+  s.cur1 = design.rules.start1;
+  s.cur2 = design.rules.start2;
   s.ntotal = 0;
   s.nadm = 0;
 }
@@ -157,14 +166,28 @@ StepDecision decide(TrialState& s, int cohort, const TrialRun& run) {
     return d;
   }
 
-  // The selection after the last cohort, or the next cohort's combination.
+  // Where phase II may go; with no open entry allowed, phase II ends as when
+  // every entry is closed.
+  const bool scoped = design.rules.phase2 != Phase2Scope::kAdmissible;
+  bool allowed[kMaxAdm];
+  if (scoped && phase2allowed(s, design.rules, allowed) == 0) {
+    endtrial(d, TrialEnd::kAllClosed);
+    return d;
+  }
+
+  // The selection after the last cohort, among the treated entries when the
+  // scope is narrowed, or the next cohort's combination.
   if (cohort == design.settings.ncohort1 + design.settings.ncohort2) {
-    d.selected = bestentry(s);
+    d.selected = bestentry(s, scoped);
+    if (d.selected < 0 && scoped && !anytreatedopen(s)) {
+      endtrial(d, TrialEnd::kAllClosed);
+      return d;
+    }
     endtrial(d, d.selected >= 0 ? TrialEnd::kSelected : TrialEnd::kNoPositiveMean);
     return d;
   }
   d.randomised = true;
-  d.draw = phase2randomise(s, run.streams);
+  d.draw = phase2randomise(s, run.streams, scoped ? allowed : nullptr);
   return d;
 }
 
@@ -192,10 +215,18 @@ DrawStatus runtrial(TrialState& s, const Design& design,
   // trial.
   starttrial(s, design);
   TrialOutcome end;
+  int phase1pat[kMaxDose][kMaxDose] = {};  // phase I patients, kept at the switch
+  bool switched = false;
   for (int cohort = 1;; ++cohort) {
     gencohort(s, design, streams);
     const StepDecision step = designstep(s, cohort, run);
     if (!step.failure.ok()) return step.failure;
+    if (step.switched) {
+      switched = true;
+      for (int d1 = 0; d1 < J; ++d1) {
+        for (int d2 = 0; d2 < K; ++d2) phase1pat[d1][d2] = s.npat[d1][d2];
+      }
+    }
     if (!step.ended) continue;
     end.reason = step.end;
     if (step.end == TrialEnd::kSelected) {
@@ -216,6 +247,11 @@ DrawStatus runtrial(TrialState& s, const Design& design,
       end.responses += s.nresp[d1][d2];
       if (s.truetox[d1][d2] > design.settings.targettox) {
         end.overtoxic += s.npat[d1][d2];
+      }
+      if (switched) {
+        const int phase2 = s.npat[d1][d2] - phase1pat[d1][d2];
+        end.phase2patients += phase2;
+        if (phase1pat[d1][d2] == 0) end.untried += phase2;
       }
     }
   }

@@ -87,7 +87,7 @@ std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
                            TrialState& s, Accumulators& acc);
 
 // Clears the trial's counts: the next cohort is the first, a phase I cohort at
-// the lowest combination.
+// the design's start (the lowest combination unless the rules say otherwise).
 void starttrial(TrialState& s, const Design& design);
 
 // Treats one cohort at (cur1, cur2): cohortsize1 patients in phase I,
@@ -106,8 +106,9 @@ void gencohort(TrialState& s, const Design& design, StreamState& streams);
 StepDecision designstep(TrialState& s, int cohort, const TrialRun& run);
 
 // Returns the admissible entry the trial selects: the open entry with the
-// largest meaneff above 0, the earliest on ties; -1 when there is none.
-int bestentry(const TrialState& s);
+// largest meaneff above 0, the earliest on ties, among the entries treated in
+// the trial when `treatedonly`; -1 when there is none.
+int bestentry(const TrialState& s, bool treatedonly = false);
 
 // Fills the admissible list (adm1, adm2, nadm) from prsafe: every
 // combination with prsafe > design.rules.admissible, in grid order (drug 1

@@ -163,7 +163,20 @@ struct ReplayCase {
   const char* name;
   Scenario scenario;
   Streams streams;
+  DesignRules rules = {};
 };
+
+// The options a design may add to the thresholds.
+DesignRules withoptions(Phase2Scope scope, int start1, int start2, int stop,
+                        int close) {
+  DesignRules rules;
+  rules.phase2 = scope;
+  rules.start1 = start1;
+  rules.start2 = start2;
+  rules.minpatients_stop = stop;
+  rules.minpatients_close = close;
+  return rules;
+}
 
 // A grid with every cell of the two matrices given by a function of (d1, d2).
 Scenario scenario(int j, int k, double target, double mineff, int n1, int n2,
@@ -218,11 +231,21 @@ TEST(Conduct, ReplayedTrialsMakeTheSimulatorsDecisions) {
        scenario(2, 3, 0.3, 0.2, 4, 0, 2, [](int, int) { return 0.1; },
                 [](int a, int b) { return 0.1 * (a + b + 1); }),
        Streams{true, 7, 3}},
+      // The options: a start off the lowest combination, phase II kept to
+      // treated combinations or widening one step at a time, split counts.
+      {"options treated 3x3",
+       scenario(3, 3, 0.3, 0.2, 3, 4, 3, [](int a, int b) { return 0.08 * (a + b + 1); },
+                [](int a, int b) { return 0.15 * (a + b + 1); }),
+       Streams{true, 11, 1}, withoptions(Phase2Scope::kTreated, 1, 0, 2, 4)},
+      {"options adjacent 3x3",
+       scenario(3, 3, 0.3, 0.3, 2, 5, 3, [](int, int) { return 0.05; },
+                [](int a, int) { return a == 0 ? 0.05 : 0.5; }),
+       Streams{true, 12, 1}, withoptions(Phase2Scope::kAdjacent, 0, 1, 6, 2)},
   };
   Coverage met;
   for (const ReplayCase& c : cases) {
     Recorder recorder;
-    const Design design = designof(c.scenario, DesignRules{});
+    const Design design = designof(c.scenario, c.rules);
     const SimulationResult run =
         simulate(design, c.scenario.input, c.streams, &recorder);
     ASSERT_TRUE(run.ok()) << c.name;
@@ -430,6 +453,12 @@ TEST(ConductDesign, ProblemsNameTheField) {
   d.prior2[2] = 0.1;
   d.rules.escalate = 0.3;
   EXPECT_EQ(checkdesign(d), "rules.deescalate: must be below escalate");
+  d.rules.escalate = 0.8;
+  d.rules.start1 = 3;  // drug-1 level 4 of 3
+  EXPECT_EQ(checkdesign(d), "rules.start: [4, 1] lies outside the 3 by 3 grid");
+  d.rules.start1 = 0;
+  d.rules.minpatients_close = -1;
+  EXPECT_EQ(checkdesign(d), "rules.minpatients_close: must not be negative");
 }
 
 }  // namespace

@@ -159,6 +159,21 @@ TEST_F(EffModel, StoppingRulesAreStrictOnTheRunningSums) {
   EXPECT_EQ(s->admopen[3], 1);
 }
 
+TEST_F(EffModel, ClosuresCountAgainstMinpatientsCloseAlone) {
+  admit(0, 0, 3, 0, 0);
+  s->admpreff[0] = 0;  // futile, with 3 patients
+  s->admprsafe[0] = 1;
+  DesignRules rules;
+  rules.minpatients_stop = 0;
+  rules.minpatients_close = 3;
+  EXPECT_EQ(applystoppingrules(*s, rules), 0);
+  EXPECT_EQ(s->admopen[0], 1);
+  rules.minpatients_stop = 9;
+  rules.minpatients_close = 2;
+  EXPECT_EQ(applystoppingrules(*s, rules), 1);
+  EXPECT_EQ(s->admopen[0], 0);
+}
+
 TEST_F(EffModel, ClosedEntryStaysClosedAndStaysInTheModel) {
   admit(0, 0, 9, 0, 8);
   admit(0, 1, 9, 0, 7);

@@ -99,6 +99,18 @@ TEST_F(Phase1Rule, EarlyStopNeedsMoreThanSixPatients) {
   EXPECT_EQ(s->ndeesc[0][0], 2);
 }
 
+TEST_F(Phase1Rule, EarlyStopCountsAgainstMinpatientsStopAlone) {
+  design.rules.minpatients_stop = 2;
+  design.rules.minpatients_close = 20;
+  at(0, 0, 0.1, 0.6);
+  s->ntotal = 3;
+  EXPECT_TRUE(phase1rule(*s, design).stopped);
+  design.rules.minpatients_stop = 20;
+  design.rules.minpatients_close = 0;
+  s->ntotal = 7;
+  EXPECT_FALSE(phase1rule(*s, design).stopped);
+}
+
 TEST_F(Phase1Rule, TopCornerStaysWhenSafe) {
   at(2, 2, 0.95, 0.05);
   EXPECT_FALSE(phase1rule(*s, design).stopped);
