@@ -454,7 +454,9 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
                           "\"unknown\""},
       {"/cpuseconds", -1, "p.json: cpuseconds: must be a number from 0 up"},
       {"/sums/outcomes/patients", -3,
-       "p.json: sums: outcomes must hold a count from 0 up for every sum"},
+       "p.json: sums: outcomes: patients: must be a count from 0 up"},
+      {"/sums/outcomes/untried", 15,
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
       {"/scenario/ntrial", 0,
        "p.json: scenario: ntrial: The number of simulated trials must be at "
        "least 1"},
@@ -488,6 +490,13 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
     EXPECT_FALSE(resultfromjson(damaged, "p.json", r, why)) << c.pointer;
     EXPECT_EQ(why, c.problem) << c.pointer;
   }
+  // A part written before its outcome sums held phase II patients.
+  Json older = j;
+  older["sums"]["outcomes"].erase("untried");
+  BatchResult r;
+  std::string why;
+  EXPECT_FALSE(resultfromjson(older, "p.json", r, why));
+  EXPECT_EQ(why, "p.json: sums: outcomes: untried: missing");
 }
 
 // --- The built program ----------------------------------------------------
