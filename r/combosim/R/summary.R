@@ -53,7 +53,7 @@ print.summary.combosim_oc <- function(x, ...) {
               x$ntrial, if (x$ntrial == 1) "trial" else "trials"),
       paste0("Random numbers: ", x$random),
       paste0("Each figure ", pm, " its Monte Carlo standard error",
-             if (anyNA(f$mcse)) " (\"-\": none from one trial)" else "", ":"),
+             if (x$ntrial == 1) " (\"-\": none from one trial)" else "", ":"),
       lines, sep = "\n")
   invisible(x)
 }
