@@ -140,11 +140,17 @@ DesignRules rulesfromlist(const Rcpp::List& r) {
   rules.minpatients_stop = r.containsElementNamed("minpatients_stop")
                                ? Rcpp::as<int>(r["minpatients_stop"])
                                : rules.minpatients_close;
-  if (r.containsElementNamed("phase2")) {
-    phase2scopefromname(Rcpp::as<std::string>(r["phase2"]), rules.phase2);
+  // A list changed by hand after combosim_rules() checked it is refused, not
+  // read past its end.
+  if (r.containsElementNamed("phase2") &&
+      !phase2scopefromname(Rcpp::as<std::string>(r["phase2"]), rules.phase2)) {
+    Rcpp::stop("phase2: must be \"admissible\", \"treated\" or \"adjacent\"");
   }
   if (r.containsElementNamed("start")) {
     const Rcpp::IntegerVector start = r["start"];
+    if (start.size() != 2) {
+      Rcpp::stop("start: must be two whole numbers from 1, [drug-1 level, drug-2 level]");
+    }
     rules.start1 = start[0] - 1;
     rules.start2 = start[1] - 1;
   }
