@@ -25,8 +25,9 @@ namespace {
 // The summary: one row per scenario written and combination.
 std::string summarytext(const std::vector<BatchResult>& results) {
   std::ostringstream csv;
-  writesummaryheader(csv);
-  for (const BatchResult& r : results) writesummaryrows(csv, r);
+  const bool options = anyoptions(results);
+  writesummaryheader(csv, options);
+  for (const BatchResult& r : results) writesummaryrows(csv, r, options);
   return csv.str();
 }
 
@@ -71,10 +72,11 @@ std::vector<OutputFile> runfiles(const std::vector<BatchResult>& results,
   // run's only.
   if (infix.empty()) {
     std::ostringstream oc;
-    writeocheader(oc);
+    const bool options = anyoptions(results);
+    writeocheader(oc, options);
     std::vector<HtmlScenario> pages;
     for (const BatchResult& r : results) {
-      writeocrow(oc, r);
+      writeocrow(oc, r, options);
       pages.push_back(htmlscenario(r));
     }
     files.push_back({"oc.csv", oc.str()});

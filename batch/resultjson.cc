@@ -81,19 +81,27 @@ bool count(const Json& j, const char* name, std::int64_t& to) {
   return true;
 }
 
-bool outcomesfromjson(const Json& j, OutcomeSums& o) {
-  if (!j.is_object() || !j.contains("reasons") || !j["reasons"].is_object()) {
-    return false;
-  }
+// Reads the outcome sums; returns "" or the sum at fault and the problem.
+std::string outcomesfromjson(const Json& j, OutcomeSums& o) {
+  if (!j.is_object()) return "must be an object";
+  const auto read = [](const Json& in, const std::string& name, std::int64_t& to) {
+    if (!in.contains(name)) return name + ": missing";
+    if (!count(in, name.c_str(), to)) return name + ": must be a count from 0 up";
+    return std::string();
+  };
   for (const OutcomeSumName& f : kOutcomeSumNames) {
-    if (!count(j, f.name, o.*f.sum)) return false;
+    const std::string problem = read(j, f.name, o.*f.sum);
+    if (!problem.empty()) return problem;
+  }
+  if (!j.contains("reasons") || !j["reasons"].is_object()) {
+    return "reasons: must be an object";
   }
   for (int k = 0; k < kNumTrialEnds; ++k) {
-    if (!count(j["reasons"], trialendname(static_cast<TrialEnd>(k)), o.reasons[k])) {
-      return false;
-    }
+    const std::string problem = read(
+        j["reasons"], trialendname(static_cast<TrialEnd>(k)), o.reasons[k]);
+    if (!problem.empty()) return "reasons: " + problem;
   }
-  return true;
+  return "";
 }
 
 // The sums over a result's cells.
@@ -171,17 +179,19 @@ bool outcomesagree(const OutcomeSums& o, std::int64_t ntrial,
          o.reasons[static_cast<int>(TrialEnd::kSelected)] == totals.selected &&
          o.patients == totals.patients && o.toxicities == totals.toxicities &&
          o.responses == totals.responses && o.overtoxic <= o.patients &&
+         o.untried <= o.phase2patients && o.phase2patients <= o.patients &&
          o.minpatients <= o.maxpatients;
 }
 
 // Checks the sums of squares and the cross product against the sums, the
 // number of trials n and the extremes of a trial's patients, which bound
-// every count of a trial (one of patients, toxicities, responses, overtoxic:
-// x, with 0 <= x <= maxpatients):
+// every count of a trial (one of patients, toxicities, responses, overtoxic,
+// untried, phase2patients: x, with 0 <= x <= maxpatients):
 //   n * sum(x^2) >= sum(x)^2 and sum(x^2) <= max * sum(x) for each count,
 //   max + (n - 1) * min <= sum(p) <= min + (n - 1) * max, one trial having
 //   the fewest patients p and one the most, min * sum(p) <= sum(p^2),
-//   sum(p * overtoxic)^2 <= sum(p^2) * sum(overtoxic^2).
+//   sum(p * overtoxic)^2 <= sum(p^2) * sum(overtoxic^2), and the same for
+//   untried phase II patients and phase II patients.
 // Products in 128 bits: no sum exceeds 2^63. Returns "" or the field at
 // fault and the problem. REQUIRES: o.ntrial >= 1.
 std::string momentproblem(const OutcomeSums& o) {
@@ -198,7 +208,9 @@ std::string momentproblem(const OutcomeSums& o) {
       {"patients", "patients2", o.patients, o.patients2},
       {"toxicities", "toxicities2", o.toxicities, o.toxicities2},
       {"responses", "responses2", o.responses, o.responses2},
-      {"overtoxic", "overtoxic2", o.overtoxic, o.overtoxic2}};
+      {"overtoxic", "overtoxic2", o.overtoxic, o.overtoxic2},
+      {"untried", "untried2", o.untried, o.untried2},
+      {"phase2patients", "phase2patients2", o.phase2patients, o.phase2patients2}};
   const Wide p = o.patients;
   if (p < max + (n - 1) * min) {
     return "maxpatients: more than patients - (trials - 1) × minpatients";
@@ -220,6 +232,11 @@ std::string momentproblem(const OutcomeSums& o) {
   const Wide xy = o.patientsovertoxic;
   if (xy * xy > Wide{o.patients2} * o.overtoxic2) {
     return "patientsxovertoxic: its square above patients2 × overtoxic2";
+  }
+  const Wide uv = o.untriedphase2;
+  if (uv * uv > Wide{o.untried2} * o.phase2patients2) {
+    return "untriedxphase2patients: its square above untried2 × "
+           "phase2patients2";
   }
   return "";
 }
@@ -435,10 +452,9 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   CellTotals totals;
   const std::string cells = cellproblem(r, totals);
   if (!cells.empty()) return fail("sums: " + cells);
-  if (!j["sums"].contains("outcomes") ||
-      !outcomesfromjson(j["sums"]["outcomes"], r.outcomes)) {
-    return fail("sums: outcomes must hold a count from 0 up for every sum");
-  }
+  if (!j["sums"].contains("outcomes")) return fail("sums: outcomes: missing");
+  const std::string outcomes = outcomesfromjson(j["sums"]["outcomes"], r.outcomes);
+  if (!outcomes.empty()) return fail("sums: outcomes: " + outcomes);
   if (!outcomesagree(r.outcomes, r.ntrial, totals)) {
     return fail("sums: outcomes do not agree with the trials and the cells");
   }

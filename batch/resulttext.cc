@@ -39,7 +39,11 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   data.design.settings.ntrial = r.ntrial;  // the trials run
   data.inconclusive = inconclusivepercent(r.acc, data.design);
   writereportcopy(os, r.scenario.input, r.acc, data, kFileTrialLabel);
-  os << std::endl << "Random numbers: " << describerandom(r) << std::endl;
+  os << std::endl;
+  if (!defaultoptions(r.rules)) {
+    os << "Design options: " << optionstext(r.rules) << std::endl;
+  }
+  os << "Random numbers: " << describerandom(r) << std::endl;
   os << "Math functions: " << describemath(r) << std::endl;
 }
 
@@ -65,14 +69,51 @@ bool isbatchoutput(const std::string& name, const std::string& text) {
          random < math && text.find('\n', math + 1) == text.size() - 1;
 }
 
-void writesummaryheader(std::ostream& os) {
+namespace {
+
+// The options column's field: the options not at their defaults.
+std::string optionsfield(const BatchResult& r) {
+  return ',' + csvfield(optionstext(r.rules));
+}
+
+// The figures of ocfigures() added after oc.csv's columns were laid out
+// (untried_patients and its standard error): they follow the rules, so that
+// every earlier column keeps its place.
+constexpr std::size_t kLaterFigures = 2;
+
+// The figures of `figures` from `begin` to `end` as oc.csv's fields, each
+// after a comma: empty where a figure is not a number.
+void writefigures(std::ostream& os, const std::vector<OcFigure>& figures,
+                  std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; ++i) {
+    const OcFigure& f = figures[i];
+    os << ',';
+    if (f.integer) {
+      os << static_cast<std::int64_t>(f.value);
+    } else if (!std::isnan(f.value)) {
+      os << numbertext(f.value);
+    }
+  }
+}
+
+}  // namespace
+
+bool anyoptions(const std::vector<BatchResult>& results) {
+  for (const BatchResult& r : results) {
+    if (!defaultoptions(r.rules)) return true;
+  }
+  return false;
+}
+
+void writesummaryheader(std::ostream& os, bool options) {
   os << "scenario,drug1,drug2,truetox,trueresp,meanpatients,meantoxicities,"
         "meanresponses,selectionpercent,inconclusivepercent,trials,generator,"
         "seed,shard,nshard,targettox,mineff,escalate,deescalate,admissible,"
-        "safety,futility,minpatients\n";
+        "safety,futility,minpatients"
+     << (options ? ",options" : "") << '\n';
 }
 
-void writesummaryrows(std::ostream& os, const BatchResult& r) {
+void writesummaryrows(std::ostream& os, const BatchResult& r, bool options) {
   const double inconclusive = exactinconclusive(r);
   const std::string generator = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   const std::string seed = r.random.seeded ? std::to_string(r.random.seed) : "";
@@ -95,36 +136,37 @@ void writesummaryrows(std::ostream& os, const BatchResult& r) {
          << numbertext(r.rules.deescalate) << ','
          << numbertext(r.rules.admissible) << ','
          << numbertext(r.rules.safety) << ','
-         << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close << '\n';
+         << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close
+         << (options ? optionsfield(r) : "") << '\n';
     }
   }
 }
 
-void writeocheader(std::ostream& os) {
+void writeocheader(std::ostream& os, bool options) {
+  const std::vector<OcFigure> figures = ocfigures(OperatingCharacteristics{});
+  const std::size_t later = figures.size() - kLaterFigures;
   os << "scenario";
-  for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) os << ',' << f.name;
+  for (std::size_t i = 0; i < later; ++i) os << ',' << figures[i].name;
   os << ",trials,generator,seed,nshard,mathlib,targettox,mineff,escalate,"
-        "deescalate,admissible,safety,futility,minpatients\n";
+        "deescalate,admissible,safety,futility,minpatients";
+  for (std::size_t i = later; i < figures.size(); ++i) os << ',' << figures[i].name;
+  os << (options ? ",options" : "") << '\n';
 }
 
-void writeocrow(std::ostream& os, const BatchResult& r) {
+void writeocrow(std::ostream& os, const BatchResult& r, bool options) {
+  const std::vector<OcFigure> figures = ocfigures(resultoc(r));
+  const std::size_t later = figures.size() - kLaterFigures;
   os << csvfield(r.name);
-  for (const OcFigure& f : ocfigures(resultoc(r))) {
-    os << ',';
-    if (f.integer) {
-      os << static_cast<std::int64_t>(f.value);
-    } else if (!std::isnan(f.value)) {
-      os << numbertext(f.value);
-    }
-  }
+  writefigures(os, figures, 0, later);
   os << ',' << r.ntrial << ',' << csvfield(r.random.seeded ? kMersenneGenerator : kFixedGenerator) << ','
      << (r.random.seeded ? std::to_string(r.random.seed) : "") << ','
      << r.nshard << ',' << csvfield(r.mathlib) << ','
      << numbertext(r.scenario.settings.targettox) << ',' << numbertext(r.scenario.settings.mineff) << ',' << numbertext(r.rules.escalate)
      << ',' << numbertext(r.rules.deescalate) << ','
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
-     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close
-     << '\n';
+     << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close;
+  writefigures(os, figures, later, figures.size());
+  os << (options ? optionsfield(r) : "") << '\n';
 }
 
 HtmlScenario htmlscenario(const BatchResult& r) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "batch/results.h"
 #include "engine/outcome.h"
@@ -22,7 +23,8 @@ void writetrialrow(std::ostream& os, std::int64_t trial,
                    const TrialOutcome& outcome);
 
 // Writes the report block in the results.txt layout, with the result's
-// design and rules and ntrial = r.ntrial, followed by the lines on the
+// design and rules and ntrial = r.ntrial, followed by a line of the design
+// options when they are not at their defaults, and the lines on the
 // generators and the math functions.
 void writereporttext(std::ostream& os, const BatchResult& r);
 
@@ -32,17 +34,24 @@ void writereporttext(std::ostream& os, const BatchResult& r);
 // (NAME.json) or a trials file (NAME.trials.csv) by its header.
 bool isbatchoutput(const std::string& name, const std::string& text);
 
+// True when some result's rules hold an option not at its default
+// (defaultoptions()): summary.csv and oc.csv then end with an `options`
+// column, optionstext() of each result's rules.
+bool anyoptions(const std::vector<BatchResult>& results);
+
 // The header line of summary.csv, and the rows of one result: one per
 // combination, drug-1 level outer, levels from 1; each row ends with the
-// scenario's targettox, mineff and rules.
-void writesummaryheader(std::ostream& os);
-void writesummaryrows(std::ostream& os, const BatchResult& r);
+// scenario's targettox, mineff and rules, and with `options` its options.
+void writesummaryheader(std::ostream& os, bool options);
+void writesummaryrows(std::ostream& os, const BatchResult& r, bool options);
 
 // The header line of oc.csv, and the row of one result: the scenario's name,
-// every figure of ocfigures() (empty where it is not a number), then the
-// trials, generator, seed, number of shards, targettox, mineff and rules.
-void writeocheader(std::ostream& os);
-void writeocrow(std::ostream& os, const BatchResult& r);
+// every figure of ocfigures() but the last two (empty where it is not a
+// number), then the trials, generator, seed, number of shards, targettox,
+// mineff and rules, then the last two figures (untried_patients and its
+// standard error), and with `options` the options.
+void writeocheader(std::ostream& os, bool options);
+void writeocrow(std::ostream& os, const BatchResult& r, bool options);
 
 // What the HTML report shows of `r`.
 HtmlScenario htmlscenario(const BatchResult& r);

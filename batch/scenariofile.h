@@ -5,13 +5,20 @@
 // answer after another, as typed at the console, read by the console's own
 // dialogue without echo. A JSON file holds one object with named fields
 // (scentox and sceneff indexed [drug-1 level][drug-2 level], 0-based), and
-// optionally the design's rules (any field left out keeps its default):
+// optionally the design's rules and options (any field left out keeps its
+// default; formats/jsonfile.h rulesfromjson() reads them):
 //
 //   {"ndose1": 2, "ndose2": 1, "scentox": [[0.1], [0.3]],
 //    "sceneff": [[0.2], [0.4]], "targettox": 0.3, "mineff": 0.2,
 //    "scenprior1": [0.1, 0.3], "scenprior2": [0.2], "ncohort1": 4,
 //    "cohortsize1": 3, "ncohort2": 3, "cohortsize2": 3, "ntrial": 100,
-//    "rules": {"escalate": 0.85, "minpatients": 9}}
+//    "rules": {"escalate": 0.85, "minpatients": 9, "minpatients_stop": 3,
+//              "phase2": "treated", "start": [2, 1]}}
+//
+// The options are "minpatients_stop" and "minpatients_close" (both set by
+// "minpatients" unless given), "phase2" ("admissible", "treated" or
+// "adjacent") and "start" ([drug-1 level, drug-2 level] from 1, inside the
+// grid).
 //
 // It is read straight into a scenario and checked by the engine's
 // checkscenario(), which holds the dialogue's checks and also refuses a

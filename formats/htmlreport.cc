@@ -270,6 +270,9 @@ constexpr MetricRow kRows[] = {
     {"overtoxic_patients", "Patients at overly toxic combinations (% of patients)", 1, false},
     {"toxicities_mean", "Toxicities per trial (mean)", 2, false},
     {"responses_mean", "Responses per trial (mean)", 2, false},
+    {"untried_patients",
+     "Phase II patients at combinations untried in phase I (% of phase II "
+     "patients)", 1, false},
 };
 
 void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios) {
@@ -319,19 +322,33 @@ void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios) 
 }
 
 void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios) {
+  // The options' column only when some scenario has one not at its default.
+  const bool options = std::any_of(
+      scenarios.begin(), scenarios.end(),
+      [](const HtmlScenario& sc) { return !defaultoptions(sc.rules); });
   os << "<section id=\"settings\">\n<h2>Design and runs</h2>\n"
      << "<table class=\"settings\">\n<caption>The design's thresholds are on "
         "posterior probabilities: escalate when pr(toxicity &lt; target) &gt; "
         "escalate, de-escalate when &lt; deescalate; admissible for phase II "
         "when &gt; admissible; closed as unsafe when &lt; safety, as futile "
         "when pr(response &gt; mineff) &lt; futility, with more than "
-        "minpatients patients.</caption>\n<thead><tr>";
+        "minpatients patients.";
+  if (options) {
+    os << " Options not at their defaults: minpatients_stop, phase I stops at "
+          "(1, 1) only with more than this many patients in the trial; "
+          "phase2, the combinations phase II may randomise to (treated: "
+          "those with a patient in the trial; adjacent: those and their "
+          "neighbours one level away in one drug); start, the first "
+          "cohort's combination.";
+  }
+  os << "</caption>\n<thead><tr>";
   for (const char* h :
        {"Scenario", "Grid", "Trials", "targettox", "mineff", "Phase I cohorts",
         "Phase II cohorts", "escalate", "deescalate", "admissible", "safety",
         "futility", "minpatients", "Random numbers", "Version"}) {
     os << "<th scope=\"col\">" << h << "</th>";
   }
+  if (options) os << "<th scope=\"col\">Options</th>";
   os << "</tr></thead>\n<tbody>\n";
   for (const HtmlScenario& sc : scenarios) {
     const SimulationSettings& s = sc.settings;
@@ -346,7 +363,9 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
        << shortest(sc.rules.safety) << "</td><td>"
        << shortest(sc.rules.futility) << "</td><td>" << sc.rules.minpatients_close
        << "</td><td>" << escape(sc.random) << "</td><td>"
-       << escape(sc.version) << "</td></tr>\n";
+       << escape(sc.version) << "</td>";
+    if (options) os << "<td>" << escape(optionstext(sc.rules)) << "</td>";
+    os << "</tr>\n";
   }
   os << "</tbody>\n</table>\n</section>\n";
 }

@@ -9,7 +9,9 @@
 // per combination, each cell with its value and the truth (toxicity /
 // response), target, acceptable and overly toxic cells marked as a legend
 // explains, on a single-hue scale that reads in greyscale. Last, each
-// scenario's rules, trials, generators and program version.
+// scenario's rules, trials, generators and program version, and an Options
+// column (optionstext()) when some scenario's options are not at their
+// defaults.
 //
 // Marked up for readers and for checks alike: each heat-map cell is
 //   <g class="cell" data-map="selection|patients|toxrate" data-d1="1"

@@ -65,14 +65,29 @@ const Closure* closureof(const std::vector<Closure>& closures, int entry) {
   return nullptr;
 }
 
-// The design choice for each cohort: the lowest combination for the first,
-// the decision after the one before for the others.
+// The design choice for each cohort: the starting combination for the
+// first, the decision after the one before for the others.
 std::vector<Combination> choices(const NextReport& r) {
+  const Combination start{r.design.rules.start1, r.design.rules.start2};
   std::vector<Combination> chosen;
   for (std::size_t i = 0; i < r.cohorts.size(); ++i) {
-    chosen.push_back(i == 0 ? Combination{0, 0} : r.result.history[i - 1].next);
+    chosen.push_back(i == 0 ? start : r.result.history[i - 1].next);
   }
   return chosen;
+}
+
+// The phase II scope in words, after the phase II rules; "" for every
+// admissible combination.
+std::string scopewords(Phase2Scope scope) {
+  switch (scope) {
+    case Phase2Scope::kAdmissible: break;
+    case Phase2Scope::kTreated:
+      return "; randomises only to combinations treated in the trial";
+    case Phase2Scope::kAdjacent:
+      return "; randomises only to combinations treated in the trial or one "
+             "level from one in one drug";
+  }
+  return "";
 }
 
 // The patients of every cohort.
@@ -105,13 +120,18 @@ void writetext(std::ostream& out, const NextReport& r) {
   out << "; drug 2";
   for (int i = 0; i < s.ndose2; ++i) out << (i > 0 ? ", " : " ") << numbertext(design.prior2[i]);
   out << '\n';
-  out << "  phase I: escalate when " << toxwords(design) << " > " << numbertext(rules.escalate)
+  out << "  phase I: ";
+  if (rules.start1 != 0 || rules.start2 != 0) {
+    out << "first cohort at " << levels({rules.start1, rules.start2}) << "; ";
+  }
+  out << "escalate when " << toxwords(design) << " > " << numbertext(rules.escalate)
       << ", de-escalate when < " << numbertext(rules.deescalate)
       << ", stop at (1, 1) with more than " << rules.minpatients_stop << " patients\n";
   out << "  phase II: admissible when " << toxwords(design) << " > "
       << numbertext(rules.admissible) << "; closed as unsafe when < " << numbertext(rules.safety)
       << ", as futile when " << effwords(design) << " < " << numbertext(rules.futility)
-      << ", with more than " << rules.minpatients_close << " patients\n";
+      << ", with more than " << rules.minpatients_close << " patients"
+      << scopewords(rules.phase2) << '\n';
   out << "random numbers: every posterior update starts afresh on "
       << streamswords(r.streams) << '\n';
 

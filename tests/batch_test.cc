@@ -210,6 +210,25 @@ TEST(ScenarioFile, JsonProblemsNameTheField) {
       {"/rules", {{"minpatients", -1}}, "f: rules.minpatients: must not be negative"},
       {"/rules", {{"minpatients", 6.5}}, "f: rules.minpatients: must be a whole number"},
       {"/rules", {{"futile", 0.2}}, "f: rules.futile: unknown field"},
+      // The options, each checked as the thresholds are; the start on the
+      // scenario's 2 by 2 grid.
+      {"/rules", {{"minpatients", 3}, {"minpatients_stop", -1}},
+       "f: rules.minpatients_stop: must not be negative"},
+      {"/rules", {{"minpatients_close", 2.5}},
+       "f: rules.minpatients_close: must be a whole number"},
+      {"/rules", {{"phase2", "nearby"}},
+       "f: rules.phase2: must be \"admissible\", \"treated\" or \"adjacent\""},
+      {"/rules", {{"start", {3, 1}}},
+       "f: rules.start: [3, 1] lies outside the 2 by 2 grid"},
+      {"/rules", {{"start", {1, 1.5}}},
+       "f: rules.start: must be two whole numbers from 1, [drug-1 level, "
+       "drug-2 level]"},
+      {"/rules", {{"start", {0, 1}}},
+       "f: rules.start: must be two whole numbers from 1, [drug-1 level, "
+       "drug-2 level]"},
+      {"/rules", {{"start", Json::array({2})}},
+       "f: rules.start: must be two whole numbers from 1, [drug-1 level, "
+       "drug-2 level]"},
   };
   for (const Case& c : cases) {
     Json j = smalljson();
@@ -363,6 +382,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   othersplit.nshard = 4;
   BatchResult otherrules = smallpart(3);
   otherrules.rules.futility = 0.2;
+  BatchResult otheroptions = smallpart(3);
+  otheroptions.rules.phase2 = Phase2Scope::kTreated;
   BatchResult othermath = smallpart(3);
   othermath.mathlib = "no-fma";
   BatchResult huge = smallpart(3);
@@ -382,6 +403,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
       {{smallpart(1), smallpart(2), othersplit},
        "the parts split the trials into different numbers of shards"},
       {{smallpart(1), smallpart(2), otherrules},
+       "the parts ran under different design rules"},
+      {{smallpart(1), smallpart(2), otheroptions},
        "the parts ran under different design rules"},
       {{smallpart(1), smallpart(2), othermath},
        "the parts ran on different implementations of pow, log and exp (fma, "
@@ -454,7 +477,9 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
                           "\"unknown\""},
       {"/cpuseconds", -1, "p.json: cpuseconds: must be a number from 0 up"},
       {"/sums/outcomes/patients", -3,
-       "p.json: sums: outcomes must hold a count from 0 up for every sum"},
+       "p.json: sums: outcomes: patients: must be a count from 0 up"},
+      {"/sums/outcomes/untried", 15,
+       "p.json: sums: outcomes do not agree with the trials and the cells"},
       {"/scenario/ntrial", 0,
        "p.json: scenario: ntrial: The number of simulated trials must be at "
        "least 1"},
@@ -488,6 +513,13 @@ TEST(Merge, ResultFileReadsBackAndDamageIsRefused) {
     EXPECT_FALSE(resultfromjson(damaged, "p.json", r, why)) << c.pointer;
     EXPECT_EQ(why, c.problem) << c.pointer;
   }
+  // A part written before its outcome sums held phase II patients.
+  Json older = j;
+  older["sums"]["outcomes"].erase("untried");
+  BatchResult r;
+  std::string why;
+  EXPECT_FALSE(resultfromjson(older, "p.json", r, why));
+  EXPECT_EQ(why, "p.json: sums: outcomes: untried: missing");
 }
 
 // --- The built program ----------------------------------------------------
@@ -1297,6 +1329,45 @@ TEST(BatchProgram, RulesAndTrialOutcomesReachEveryOutput) {
   EXPECT_EQ(patients, sums["patients"].get<std::int64_t>());
   EXPECT_EQ(overtoxic, sums["overtoxic"].get<std::int64_t>());
   EXPECT_EQ(selected, sums["reasons"]["selected"].get<std::int64_t>());
+}
+
+TEST(BatchProgram, DesignOptionsAreRecordedOnlyWhereSet) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  Json j = smalljson();
+  j["ntrial"] = 2;
+  std::ofstream(dir.path() / "plain.json") << j.dump();
+  j["rules"] = {{"minpatients_stop", 2}, {"phase2", "treated"}, {"start", {2, 1}}};
+  std::ofstream(dir.path() / "options.json") << j.dump();
+  const BatchRun run =
+      runbatch(dir.path(), {"--out", "out", "plain.json", "options.json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string options = "minpatients_stop=2;phase2=treated;start=[2,1]";
+
+  EXPECT_EQ(loadjson(dir.path() / "out/options.json")["scenario"]["rules"],
+            Json::parse(R"({"escalate": 0.8, "deescalate": 0.45, "admissible": 0.4,
+                            "safety": 0.4, "futility": 0.15, "minpatients": 6,
+                            "minpatients_stop": 2, "phase2": "treated",
+                            "start": [2, 1]})"));
+  EXPECT_NE(readfile(dir.path() / "out/options.txt")
+                .find("\nDesign options: " + options + "\nRandom numbers: "),
+            std::string::npos);
+  EXPECT_EQ(readfile(dir.path() / "out/plain.txt").find("Design options"),
+            std::string::npos);
+  // The last column of both CSV files: empty for the scenario without.
+  for (const char* csv : {"out/summary.csv", "out/oc.csv"}) {
+    std::istringstream lines(readfile(dir.path() / csv));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(csvfields(line).back(), "options") << csv;
+    while (std::getline(lines, line)) {
+      const std::vector<std::string> f = csvfields(line);
+      EXPECT_EQ(f.back(), f[0] == "options" ? options : "") << line;
+    }
+  }
+  const std::string report = readfile(dir.path() / "out/report.html");
+  EXPECT_NE(report.find("<th scope=\"col\">Options</th></tr>"), std::string::npos);
+  EXPECT_NE(report.find("<td>" + options + "</td></tr>"), std::string::npos);
 }
 
 TEST(BatchProgram, FormulaLikeNamesAreQuotedInTheCsvFiles) {

@@ -126,6 +126,10 @@ TEST(TrialFile, JsonProblemsNameTheCohortOrField) {
        "scenprior2: must be an array of 2 numbers"},
       {"{" + std::string(kDesign) + R"(, "rules": {"escalate": 2}, "cohorts": []})",
        "rules.escalate: must lie strictly between 0 and 1"},
+      {"{" + std::string(kDesign) + R"(, "rules": {"start": [1, 3]}, "cohorts": []})",
+       "rules.start: [1, 3] lies outside the 2 by 2 grid"},
+      {"{" + std::string(kDesign) + R"(, "rules": {"phase2": 1}, "cohorts": []})",
+       "rules.phase2: must be \"admissible\", \"treated\" or \"adjacent\""},
   };
   for (const Case& c : cases) {
     const Json j = parsed(c.text);
@@ -381,6 +385,33 @@ TEST(NextProgram, OneReplicateHasNoSpreadAndSingularWords) {
   const Json spreads = Json::parse(json.out)["stability"]["probabilities"];
   ASSERT_FALSE(spreads.empty());
   for (const Json& x : spreads) EXPECT_TRUE(x["sd"].is_null()) << x;
+}
+
+TEST(NextProgram, DesignOptionsAreShownAndTheFirstChoiceIsTheStart) {
+  ScratchDir dir;
+  Json trial = parsed(readfile(sourcefile("examples/trial_phase1.json")));
+  trial["rules"] = {{"minpatients", 4}, {"minpatients_stop", 2},
+                    {"phase2", "adjacent"}, {"start", {2, 1}}};
+  const fs::path file = dir.path() / "options.json";
+  std::ofstream(file) << trial.dump();
+  const NextRun text = runnext(shellquote(file.string()));
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("\n  phase I: first cohort at (2, 1); escalate when "),
+            std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(", stop at (1, 1) with more than 2 patients\n"),
+            std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(", with more than 4 patients; randomises only to "
+                          "combinations treated in the trial or one level "
+                          "from one in one drug\n"),
+            std::string::npos) << text.out;
+  const NextRun json = runnext("--json " + shellquote(file.string()));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json j = Json::parse(json.out);
+  EXPECT_EQ(j["design"]["rules"]["minpatients"], 4);
+  EXPECT_EQ(j["design"]["rules"]["minpatients_stop"], 2);
+  EXPECT_EQ(j["design"]["rules"]["phase2"], "adjacent");
+  EXPECT_EQ(j["design"]["rules"]["start"], Json::array({2, 1}));
+  EXPECT_EQ(j["cohorts"][0]["design_choice"], Json::array({2, 1}));
 }
 
 TEST(NextProgram, FileNamesThatAreNotUtf8NeverAbort) {

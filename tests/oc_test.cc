@@ -106,7 +106,7 @@ TEST(Oc, SixteenTrialsWorkedByHand) {
 
   // The figures by name, each metric followed by its standard error.
   const std::vector<OcFigure> figures = ocfigures(oc);
-  ASSERT_EQ(figures.size(), 27u);
+  ASSERT_EQ(figures.size(), 29u);
   EXPECT_EQ(figures[0].name, "correct");
   EXPECT_EQ(figures[1].name, "correct_mcse");
   EXPECT_EQ(figures[1].value, oc.correct.mcse);
@@ -114,6 +114,10 @@ TEST(Oc, SixteenTrialsWorkedByHand) {
   EXPECT_EQ(figures[19].name, "patients_min");
   EXPECT_TRUE(figures[19].integer);
   EXPECT_EQ(figures[26].name, "responses_mean_mcse");
+  // No trial had a phase II patient: no share of them, nor its error.
+  EXPECT_EQ(figures[27].name, "untried_patients");
+  EXPECT_EQ(figures[28].name, "untried_patients_mcse");
+  EXPECT_TRUE(std::isnan(figures[27].value) && std::isnan(figures[28].value));
 }
 
 TEST(Oc, NoAcceptableCombinationAndOneTrial) {
@@ -267,30 +271,56 @@ TEST(OcProgram, OcIsWhatTheTrialsFileGivesAndOcCsvCarriesIt) {
                   small["selectionpercent"][1][0].get<double>(),
               e);
 
-  // oc.csv: the JSON's figures, one row per scenario in the run's order.
+  // Phase II patients at untried combinations: the ratio of the sums, a
+  // number once a trial had a phase II patient.
+  const Json& sums = small["sums"]["outcomes"];
+  if (sums["phase2patients"] == 0) {
+    EXPECT_TRUE(oc["untried_patients"].is_null());
+  } else {
+    EXPECT_NEAR(oc["untried_patients"].get<double>(),
+                100 * sums["untried"].get<double>() /
+                    sums["phase2patients"].get<double>(),
+                e);
+    EXPECT_TRUE(oc["untried_patients_mcse"].is_number());
+  }
+
+  // oc.csv: the JSON's figures, one row per scenario in the run's order, the
+  // last two after the settings; empty where the JSON has null.
+  const std::vector<std::string> settings = {
+      "trials", "generator", "seed", "nshard", "mathlib", "targettox", "mineff",
+      "escalate", "deescalate", "admissible", "safety", "futility", "minpatients"};
   const auto csv = csvrows(out / "oc.csv");
   ASSERT_EQ(csv.size(), 3u);
-  ASSERT_EQ(csv[0].size(), 1 + oc.size() + 13);
+  ASSERT_EQ(csv[0].size(), 1 + oc.size() + settings.size());
   EXPECT_EQ(csv[0][0], "scenario");
+  const std::size_t before = oc.size() - 2;  // the figures before the settings
+  const auto at = [&](std::size_t figure) {
+    return figure < before ? 1 + figure : 1 + figure + settings.size();
+  };
   for (std::size_t row = 1; row <= 2; ++row) {
     const Json j = loadjson(out / (csv[row][0] + ".json"));
-    std::size_t column = 1;
+    std::size_t figure = 0;
     for (const auto& [key, value] : j["oc"].items()) {
-      EXPECT_EQ(csv[0][column], key);
-      EXPECT_EQ(std::stod(csv[row][column]), value.get<double>()) << key;
-      ++column;
+      const std::string& cell = csv[row][at(figure)];
+      EXPECT_EQ(csv[0][at(figure)], key);
+      if (value.is_null()) {
+        EXPECT_EQ(cell, "") << key;
+      } else {
+        EXPECT_EQ(std::stod(cell), value.get<double>()) << key;
+      }
+      ++figure;
     }
-    EXPECT_EQ(std::vector<std::string>(csv[row].begin() + column, csv[row].end()),
+    EXPECT_EQ(figure, oc.size());
+    EXPECT_EQ(std::vector<std::string>(csv[row].begin() + 1 + before,
+                                       csv[row].begin() + 1 + before + settings.size()),
               (std::vector<std::string>{j["trials"].dump(), "mt19937_64", "7",
                                         "1", j["mathlib"].get<std::string>(),
                                         "0.3", j["scenario"]["mineff"].dump(),
                                         "0.8", "0.45", "0.4", "0.4", "0.15", "6"}));
   }
-  EXPECT_EQ(std::vector<std::string>(csv[0].begin() + 1 + oc.size(), csv[0].end()),
-            (std::vector<std::string>{"trials", "generator", "seed", "nshard",
-                                      "mathlib", "targettox", "mineff", "escalate",
-                                      "deescalate", "admissible", "safety",
-                                      "futility", "minpatients"}));
+  EXPECT_EQ(std::vector<std::string>(csv[0].begin() + 1 + before,
+                                     csv[0].begin() + 1 + before + settings.size()),
+            settings);
 
   // Every trial stops in phase I, every combination overly toxic: selecting
   // none is right every time.
@@ -302,6 +332,9 @@ TEST(OcProgram, OcIsWhatTheTrialsFileGivesAndOcCsvCarriesIt) {
   }
   EXPECT_EQ(stop["acceptable"], 0.0);
   EXPECT_EQ(stop["overtoxic"], 0.0);
+  // No phase II patient in any trial.
+  EXPECT_TRUE(stop["untried_patients"].is_null());
+  EXPECT_TRUE(stop["untried_patients_mcse"].is_null());
 }
 
 }  // namespace

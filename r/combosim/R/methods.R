@@ -76,8 +76,13 @@ print.combosim_oc <- function(x, ...) {
     "",
     sprintf("Percentage of inconclusive trials: %.2f%%", reportinconclusive(x)))
   ends <- x$reasons[names(reasonlabels)]
+  labels <- reasonlabels
+  # Under a phase II scope, entries not allowed end phase II as closed ones.
+  if (!is.null(x$rules$phase2)) {
+    labels[["all_closed"]] <- "every admissible combination closed or not allowed"
+  }
   if (any(ends > 0)) {
-    out <- c(out, sprintf("  %s: %.2f%%", reasonlabels[ends > 0],
+    out <- c(out, sprintf("  %s: %.2f%%", labels[ends > 0],
                           ends[ends > 0] / s$ntrial * 100))
   }
   cat(out, sep = "\n")
@@ -146,7 +151,7 @@ as.data.frame.combosim_oc <- function(x, row.names = NULL, optional = FALSE,
   d2 <- rep(seq_len(k), times = j)
   cells <- cbind(d1, d2)
   r <- x$rules
-  data.frame(
+  frame <- data.frame(
     scenario = scenario, drug1 = d1, drug2 = d2,
     truetox = s$tox[cells], trueresp = s$eff[cells],
     meanpatients = x$patients[cells], meantoxicities = x$toxicities[cells],
@@ -161,4 +166,8 @@ as.data.frame.combosim_oc <- function(x, row.names = NULL, optional = FALSE,
     admissible = r$admissible, safety = r$safety, futility = r$futility,
     minpatients = r$minpatients,
     row.names = row.names, stringsAsFactors = FALSE)
+  # The options not at their defaults, as summary.csv holds them.
+  options <- cs_optionstext(unclass(r))
+  if (nzchar(options)) frame$options <- options
+  frame
 }

@@ -7,14 +7,15 @@ ocrows <- data.frame(
   name = c("correct", "acceptable", "overtoxic", "inconclusive",
            "phase1_stopped", "none_admissible", "all_closed",
            "no_positive_mean", "patients_mean", "overtoxic_patients",
-           "toxicities_mean", "responses_mean"),
+           "toxicities_mean", "responses_mean", "untried_patients"),
   label = c("correct selection", "acceptable selection",
             "overly toxic selection", "inconclusive",
             "  phase I stopped at the lowest", "  none admissible for phase II",
             "  every admissible one closed", "  no positive mean response",
             "patients per trial", "patients at overly toxic ones (% of all)",
-            "toxicities per trial", "responses per trial"),
-  unit = c(rep("%", 8), "", "%", "", ""),
+            "toxicities per trial", "responses per trial",
+            "phase II at untried ones (% of phase II)"),
+  unit = c(rep("%", 8), "", "%", "", "", "%"),
   stringsAsFactors = FALSE)
 
 summary.combosim_oc <- function(object, ...) {
@@ -52,7 +53,7 @@ print.summary.combosim_oc <- function(x, ...) {
               x$ntrial, if (x$ntrial == 1) "trial" else "trials"),
       paste0("Random numbers: ", x$random),
       paste0("Each figure ", pm, " its Monte Carlo standard error",
-             if (anyNA(f$mcse)) " (\"-\": none from one trial)" else "", ":"),
+             if (x$ntrial == 1) " (\"-\": none from one trial)" else "", ":"),
       lines, sep = "\n")
   invisible(x)
 }

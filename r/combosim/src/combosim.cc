@@ -134,8 +134,26 @@ DesignRules rulesfromlist(const Rcpp::List& r) {
   rules.admissible = Rcpp::as<double>(r["admissible"]);
   rules.safety = Rcpp::as<double>(r["safety"]);
   rules.futility = Rcpp::as<double>(r["futility"]);
-  rules.minpatients_stop = Rcpp::as<int>(r["minpatients"]);
-  rules.minpatients_close = rules.minpatients_stop;
+  // The list of combosim_rules(): minpatients is the count to close, and
+  // each option is there only when it is not at its default.
+  rules.minpatients_close = Rcpp::as<int>(r["minpatients"]);
+  rules.minpatients_stop = r.containsElementNamed("minpatients_stop")
+                               ? Rcpp::as<int>(r["minpatients_stop"])
+                               : rules.minpatients_close;
+  // A list changed by hand after combosim_rules() checked it is refused, not
+  // read past its end.
+  if (r.containsElementNamed("phase2") &&
+      !phase2scopefromname(Rcpp::as<std::string>(r["phase2"]), rules.phase2)) {
+    Rcpp::stop("phase2: must be \"admissible\", \"treated\" or \"adjacent\"");
+  }
+  if (r.containsElementNamed("start")) {
+    const Rcpp::IntegerVector start = r["start"];
+    if (start.size() != 2) {
+      Rcpp::stop("start: must be two whole numbers from 1, [drug-1 level, drug-2 level]");
+    }
+    rules.start1 = start[0] - 1;
+    rules.start2 = start[1] - 1;
+  }
   return rules;
 }
 
@@ -458,10 +476,18 @@ Rcpp::List cs_defaultrules() {
       Rcpp::Named("minpatients") = d.minpatients_close);
 }
 
-// "" or the engine's one-line problem with `rules`.
+// "" or the engine's one-line problem with `rules` (the start on the
+// largest grid: the scenario's is checked when the rules are used).
 // [[Rcpp::export]]
 std::string cs_checkrules(Rcpp::List rules) {
   return checkrules(rulesfromlist(rules), kMaxDose, kMaxDose);
+}
+
+// The options of `rules` not at their defaults, as summary.csv's options
+// column holds them; "" when there are none.
+// [[Rcpp::export]]
+std::string cs_optionstext(Rcpp::List rules) {
+  return optionstext(rulesfromlist(rules));
 }
 
 // "" or the problem with the decimal seed `seed` ("" is no seed).
@@ -511,7 +537,10 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
     for (int d2 = 0; d2 < s.ndose2; ++d2) scenario.input.scenprior2[d2] = prior2[d2];
   }
   std::string problem = checkscenario(scenario);
-  if (problem.empty()) problem = checkrules(rulesfromlist(rules), s.ndose1, s.ndose2);
+  if (problem.empty()) {
+    const std::string rulesproblem = checkrules(rulesfromlist(rules), s.ndose1, s.ndose2);
+    if (!rulesproblem.empty()) problem = "rules." + rulesproblem;
+  }
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
@@ -635,7 +664,8 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
   const Decision& last = result.next;
   std::vector<Combination> chosen;
   for (std::size_t i = 0; i < trial.size(); ++i) {
-    chosen.push_back(i == 0 ? Combination{0, 0} : result.history[i - 1].next);
+    chosen.push_back(i == 0 ? Combination{d.rules.start1, d.rules.start2}
+                            : result.history[i - 1].next);
     patients += trial[i].npat;
   }
   const int n1 = std::min(last.cohort, s.ncohort1);

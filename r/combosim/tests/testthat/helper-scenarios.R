@@ -61,8 +61,11 @@ jsonscenario <- function(s, rules = NULL) {
             s$ncohort1, s$cohortsize1, s$ncohort2, s$cohortsize2, s$ntrial))
   if (!is.null(rules)) {
     r <- unclass(rules)
+    value <- function(v) {
+      if (is.character(v)) sprintf('"%s"', v) else if (length(v) > 1L) vec(v) else number(v)
+    }
     fields <- c(fields, sprintf('"rules": {%s}', paste(sprintf(
-      '"%s": %s', names(r), vapply(r, number, "")), collapse = ", ")))
+      '"%s": %s', names(r), vapply(r, value, "")), collapse = ", ")))
   }
   paste0("{", paste(fields, collapse = ",\n"), "}\n")
 }

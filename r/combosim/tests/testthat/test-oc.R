@@ -76,6 +76,56 @@ test_that("bad arguments stop with one line naming the argument", {
   expect_error(combosim_rules(minpatients = -1), "minpatients: must not be negative", fixed = TRUE)
 })
 
+test_that("the options are checked with the command line's words, the start on the grid", {
+  whole <- "start: must be two whole numbers from 1, [drug-1 level, drug-2 level]"
+  cases <- list(
+    list(list(minpatients_stop = -1), "minpatients_stop: must not be negative"),
+    list(list(minpatients = 3, minpatients_close = -2),
+         "minpatients_close: must not be negative"),
+    list(list(minpatients_close = 1.5), "minpatients_close must be a single whole number"),
+    list(list(phase2 = "nearby"),
+         'phase2: must be "admissible", "treated" or "adjacent"'),
+    list(list(start = c(0, 1)), whole),
+    list(list(start = c(1, 1.5)), whole),
+    list(list(start = 2), whole))
+  for (case in cases) {
+    expect_error(do.call(combosim_rules, case[[1]]), case[[2]], fixed = TRUE,
+                 label = case[[2]])
+  }
+  beyond <- combosim_rules(start = c(1, 4))
+  expect_error(run(rules = beyond), "rules.start: [1, 4] lies outside the 2 by 3 grid",
+               fixed = TRUE)
+  expect_error(combosim_next(c(trialdesign, list(rules = beyond)), NULL),
+               "rules.start: [1, 4] lies outside the 3 by 3 grid", fixed = TRUE)
+})
+
+test_that("the rules hold an option only when it is not at its default", {
+  expect_identical(combosim_rules(minpatients = 4, minpatients_stop = 4,
+                                  phase2 = "admissible", start = c(1, 1)),
+                   combosim_rules(minpatients = 4))
+  r <- combosim_rules(minpatients = 4, minpatients_stop = 2,
+                      phase2 = "treated", start = c(2, 1))
+  expect_identical(unclass(r)[c("minpatients", "minpatients_stop", "phase2", "start")],
+                   list(minpatients = 4L, minpatients_stop = 2L,
+                        phase2 = "treated", start = c(2L, 1L)))
+  expect_identical(combosim_rules(minpatients_close = 3)$minpatients, 3L)
+  expect_identical(combosim_rules(minpatients_close = 3)$minpatients_stop, 6L)
+  printed <- capture.output(print(r))
+  expect_true("The first cohort is treated at (2, 1)" %in% printed)
+  expect_true(paste("phase I stops at the lowest combination only with more",
+                    "than 2 in the trial") %in% printed)
+  expect_true("Phase II randomises only to combinations treated in the trial" %in%
+                printed)
+  plain <- capture.output(print(combosim_rules()))
+  expect_false(any(grepl("first cohort|randomises", plain)))
+  # The first cohort's design choice is the start (treated elsewhere, a
+  # deviation).
+  x <- suppressWarnings(combosim_next(
+    c(trialdesign, list(rules = combosim_rules(start = c(2, 1)))), trialcohorts[1:2, ]))
+  expect_identical(unlist(x$cohorts[1, c("design_drug1", "design_drug2")],
+                          use.names = FALSE), c(2L, 1L))
+})
+
 test_that("progress shows on the message stream, ending at every trial done", {
   shown <- capture.output(x <- run(progress = TRUE), type = "message")
   expect_match(shown[length(shown)], "| 100% (6 of 6 trials)", fixed = TRUE)

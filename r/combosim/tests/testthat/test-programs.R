@@ -98,3 +98,17 @@ test_that("seed = S gives combosim-batch --seed S, also under other rules", {
   }
   expect_true(all(is.na(b$csv$shard)) && all(is.na(frame$shard)))
 })
+
+test_that("the options reach the engine as combosim-batch reads them", {
+  rules <- combosim_rules(minpatients = 3, minpatients_stop = 1,
+                          phase2 = "adjacent", start = c(1, 2))
+  b <- batchrun(small, c("--seed", "11"), rules)
+  x <- run(seed = 11, rules = rules)
+  expect_identical(b$json$scenario$rules$start, c(1L, 2L))
+  expect_batch_figures(x, b$json)
+  # as.data.frame() ends with summary.csv's options column.
+  frame <- as.data.frame(x, scenario = "small")
+  expect_identical(names(frame), names(b$csv))
+  expect_identical(frame$options, b$csv$options)
+  expect_identical(frame$options[1], "minpatients_stop=1;phase2=adjacent;start=[1,2]")
+})
