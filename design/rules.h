@@ -51,7 +51,7 @@ struct DesignRules {
 bool defaultoptions(const DesignRules& rules);
 
 // The options that are not at their defaults, as `name=value` pairs joined by
-// ';' in a fixed order, e.g. "minpatients_stop=3;phase2=treated;start=2 2";
+// ';' in a fixed order, e.g. "minpatients_stop=3;phase2=treated;start=[2,2]";
 // "" when defaultoptions().
 std::string optionstext(const DesignRules& rules);
 

@@ -4,7 +4,7 @@
 #   usage: r/assemble.sh BUILD_DIR [JOBS]
 # Leaves the package folder in BUILD_DIR/r/combosim and installs it into
 # BUILD_DIR/rlib. Files are copied only when they changed, so the package's
-# objects from an earlier run are reused.
+# objects from an earlier run are reused unless a header changed.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -26,10 +26,15 @@ for tool in R Rscript; do
   }
 done
 
-# Copies $1 to $2 unless $2 already holds the same bytes.
+# Copies $1 to $2 unless $2 already holds the same bytes; notes a header that
+# changed, since R's make does not know which objects include it.
+headerchanged=no
 update() {
   mkdir -p "$(dirname "$2")"
-  cmp -s "$1" "$2" || cp -p "$1" "$2"
+  if ! cmp -s "$1" "$2"; then
+    cp -p "$1" "$2"
+    case "$2" in *.h) headerchanged=yes ;; esac
+  fi
 }
 
 # The package's own files: everything but src/ is copied afresh.
@@ -71,6 +76,11 @@ for layer in $layers; do
     grep -qxF "$layer/$(basename "$f")" "$wanted" || rm -f "$f" "${f%.cc}.o"
   done
 done
+# A changed header may change any object: none of them is reused.
+if [ "$headerchanged" = yes ]; then
+  find "$pkg/src" -name '*.o' -delete
+  rm -f "$pkg/src"/*.so
+fi
 { cat "$root/r/combosim/src/Makevars"; echo; echo "OBJECTS = $objects"; } \
   > "$pkg/src/Makevars.new"
 update "$pkg/src/Makevars.new" "$pkg/src/Makevars"
