@@ -162,7 +162,13 @@ void phase2words(const Decision& d, const Design& design,
       }
     }
   }
-  lines.push_back("randomise among the open combinations: " + inwords(shares));
+  const char* among = "the open combinations";
+  if (design.rules.phase2 == Phase2Scope::kTreated) {
+    among = "the open combinations treated in the trial";
+  } else if (design.rules.phase2 == Phase2Scope::kAdjacent) {
+    among = "the open combinations treated in the trial or next to one";
+  }
+  lines.push_back(std::string("randomise among ") + among + ": " + inwords(shares));
   lines.push_back("draw: u = " + num(d.u) +
                   ", the first uniform number after this update on " + streams +
                   ", lies above " + probtext(below) + " and up to " + probtext(upto) +
