@@ -38,7 +38,7 @@ int randomisationprobs(const TrialState& s, double r[]) {
     // 2.3 and 2.4: scores against the candidates' averages.
     double total = 0;
     for (int j = 0; j < s.nadm; ++j) count[j] = 0;
-    for (int t = 0; t < kNumDraws; ++t) {
+    for (int t = 0; t < s.ndraws; ++t) {
       double mean = 0;
       for (int j = 0; j < s.nadm; ++j) {
         if (s.admopen[j] == 1 && !fixed[j]) mean = mean + s.effdraws[j][t] / m;

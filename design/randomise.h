@@ -6,7 +6,7 @@
 #include "records/trialstate.h"
 
 // Computes the randomisation probability r[j] of every admissible entry from
-// the stored effdraws by staged elimination; closed entries get 0. Returns
+// the first ndraws stored effdraws by staged elimination; closed entries get 0. Returns
 // the index of the last candidate of the final stage (the one given 1 - F).
 // REQUIRES: at least one admissible entry is open; r has room for nadm.
 int randomisationprobs(const TrialState& s, double r[]);
