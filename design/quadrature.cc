@@ -118,6 +118,8 @@ class QuadraturePosterior : public Posterior {
   void safeweights(double p, double q, double gamma, std::vector<double>& W) const;
   double lngammaplus(const std::vector<double>& table, int node, int count,
                      double x) const;
+  // The Beta(a + r, b + n - r) upper tail at mineff, at efficacy node `node`.
+  double efftail(int node, int n, int r) const;
 
   const Design design_;
   int ncomb_ = 0;
@@ -140,11 +142,19 @@ class QuadraturePosterior : public Posterior {
   std::vector<double> effa_, effb_;
   std::vector<double> efflogbase_;
   std::vector<double> efflnbeta_;  // ln B(a, b) per node
-  // ln Gamma(a + r) by a-node and r, ln Gamma(b + m) by b-node and m, for
-  // counts up to maxcount_; larger counts are computed when needed.
+  // ln Gamma(a + r) by a-node and r, ln Gamma(b + m) by b-node and m,
+  // ln Gamma(a + b + n) by node and n, for counts up to maxcount_; larger
+  // counts are computed when needed.
   int maxcount_ = 0;
-  std::vector<double> lga_, lgb_;
+  std::vector<double> lga_, lgb_, lgab_;
+  // At mineff, per node: the Beta(a, b) upper tail and x^a (1 - x)^b / B(a, b),
+  // from which a walk of integer steps gives the tail at any counts.
+  std::vector<double> efftail_, effterm_;
 };
+
+// Counts up to this go by the walk; larger ones, whose terms could leave the
+// range of doubles, by the incomplete Beta function itself.
+constexpr int kMaxWalk = 400;
 
 QuadraturePosterior::QuadraturePosterior(const Design& design)
     : design_(design) {
@@ -237,7 +247,22 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
   const SimulationSettings& st = design.settings;
   const long long most = static_cast<long long>(st.ncohort1) * st.cohortsize1 +
                          static_cast<long long>(st.ncohort2) * st.cohortsize2;
-  maxcount_ = static_cast<int>(std::min<long long>(most, 2000));
+  maxcount_ = static_cast<int>(std::min<long long>(most, kMaxWalk));
+  lgab_.resize(static_cast<size_t>(neff_) * (maxcount_ + 1));
+  efftail_.resize(neff_);
+  effterm_.resize(neff_);
+  const double x = design.settings.mineff;
+  for (int node = 0; node < neff_; ++node) {
+    const double a = effa_[node];
+    const double b = effb_[node];
+    for (int n = 0; n <= maxcount_; ++n) {
+      lgab_[static_cast<size_t>(node) * (maxcount_ + 1) + n] = lngammafn((a + b) + n);
+    }
+    efftail_[node] = betaupper(a, b, x);
+    effterm_[node] = x > 0 && x < 1
+        ? std::exp((a * std::log(x) + b * std::log1p(-x)) - efflnbeta_[node])
+        : 0;
+  }
   lga_.resize(static_cast<size_t>(ne_[0]) * (maxcount_ + 1));
   lgb_.resize(static_cast<size_t>(ne_[1]) * (maxcount_ + 1));
   for (int i = 0; i < ne_[0]; ++i) {
@@ -356,6 +381,29 @@ double QuadraturePosterior::lngammaplus(const std::vector<double>& table,
   return lngammafn(x);
 }
 
+// From the node's tail at (a, b), r steps of a, then n - r steps of b:
+// U(a + 1, b) = U(a, b) + T / a and U(a, b + 1) = U(a, b) - T / b, where
+// T = x^a (1 - x)^b / B(a, b) moves by x (a + b) / a and (1 - x) (a + b) / b.
+double QuadraturePosterior::efftail(int node, int n, int r) const {
+  const double x = design_.settings.mineff;
+  double a = effa_[node];
+  double b = effb_[node];
+  if (n > kMaxWalk || !(x > 0 && x < 1)) return betaupper(a + r, b + (n - r), x);
+  double tail = efftail_[node];
+  double term = effterm_[node];
+  for (int t = 0; t < r; ++t) {
+    tail = tail + term / a;
+    term = term * ((x * (a + b)) / a);
+    a = a + 1;
+  }
+  for (int t = r; t < n; ++t) {
+    tail = tail - term / b;
+    term = term * (((1 - x) * (a + b)) / b);
+    b = b + 1;
+  }
+  return tail;
+}
+
 DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
                                        bool wholegrid) const {
   const int K = design_.settings.ndose2;
@@ -410,13 +458,12 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
         const double b = effb_[node];
         const double lnb = (lngammaplus(lga_, i, r, a + r) +
                             lngammaplus(lgb_, k, n - r, b + (n - r))) -
-                           lngammafn((a + b) + n);
+                           lngammaplus(lgab_, node, n, (a + b) + n);
         logw[node] = logw[node] + mult * (lnb - efflnbeta_[node]);
       }
     }
   }
   const Weights ew = normalise(logw);
-  const double mineff = design_.settings.mineff;
   double pairmean[kMaxAdm];
   double pairtail[kMaxAdm];
   std::vector<double> value(ew.idx.size());
@@ -431,10 +478,9 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
     for (size_t m = 0; m < ew.idx.size(); ++m) sum = sum + ew.w[m] * value[m];
     pairmean[t] = sum / ew.total;
     for (size_t m = 0; m < ew.idx.size(); ++m) {
-      const int node = ew.idx[m];
-      sum2 = sum2 + ew.w[m] * betaupper(effa_[node] + r,
-                                        effb_[node] + (n - r), mineff);
+      value[m] = efftail(ew.idx[m], n, r);
     }
+    for (size_t m = 0; m < ew.idx.size(); ++m) sum2 = sum2 + ew.w[m] * value[m];
     pairtail[t] = clamp01(sum2 / ew.total);
   }
   for (int j = 0; j < s.nadm; ++j) {
