@@ -9,6 +9,7 @@
 #include "design/effmodel.h"
 #include "design/toxmodel.h"
 #include "numerics/betafunctions.h"
+#include "numerics/betavariate.h"
 #include "numerics/gausslegendre.h"
 
 namespace {
@@ -38,6 +39,15 @@ double dot(const std::vector<int>& idx, const std::vector<double>& w,
   }
   for (; m < n; ++m) s0 = s0 + w[m] * table[idx[m]];
   return (s0 + s1) + (s2 + s3);
+}
+
+// A Beta(a + r, b + n - r) draw: by rejection when both shapes are above 1,
+// else from two gamma variates (betadraw).
+double responsedraw(double a, double b, int n, int r, StreamState& streams) {
+  const double p = a + r;
+  const double q = (n + b) - r;
+  if (p > 1 && q > 1) return betavariate(p, q, streams);
+  return betadraw(a, b, n, r, streams);
 }
 
 double clamp01(double x) { return std::min(1.0, std::max(0.0, x)); }
@@ -521,7 +531,7 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
       if (s.admopen[j] != 1) continue;
       const int n = s.npat[s.adm1[j]][s.adm2[j]];
       const int r = s.nresp[s.adm1[j]][s.adm2[j]];
-      s.effdraws[j][t] = betadraw(effa_[node], effb_[node], n, r, streams);
+      s.effdraws[j][t] = responsedraw(effa_[node], effb_[node], n, r, streams);
     }
   }
   s.ndraws = ndraws;

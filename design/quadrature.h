@@ -22,8 +22,10 @@
 //
 // Randomisation: ndraws joint draws, each a node of the efficacy rule chosen
 // by its posterior weight (one uniform number, through an alias table), then
-// a response probability for every open entry by betadraw. Only these draws
-// use the streams; every probability above is the same under every seed.
+// a response probability for every open entry from Beta(a + r, b + n - r),
+// by betavariate when both shapes are above 1, else by betadraw. Only these
+// draws use the streams; every probability above is the same under every
+// seed.
 //
 // Nodes whose posterior weight is below e^-46 of the largest are left out
 // (less than 1e-15 of the total in all).

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "design/posterior.h"
 #include "design/randomise.h"
 #include "engine/conduct.h"
+#include "numerics/betavariate.h"
 #include "numerics/streams.h"
 
 namespace {
@@ -225,3 +227,25 @@ TEST(Quadrature, RandomisationReadsOnlyTheDrawsMade) {
 }
 
 }  // namespace
+
+// The rejection sampler's draws have the Beta distribution's mean and
+// variance, for either shape the smaller.
+TEST(Quadrature, BetaVariatesHaveTheirDistributionsMoments) {
+  StreamState streams;
+  for (const auto& [p, q] : {std::pair{2.5, 7.0}, std::pair{30.0, 4.0},
+                             std::pair{1.01, 1.5}}) {
+    const int n = 40000;
+    double sum = 0, squares = 0;
+    for (int i = 0; i < n; ++i) {
+      const double x = betavariate(p, q, streams);
+      ASSERT_GT(x, 0);
+      ASSERT_LT(x, 1);
+      sum += x;
+      squares += x * x;
+    }
+    const double mean = p / (p + q);
+    const double var = (p * q) / ((p + q) * (p + q) * (p + q + 1));
+    EXPECT_NEAR(sum / n, mean, 4 * std::sqrt(var / n)) << p << " " << q;
+    EXPECT_NEAR(squares / n - (sum / n) * (sum / n), var, 0.05 * var) << p << " " << q;
+  }
+}
