@@ -24,21 +24,56 @@ const double kLogSmallest = std::log(std::numeric_limits<double>::denorm_min());
 constexpr int kPanels = 4;
 constexpr int kPanelNodes = 24;
 
-// Sum of table[idx[m]] * w[m] over the active nodes, in four running sums
-// combined in a fixed order.
-double dot(const std::vector<int>& idx, const std::vector<double>& w,
-           const double* table) {
-  const int n = static_cast<int>(idx.size());
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int m = 0;
-  for (; m + 4 <= n; m += 4) {
-    s0 = s0 + w[m] * table[idx[m]];
-    s1 = s1 + w[m + 1] * table[idx[m + 1]];
-    s2 = s2 + w[m + 2] * table[idx[m + 2]];
-    s3 = s3 + w[m + 3] * table[idx[m + 3]];
+// The posterior weights of a rule's nodes from their log weights: the nodes
+// within kCut of the largest, exp(log weight - largest), their total and the
+// effective number of nodes. `full` holds every node's weight (0 for those
+// left out) when many nodes are active, and sums then run over it in order;
+// otherwise they run over the active nodes.
+struct Weights {
+  std::vector<int> idx;
+  std::vector<double> w;
+  std::vector<double> full;
+  double total = 0;
+  double effective = 0;
+};
+
+// The sums over the nodes of w * x and w * y for two tables of the nodes, each
+// in two running sums combined in a fixed order.
+void dot2(const Weights& weights, const double* x, const double* y,
+          double* sumx, double* sumy) {
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  if (!weights.full.empty()) {
+    const double* w = weights.full.data();
+    const int n = static_cast<int>(weights.full.size());
+    int m = 0;
+    for (; m + 2 <= n; m += 2) {
+      x0 = x0 + w[m] * x[m];
+      y0 = y0 + w[m] * y[m];
+      x1 = x1 + w[m + 1] * x[m + 1];
+      y1 = y1 + w[m + 1] * y[m + 1];
+    }
+    for (; m < n; ++m) {
+      x0 = x0 + w[m] * x[m];
+      y0 = y0 + w[m] * y[m];
+    }
+  } else {
+    const int* idx = weights.idx.data();
+    const double* w = weights.w.data();
+    const int n = static_cast<int>(weights.idx.size());
+    int m = 0;
+    for (; m + 2 <= n; m += 2) {
+      x0 = x0 + w[m] * x[idx[m]];
+      y0 = y0 + w[m] * y[idx[m]];
+      x1 = x1 + w[m + 1] * x[idx[m + 1]];
+      y1 = y1 + w[m + 1] * y[idx[m + 1]];
+    }
+    for (; m < n; ++m) {
+      x0 = x0 + w[m] * x[idx[m]];
+      y0 = y0 + w[m] * y[idx[m]];
+    }
   }
-  for (; m < n; ++m) s0 = s0 + w[m] * table[idx[m]];
-  return (s0 + s1) + (s2 + s3);
+  *sumx = x0 + x1;
+  *sumy = y0 + y1;
 }
 
 // A Beta(a + r, b + n - r) draw: by rejection when both shapes are above 1,
@@ -51,16 +86,6 @@ double responsedraw(double a, double b, int n, int r, StreamState& streams) {
 }
 
 double clamp01(double x) { return std::min(1.0, std::max(0.0, x)); }
-
-// The posterior weights of a rule's nodes from their log weights: the nodes
-// within kCut of the largest, exp(log weight - largest), their total and the
-// effective number of nodes.
-struct Weights {
-  std::vector<int> idx;
-  std::vector<double> w;
-  double total = 0;
-  double effective = 0;
-};
 
 Weights normalise(const std::vector<double>& logw) {
   Weights out;
@@ -80,6 +105,10 @@ Weights normalise(const std::vector<double>& logw) {
     squares = squares + w * w;
   }
   out.effective = (out.total * out.total) / squares;
+  if (4 * out.idx.size() > logw.size()) {
+    out.full.assign(logw.size(), 0.0);
+    for (size_t m = 0; m < out.idx.size(); ++m) out.full[out.idx[m]] = out.w[m];
+  }
   return out;
 }
 
@@ -118,12 +147,12 @@ class QuadraturePosterior : public Posterior {
   // The toxicity posterior's node weights from the trial's counts.
   Weights toxweights(const TrialState& s) const;
   // meantox and prsafe of combination c (d1 * ndose2 + d2).
-  double meantox(const Weights& w, int c) const {
-    return dot(w.idx, w.w, &pitab_[static_cast<size_t>(c) * ntox_]) / w.total;
-  }
-  double prsafe(const Weights& w, int c) const {
-    return clamp01(dot(w.idx, w.w, &safetab_[static_cast<size_t>(c) * ntox_]) /
-                   w.total);
+  void summary(const Weights& w, int c, double* meantox, double* prsafe) const {
+    const size_t base = static_cast<size_t>(c) * ntox_;
+    double mean = 0, safe = 0;
+    dot2(w, &pitab_[base], &safetab_[base], &mean, &safe);
+    *meantox = mean / w.total;
+    *prsafe = clamp01(safe / w.total);
   }
   void safeweights(double p, double q, double gamma, std::vector<double>& W) const;
   double lngammaplus(const std::vector<double>& table, int node, int count,
@@ -357,10 +386,13 @@ Weights QuadraturePosterior::toxweights(const TrialState& s) const {
       const size_t base = static_cast<size_t>(d1 * K + d2) * ntox_;
       const float* lp = &logpitab_[base];
       const float* l1p = &log1mpitab_[base];
-      if (ntox > 0) {
+      if (ntox > 0 && nfail > 0) {
+        for (int n = 0; n < ntox_; ++n) {
+          logw[n] = logw[n] + (ntox * lp[n] + nfail * l1p[n]);
+        }
+      } else if (ntox > 0) {
         for (int n = 0; n < ntox_; ++n) logw[n] = logw[n] + ntox * lp[n];
-      }
-      if (nfail > 0) {
+      } else {
         for (int n = 0; n < ntox_; ++n) logw[n] = logw[n] + nfail * l1p[n];
       }
     }
@@ -373,8 +405,7 @@ DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
   const int K = design_.settings.ndose2;
   for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
-      s.meantox[d1][d2] = meantox(w, d1 * K + d2);
-      s.prsafe[d1][d2] = prsafe(w, d1 * K + d2);
+      summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
     }
   }
   s.effnodes = w.effective;
@@ -422,14 +453,17 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
   if (wholegrid) {
     for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
       for (int d2 = 0; d2 < K; ++d2) {
-        s.meantox[d1][d2] = meantox(tw, d1 * K + d2);
-        s.prsafe[d1][d2] = prsafe(tw, d1 * K + d2);
+        summary(tw, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
       }
     }
   }
   for (int j = 0; j < s.nadm; ++j) {
-    s.admprsafe[j] = wholegrid ? s.prsafe[s.adm1[j]][s.adm2[j]]
-                               : prsafe(tw, s.adm1[j] * K + s.adm2[j]);
+    double mean = 0;
+    if (wholegrid) {
+      s.admprsafe[j] = s.prsafe[s.adm1[j]][s.adm2[j]];
+    } else {
+      summary(tw, s.adm1[j] * K + s.adm2[j], &mean, &s.admprsafe[j]);
+    }
   }
 
   // Efficacy: the distinct (patients, responses) of the admissible entries,

@@ -35,18 +35,20 @@ int randomisationprobs(const TrialState& s, double r[]) {
       r[last] = 1 - f;
       break;
     }
-    // 2.3 and 2.4: scores against the candidates' averages.
+    // 2.3 and 2.4: scores against the candidates' averages, the candidates
+    // taken in entry order.
     double total = 0;
     for (int j = 0; j < s.nadm; ++j) count[j] = 0;
+    int cands[kMaxAdm];
+    int ncand = 0;
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] == 1 && !fixed[j]) cands[ncand++] = j;
+    }
     for (int t = 0; t < s.ndraws; ++t) {
       double mean = 0;
-      for (int j = 0; j < s.nadm; ++j) {
-        if (s.admopen[j] == 1 && !fixed[j]) mean = mean + s.effdraws[j][t] / m;
-      }
-      for (int j = 0; j < s.nadm; ++j) {
-        if (s.admopen[j] == 1 && !fixed[j] && s.effdraws[j][t] > mean) {
-          count[j] += 1;
-        }
+      for (int c = 0; c < ncand; ++c) mean = mean + s.effdraws[cands[c]][t] / m;
+      for (int c = 0; c < ncand; ++c) {
+        if (s.effdraws[cands[c]][t] > mean) count[cands[c]] += 1;
       }
     }
     for (int j = 0; j < s.nadm; ++j) {
