@@ -1,7 +1,8 @@
 // bench/quadrature_accuracy.cc: the quadrature posterior against reference
 // values by adaptive integration (bench/quadrature_reference.R writes them).
-// Prints the largest absolute error of each probability over every data set,
-// and the smallest effective number of nodes of the updates.
+// Prints, per data set, its effective number of toxicity nodes and largest
+// error of a probability; then the largest absolute error of each quantity
+// over every data set.
 //
 //   quadrature_accuracy REFERENCE_FILE [ALPHA BETA GAMMA A B]
 // The optional node counts replace the defaults.
@@ -93,13 +94,17 @@ int main(int argc, char** argv) {
     const std::unique_ptr<const Posterior> posterior = makeposterior(design);
     StreamState streams;
     posterior->toxicity(*s, streams);
-    fewest = std::fmin(fewest, s->effnodes);
-    auto phase2 = std::make_unique<TrialState>(*s);
-    posterior->phase2(*phase2, streams, false);
-    if (phase2->effnodes < fewest) {
-      fewest = phase2->effnodes;
+    if (s->effnodes < fewest) {
+      fewest = s->effnodes;
       fewestset = id;
     }
+    auto phase2 = std::make_unique<TrialState>(*s);
+    posterior->phase2(*phase2, streams, false);
+    int patients = 0;
+    for (int d1 = 0; d1 < st.ndose1; ++d1) {
+      for (int d2 = 0; d2 < st.ndose2; ++d2) patients += s->npat[d1][d2];
+    }
+    Worst here;
     int ntox = 0;
     expect(in, "tox");
     in >> ntox;
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
       in >> d1 >> d2 >> mt >> ps;
       meantox.see(s->meantox[d1][d2] - mt, id);
       prsafe.see(s->prsafe[d1][d2] - ps, id);
+      here.see(s->prsafe[d1][d2] - ps, id);
       for (int j = 0; j < s->nadm; ++j) {
         if (s->adm1[j] == d1 && s->adm2[j] == d2) {
           admprsafe.see(phase2->admprsafe[j] - ps, id);
@@ -124,7 +130,12 @@ int main(int argc, char** argv) {
       in >> j >> me >> pe;
       meaneff.see(phase2->meaneff[j] - me, id);
       admpreff.see(phase2->admpreff[j] - pe, id);
+      here.see(phase2->admpreff[j] - pe, id);
     }
+    std::printf("set %2d: %2dx%-2d %3d patients, %6.1f effective toxicity nodes%s, "
+                "largest probability error %.1e\n",
+                id, st.ndose1, st.ndose2, patients, s->effnodes,
+                coarseupdate(*s) ? " (coarse)" : "", here.error);
     if (!in) {
       std::cerr << "quadrature_accuracy: set " << id << " is incomplete\n";
       return 1;
@@ -139,6 +150,6 @@ int main(int argc, char** argv) {
               admprsafe.error, admprsafe.set);
   std::printf("             meaneff %.2e (set %d)  admpreff %.2e (set %d)\n",
               meaneff.error, meaneff.set, admpreff.error, admpreff.set);
-  std::printf("fewest effective nodes %.1f (set %d)\n", fewest, fewestset);
+  std::printf("fewest effective toxicity nodes %.1f (set %d)\n", fewest, fewestset);
   return 0;
 }

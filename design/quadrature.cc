@@ -531,7 +531,7 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
     s.meaneff[j] = pairmean[pairof[j]];
     s.admpreff[j] = pairtail[pairof[j]];
   }
-  s.effnodes = std::min(tw.effective, ew.effective);
+  s.effnodes = tw.effective;
 
   // The joint draws for the randomisation: an alias table of the active
   // nodes (built in a fixed order), one uniform number per node picked.

@@ -249,3 +249,24 @@ TEST(Quadrature, BetaVariatesHaveTheirDistributionsMoments) {
     EXPECT_NEAR(squares / n - (sum / n) * (sum / n), var, 0.05 * var) << p << " " << q;
   }
 }
+
+// Each update says how many nodes it rested on; ten times the patients make
+// the toxicity posterior too narrow for the rule.
+TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
+  DataSet data = hundredpatients();
+  const auto posterior = makeposterior(data.design);
+  StreamState streams;
+  TrialState& s = *data.s;
+  ASSERT_TRUE(posterior->toxicity(s, streams).ok());
+  EXPECT_GT(s.effnodes, kMinEffNodes);
+  EXPECT_FALSE(coarseupdate(s));
+  for (int d1 = 0; d1 < 2; ++d1) {
+    for (int d2 = 0; d2 < 9; ++d2) {
+      s.npat[d1][d2] *= 10;
+      s.ntox[d1][d2] *= 10;
+      s.nresp[d1][d2] *= 10;
+    }
+  }
+  ASSERT_TRUE(posterior->phase2(s, streams, false).ok());
+  EXPECT_TRUE(coarseupdate(s));
+}
