@@ -87,13 +87,14 @@ double responsedraw(double a, double b, int n, int r, StreamState& streams) {
 
 double clamp01(double x) { return std::min(1.0, std::max(0.0, x)); }
 
-Weights normalise(const std::vector<double>& logw) {
-  Weights out;
+void normalise(const std::vector<double>& logw, Weights& out) {
+  out.idx.clear();
+  out.w.clear();
+  out.full.clear();
+  out.total = 0;
   double top = -kInf;
   for (double x : logw) top = std::max(top, x);
   const int n = static_cast<int>(logw.size());
-  out.idx.reserve(n);
-  out.w.reserve(n);
   double squares = 0;
   for (int i = 0; i < n; ++i) {
     const double d = logw[i] - top;
@@ -109,7 +110,25 @@ Weights normalise(const std::vector<double>& logw) {
     out.full.assign(logw.size(), 0.0);
     for (size_t m = 0; m < out.idx.size(); ++m) out.full[out.idx[m]] = out.w[m];
   }
-  return out;
+}
+
+// The working storage of an update, kept by each thread from one update to
+// the next so that its room is allocated once: every update overwrites what
+// it uses before reading it, so nothing passes from one update to another.
+struct Scratch {
+  std::vector<double> logw;
+  Weights tox;
+  Weights eff;
+  std::vector<double> value;
+  std::vector<double> prob;
+  std::vector<int> alias;
+  std::vector<int> small;
+  std::vector<int> large;
+};
+
+Scratch& scratch() {
+  thread_local Scratch room;
+  return room;
 }
 
 // ln of the smallest alpha with probtox below `target` at beta = e^v for
@@ -145,7 +164,7 @@ class QuadraturePosterior : public Posterior {
 
  private:
   // The toxicity posterior's node weights from the trial's counts.
-  Weights toxweights(const TrialState& s) const;
+  void toxweights(const TrialState& s, Scratch& room) const;
   // meantox and prsafe of combination c (d1 * ndose2 + d2).
   void summary(const Weights& w, int c, double* meantox, double* prsafe) const {
     const size_t base = static_cast<size_t>(c) * ntox_;
@@ -374,8 +393,9 @@ void QuadraturePosterior::safeweights(double p, double q, double gamma,
   }
 }
 
-Weights QuadraturePosterior::toxweights(const TrialState& s) const {
-  std::vector<double> logw(toxlogbase_);
+void QuadraturePosterior::toxweights(const TrialState& s, Scratch& room) const {
+  std::vector<double>& logw = room.logw;
+  logw.assign(toxlogbase_.begin(), toxlogbase_.end());
   const int K = design_.settings.ndose2;
   for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
@@ -397,11 +417,13 @@ Weights QuadraturePosterior::toxweights(const TrialState& s) const {
       }
     }
   }
-  return normalise(logw);
+  normalise(logw, room.tox);
 }
 
 DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
-  const Weights w = toxweights(s);
+  Scratch& room = scratch();
+  toxweights(s, room);
+  const Weights& w = room.tox;
   const int K = design_.settings.ndose2;
   for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
@@ -449,7 +471,9 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
                                        bool wholegrid) const {
   const int K = design_.settings.ndose2;
   // Toxicity.
-  const Weights tw = toxweights(s);
+  Scratch& room = scratch();
+  toxweights(s, room);
+  const Weights& tw = room.tox;
   if (wholegrid) {
     for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
       for (int d2 = 0; d2 < K; ++d2) {
@@ -489,7 +513,8 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
     ++pmult[found];
     pairof[j] = found;
   }
-  std::vector<double> logw(efflogbase_);
+  std::vector<double>& logw = room.logw;
+  logw.assign(efflogbase_.begin(), efflogbase_.end());
   for (int t = 0; t < npair; ++t) {
     if (pn[t] == 0) continue;  // a factor of 1
     const int n = pn[t];
@@ -507,10 +532,12 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
       }
     }
   }
-  const Weights ew = normalise(logw);
+  normalise(logw, room.eff);
+  const Weights& ew = room.eff;
   double pairmean[kMaxAdm];
   double pairtail[kMaxAdm];
-  std::vector<double> value(ew.idx.size());
+  std::vector<double>& value = room.value;
+  value.resize(ew.idx.size());
   for (int t = 0; t < npair; ++t) {
     const int n = pn[t];
     const int r = pr[t];
@@ -536,9 +563,14 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
   // The joint draws for the randomisation: an alias table of the active
   // nodes (built in a fixed order), one uniform number per node picked.
   const int nact = static_cast<int>(ew.idx.size());
-  std::vector<double> prob(nact);
-  std::vector<int> alias(nact);
-  std::vector<int> small, large;
+  std::vector<double>& prob = room.prob;
+  std::vector<int>& alias = room.alias;
+  std::vector<int>& small = room.small;
+  std::vector<int>& large = room.large;
+  prob.resize(nact);
+  alias.resize(nact);
+  small.clear();
+  large.clear();
   for (int m = 0; m < nact; ++m) {
     prob[m] = (ew.w[m] * nact) / ew.total;
     alias[m] = m;
