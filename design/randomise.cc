@@ -44,12 +44,19 @@ int randomisationprobs(const TrialState& s, double r[]) {
     for (int j = 0; j < s.nadm; ++j) {
       if (s.admopen[j] == 1 && !fixed[j]) cands[ncand++] = j;
     }
-    for (int t = 0; t < s.ndraws; ++t) {
-      double mean = 0;
-      for (int c = 0; c < ncand; ++c) mean = mean + s.effdraws[cands[c]][t] / m;
-      for (int c = 0; c < ncand; ++c) {
-        if (s.effdraws[cands[c]][t] > mean) count[cands[c]] += 1;
-      }
+    // Each draw's average is summed over the candidates in entry order, one
+    // candidate's draws at a time.
+    double mean[kNumDraws];
+    for (int t = 0; t < s.ndraws; ++t) mean[t] = 0;
+    for (int c = 0; c < ncand; ++c) {
+      const double* draws = s.effdraws[cands[c]];
+      for (int t = 0; t < s.ndraws; ++t) mean[t] = mean[t] + draws[t] / m;
+    }
+    for (int c = 0; c < ncand; ++c) {
+      const double* draws = s.effdraws[cands[c]];
+      int above = 0;
+      for (int t = 0; t < s.ndraws; ++t) above += draws[t] > mean[t] ? 1 : 0;
+      count[cands[c]] = above;
     }
     for (int j = 0; j < s.nadm; ++j) {
       if (s.admopen[j] == 1 && !fixed[j]) total += count[j];
