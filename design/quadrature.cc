@@ -39,7 +39,7 @@ struct Weights {
 
 // The sums over the nodes of w * x and w * y for two tables of the nodes, each
 // in two running sums combined in a fixed order.
-void dot2(const Weights& weights, const double* x, const double* y,
+void dot2(const Weights& weights, const float* x, const float* y,
           double* sumx, double* sumy) {
   double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
   if (!weights.full.empty()) {
@@ -189,9 +189,10 @@ class QuadraturePosterior : public Posterior {
   std::vector<double> bary_[2];
   std::vector<double> toxlogbase_;  // log of rule weight * prior * Jacobian
   // Per combination c by node: probtox, the prsafe weight relative to the
-  // node's rule weight, ln probtox and ln(1 - probtox).
-  std::vector<double> pitab_;
-  std::vector<double> safetab_;
+  // node's rule weight, ln probtox and ln(1 - probtox), in floats (their
+  // rounding, 6e-8 relative, is far below the rule's error).
+  std::vector<float> pitab_;
+  std::vector<float> safetab_;
   std::vector<float> logpitab_;
   std::vector<float> log1mpitab_;
   // Efficacy rule: node (i, k) of a, b is k * ne[0] + i.
@@ -270,10 +271,11 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
             const double lsum = std::log(aterm[i] + bterm[k] - 1);
             const double x = std::exp(-lsum / gamma);  // 1 - probtox
             const double lp = x < 1 ? std::log1p(-x) : kLogSmallest;
-            pitab_[node] = 1 - x;
+            pitab_[node] = static_cast<float>(1 - x);
             logpitab_[node] = static_cast<float>(std::max(lp, kLogSmallest));
             log1mpitab_[node] = static_cast<float>(std::max(-lsum / gamma, kLogSmallest));
-            safetab_[node] = W[k * n_[0] + i] / (rules_[0].w[i] * rules_[1].w[k]);
+            safetab_[node] = static_cast<float>(W[k * n_[0] + i] /
+                                                (rules_[0].w[i] * rules_[1].w[k]));
           }
         }
       }
