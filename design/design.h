@@ -24,8 +24,8 @@ constexpr int kMaxQuadDraws = kNumDraws;
 // The rules of the quadrature method: Gauss nodes per parameter, on the
 // logarithm of each, and the joint efficacy draws behind each randomisation.
 struct QuadratureSettings {
-  int toxnodes[3] = {32, 32, 16};  // alpha, beta, gamma
-  int effnodes[2] = {32, 32};      // a, b
+  int toxnodes[3] = {48, 48, 8};   // alpha, beta, gamma
+  int effnodes[2] = {24, 24};      // a, b
   int ndraws = kMaxQuadDraws;      // kMinQuadDraws to kMaxQuadDraws
 };
 

@@ -2,8 +2,9 @@
 // model's parameters, free of sampling noise.
 //
 // Toxicity: a product Gauss rule in (ln alpha, ln beta, ln gamma) over the
-// sampling intervals of design/toxmodel.h. The posterior mean toxicity of a
-// combination is the rule's weighted mean of its probtox at the nodes.
+// sampling intervals of design/toxmodel.h (48 x 48 x 8 nodes by default). The
+// posterior mean toxicity of a combination is the rule's weighted mean of its
+// probtox at the nodes.
 // pr(toxicity < target) uses weights of its own on the same nodes: for fixed
 // beta and gamma probtox falls as alpha grows, so the safe set is
 // {alpha > a*(beta, gamma)} with a* in closed form; at each gamma node the
@@ -15,9 +16,9 @@
 // treated combinations' log likelihood terms over the nodes followed by dot
 // products.
 //
-// Efficacy: a product Gauss rule in (ln a, ln b) on [kEffLower, kEffUpper],
-// the likelihood of every admissible entry, open or closed, integrated over
-// the response probabilities. meaneff is the mean of (a + r) / (a + b + n),
+// Efficacy: a product Gauss rule in (ln a, ln b) on [kEffLower, kEffUpper]
+// (24 x 24 nodes by default), the likelihood of every admissible entry, open
+// or closed, integrated over the response probabilities. meaneff is the mean of (a + r) / (a + b + n),
 // admpreff the mean of the Beta(a + r, b + n - r) upper tail at mineff.
 //
 // Randomisation: ndraws joint draws, each a node of the efficacy rule chosen
@@ -41,11 +42,11 @@
 // behind it, (sum of weights)^2 / (sum of squared weights). The toxicity
 // posterior narrows as patients accrue and pr(toxicity < target) is the first
 // to lose accuracy: on a 3 by 3 grid its largest error against a rule of
-// 64 x 64 x 32 nodes was 5e-5 at 700 effective nodes (54 patients), 5e-4 at
-// 380 (108), 4e-3 at 145 (216) and 5e-2 at 20 (864). Below this many the rule
-// no longer promises 2e-3. The efficacy rule stays within 1e-5 over the same
+// 96 x 96 x 12 nodes was 5e-6 at 440 effective nodes (108 patients), 1e-4 at
+// 166 (216), 3e-4 at 68 (432) and 8e-3 at 30 (864). Below this many the rule
+// no longer promises 2e-3. The efficacy rule stays within 2e-4 over the same
 // range.
-constexpr double kMinEffNodes = 250;
+constexpr double kMinEffNodes = 100;
 
 // True when the last update of `s` was a quadrature update whose posterior
 // was too narrow for its nodes.
