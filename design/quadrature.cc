@@ -608,6 +608,34 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
 
 }  // namespace
 
+std::string checkquadrature(const QuadratureSettings& settings) {
+  const std::string range = ": must be from " + std::to_string(kMinNodes) +
+                            " to " + std::to_string(kMaxNodes);
+  long long total = 1;
+  for (int k = 0; k < 3; ++k) {
+    const int n = settings.toxnodes[k];
+    if (n < kMinNodes || n > kMaxNodes) {
+      return "toxnodes[" + std::to_string(k) + "]" + range;
+    }
+    total *= n;
+  }
+  if (total > kMaxToxNodes) {
+    return "toxnodes: at most " + std::to_string(kMaxToxNodes) +
+           " nodes in all";
+  }
+  for (int k = 0; k < 2; ++k) {
+    const int n = settings.effnodes[k];
+    if (n < kMinNodes || n > kMaxNodes) {
+      return "effnodes[" + std::to_string(k) + "]" + range;
+    }
+  }
+  if (settings.ndraws < kMinQuadDraws || settings.ndraws > kMaxQuadDraws) {
+    return "ndraws: must be from " + std::to_string(kMinQuadDraws) + " to " +
+           std::to_string(kMaxQuadDraws);
+  }
+  return "";
+}
+
 std::unique_ptr<const Posterior> makequadrature(const Design& design) {
   return std::make_unique<QuadraturePosterior>(design);
 }

@@ -34,6 +34,7 @@
 #define COMBOSIM_DESIGN_QUADRATURE_H_
 
 #include <memory>
+#include <string>
 
 #include "design/design.h"
 #include "design/posterior.h"
@@ -54,10 +55,21 @@ inline bool coarseupdate(const TrialState& s) {
   return s.effnodes > 0 && s.effnodes < kMinEffNodes;
 }
 
+// The node counts the quadrature method allows: each parameter's from
+// kMinNodes to kMaxNodes, and at most kMaxToxNodes toxicity nodes in all,
+// which keeps a 10 by 10 grid's tables under 64 MB.
+constexpr int kMinNodes = 2;
+constexpr int kMaxNodes = 96;
+constexpr int kMaxToxNodes = 32768;
+
+// Returns "" when `settings` are within those bounds and ndraws is from
+// kMinQuadDraws to kMaxQuadDraws; otherwise one line naming the first field
+// at fault, e.g. "toxnodes[2]: must be from 2 to 96".
+std::string checkquadrature(const QuadratureSettings& settings);
+
 // The quadrature posterior of `design` (design.quadrature gives the nodes and
 // the draws per randomisation). Forms its tables here, once.
-// REQUIRES: at least 2 nodes per parameter; ndraws from kMinQuadDraws to
-// kMaxQuadDraws.
+// REQUIRES: checkquadrature(design.quadrature) is "".
 std::unique_ptr<const Posterior> makequadrature(const Design& design);
 
 #endif  // COMBOSIM_DESIGN_QUADRATURE_H_

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "design/quadrature.h"
 #include "engine/conductwords.h"
 #include "engine/trial.h"
 #include "numerics/streams.h"
@@ -242,7 +243,12 @@ std::string checkdesign(const Design& design) {
   const std::string problem = checkscenario(scenario);
   if (!problem.empty()) return problem;
   const std::string rules = checkrules(design.rules);
-  return rules.empty() ? "" : "rules." + rules;
+  if (!rules.empty()) return "rules." + rules;
+  if (design.method == PosteriorMethod::kQuadrature) {
+    const std::string nodes = checkquadrature(design.quadrature);
+    if (!nodes.empty()) return "posterior." + nodes;
+  }
+  return "";
 }
 
 UpdateStreams freshstreams(const Streams& streams) {

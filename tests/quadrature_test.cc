@@ -270,3 +270,26 @@ TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
   ASSERT_TRUE(posterior->phase2(s, streams, false).ok());
   EXPECT_TRUE(coarseupdate(s));
 }
+
+// A design's quadrature settings outside their bounds are refused by name.
+TEST(Quadrature, DesignsWithSettingsOutOfBoundsAreRefused) {
+  DataSet data = threepatients();
+  Design& design = data.design;
+  design.settings.mineff = 0.2;
+  design.settings.ncohort1 = 4;
+  design.settings.cohortsize1 = 3;
+  design.settings.ncohort2 = 2;
+  design.settings.cohortsize2 = 3;
+  ASSERT_EQ(checkdesign(design), "");
+  design.quadrature.ndraws = 99;
+  EXPECT_EQ(checkdesign(design), "posterior.ndraws: must be from 100 to 2000");
+  design.quadrature.ndraws = 2000;
+  design.quadrature.toxnodes[2] = 97;
+  EXPECT_EQ(checkdesign(design), "posterior.toxnodes[2]: must be from 2 to 96");
+  design.quadrature.toxnodes[2] = 16;
+  design.quadrature.toxnodes[0] = 64;
+  design.quadrature.toxnodes[1] = 64;
+  EXPECT_EQ(checkdesign(design), "posterior.toxnodes: at most 32768 nodes in all");
+  design.method = PosteriorMethod::kGibbs;  // not read under Gibbs
+  EXPECT_EQ(checkdesign(design), "");
+}
