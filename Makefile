@@ -92,7 +92,7 @@ valgrind: build
 # and with it every target that builds, runs it first; `make build-deps`
 # installs only what building needs, and `demo` and `run` run only that.
 # What building needs:
-BUILD_DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev
+BUILD_DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev libboost-dev
 # What the tests need besides: the cluster tests (Slurm, munge, GNU
 # parallel), the R package, and the visual report's browser test and
 # `make report-demo` (Chromium, libpng).

@@ -12,7 +12,21 @@
 
 // How the posteriors are computed.
 enum class PosteriorMethod {
-  kGibbs,  // the Gibbs samplers of design/toxmodel.h and design/effmodel.h
+  kGibbs,       // the Gibbs samplers of design/toxmodel.h and design/effmodel.h
+  kQuadrature,  // numerical integration over the parameters
+                // (design/quadrature.h)
+};
+
+// The draws per randomisation the quadrature method allows.
+constexpr int kMinQuadDraws = 100;
+constexpr int kMaxQuadDraws = kNumDraws;
+
+// The rules of the quadrature method: Gauss nodes per parameter, on the
+// logarithm of each, and the joint efficacy draws behind each randomisation.
+struct QuadratureSettings {
+  int toxnodes[3] = {48, 48, 8};   // alpha, beta, gamma
+  int effnodes[2] = {24, 24};      // a, b
+  int ndraws = kMaxQuadDraws;      // kMinQuadDraws to kMaxQuadDraws
 };
 
 struct Design {
@@ -23,6 +37,7 @@ struct Design {
   double prior2[kMaxDose] = {};  // prior toxicity guesses, drug-2 levels
   DesignRules rules;
   PosteriorMethod method = PosteriorMethod::kGibbs;
+  QuadratureSettings quadrature;  // read only by the quadrature method
 };
 
 #endif  // COMBOSIM_DESIGN_DESIGN_H_

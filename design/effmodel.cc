@@ -77,12 +77,7 @@ int applystoppingrules(TrialState& s, const DesignRules& rules,
   return open == 0 ? 1 : 0;
 }
 
-namespace {
-
-// Log prior of a hyper-parameter: Gamma(0.01, 0.01) without its constant.
 double efflogprior(double x) { return -0.99 * std::log(x) - 0.01 * x; }
-
-}  // namespace
 
 EffDensity::Init::Init() {
   for (int i = 0; i < 4; ++i) {
@@ -156,6 +151,7 @@ DrawStatus phase2gibbs(TrialState& s, const Design& design,
   double preveff[2] = {1, 1};
 
   // Step 2: clear the summaries.
+  s.ndraws = kNumDraws;
   for (int j = 0; j < s.nadm; ++j) {
     s.admprsafe[j] = 0;
     s.admpreff[j] = 0;

@@ -15,6 +15,10 @@
 constexpr double kEffLower = 0.1;     // sampling interval of a and b
 constexpr double kEffUpper = 100;
 
+// Log prior of a hyper-parameter at x: Gamma(0.01, 0.01) without its
+// constant.
+double efflogprior(double x);
+
 // Log full conditional of betaeff[effpar] at x, up to a constant, given the
 // current peff of every admissible entry. Leaves x in betaeff[effpar].
 double logdenseff(double x, TrialState& s);

@@ -25,6 +25,14 @@ double dist(const TrialState& s, const Design& design, int d1, int d2) {
   return std::fabs(s.meantox[d1][d2] - design.settings.targettox);
 }
 
+// How much closer to the target a later candidate must be to replace the
+// choice. The quadrature posterior is exact up to rounding, so distances
+// closer than 1e-9 are ties there (symmetric priors make the two drugs' first
+// steps tie exactly); sampled means are compared as they are.
+double tietolerance(const Design& design) {
+  return design.method == PosteriorMethod::kQuadrature ? 1e-9 : 0;
+}
+
 // The neighbours of (c1, c2) a move looks at, in order.
 void escalationcands(int c1, int c2, Candidate (&cands)[4]) {
   cands[0] = {c1 + 1, c2, false};
@@ -53,7 +61,7 @@ bool eligibledown(const TrialState& s, const Candidate& x, double m) {
 
 // Picks among the candidates inside the grid, in order: the first is the
 // initial choice; a later one replaces the choice when it is eligible and
-// strictly closer to the target. Returns false when no candidate is inside.
+// closer to the target by more than tietolerance. Returns false when no candidate is inside.
 // `eligible` holds the move-specific conditions of a later candidate. Records
 // the candidates it chose among in `move`.
 template <class Eligible>
@@ -69,7 +77,7 @@ bool choose(const TrialState& s, const Design& design,
     } else if (!eligible(x)) {
       continue;
     } else if (dist(s, design, x.d1, x.d2) <
-               dist(s, design, choice->d1, choice->d2)) {
+               dist(s, design, choice->d1, choice->d2) - tietolerance(design)) {
       *choice = x;
     }
     move.cand1[move.ncand] = x.d1;

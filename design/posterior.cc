@@ -2,6 +2,7 @@
 #include "design/posterior.h"
 
 #include "design/effmodel.h"
+#include "design/quadrature.h"
 #include "design/toxmodel.h"
 
 namespace {
@@ -29,6 +30,8 @@ std::unique_ptr<const Posterior> makeposterior(const Design& design) {
   switch (design.method) {
     case PosteriorMethod::kGibbs:
       break;
+    case PosteriorMethod::kQuadrature:
+      return makequadrature(design);
   }
   return std::make_unique<GibbsPosterior>(design);
 }

@@ -38,6 +38,9 @@ class Posterior {
 // design/effmodel.h (phase2gibbs), whose phase II update is one unit: each
 // iteration draws the toxicity parameters, then the response probabilities,
 // then the efficacy hyper-parameters, and that order of draws is the method.
+//
+// kQuadrature: numerical integration over the parameters
+// (design/quadrature.h); only its randomisation draws use the streams.
 std::unique_ptr<const Posterior> makeposterior(const Design& design);
 
 #endif  // COMBOSIM_DESIGN_POSTERIOR_H_

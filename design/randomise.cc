@@ -60,19 +60,28 @@ int randomisationprobs(const TrialState& s, double r[], const bool* allowed) {
       r[last] = 1 - f;
       break;
     }
-    // 2.3 and 2.4: scores against the candidates' averages.
+    // 2.3 and 2.4: scores against the candidates' averages, the candidates
+    // taken in entry order.
     double total = 0;
     for (int j = 0; j < s.nadm; ++j) count[j] = 0;
-    for (int t = 0; t < kNumDraws; ++t) {
-      double mean = 0;
-      for (int j = 0; j < s.nadm; ++j) {
-        if (s.admopen[j] == 1 && !fixed[j]) mean = mean + s.effdraws[j][t] / m;
-      }
-      for (int j = 0; j < s.nadm; ++j) {
-        if (s.admopen[j] == 1 && !fixed[j] && s.effdraws[j][t] > mean) {
-          count[j] += 1;
-        }
-      }
+    int cands[kMaxAdm];
+    int ncand = 0;
+    for (int j = 0; j < s.nadm; ++j) {
+      if (s.admopen[j] == 1 && !fixed[j]) cands[ncand++] = j;
+    }
+    // Each draw's average is summed over the candidates in entry order, one
+    // candidate's draws at a time.
+    double mean[kNumDraws];
+    for (int t = 0; t < s.ndraws; ++t) mean[t] = 0;
+    for (int c = 0; c < ncand; ++c) {
+      const double* draws = s.effdraws[cands[c]];
+      for (int t = 0; t < s.ndraws; ++t) mean[t] = mean[t] + draws[t] / m;
+    }
+    for (int c = 0; c < ncand; ++c) {
+      const double* draws = s.effdraws[cands[c]];
+      int above = 0;
+      for (int t = 0; t < s.ndraws; ++t) above += draws[t] > mean[t] ? 1 : 0;
+      count[cands[c]] = above;
     }
     for (int j = 0; j < s.nadm; ++j) {
       if (s.admopen[j] == 1 && !fixed[j]) total += count[j];

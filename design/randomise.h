@@ -14,9 +14,9 @@
 int phase2allowed(const TrialState& s, const DesignRules& rules, bool allowed[]);
 
 // Computes the randomisation probability r[j] of every admissible entry from
-// the stored effdraws by staged elimination over the candidates: the open
-// entries, or with `allowed` the entries it marks (open ones only); the
-// others get 0. Returns the index of the last candidate of the final stage
+// the first ndraws stored effdraws by staged elimination over the
+// candidates: the open entries, or with `allowed` the entries it marks (open
+// ones only); the others get 0. Returns the index of the last candidate of the final stage
 // (the one given 1 - F).
 // REQUIRES: at least one candidate; r has room for nadm.
 int randomisationprobs(const TrialState& s, double r[],

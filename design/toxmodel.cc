@@ -19,13 +19,6 @@ constexpr double kSmallest = std::numeric_limits<double>::denorm_min();
 // The largest double below 1, 0.99999999999999989.
 constexpr double kBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
 
-// Log prior of parameter k at x: Gamma(0.5, 0.5) for alpha and beta,
-// Gamma(0.1, 0.1) for gamma, without the normalising constants.
-double toxlogprior(int k, double x) {
-  if (k == 2) return -0.9 * std::log(x) - 0.1 * x;
-  return -0.5 * std::log(x) - 0.5 * x;
-}
-
 // Binomial log likelihood term of one treated combination with model
 // probability pi, npat patients, ntox toxicities and nfail = npat - ntox
 // patients without (the counts as reals). pi is held inside (0, 1) so that
@@ -50,6 +43,11 @@ double jointtox(double a, double b, double gamma) {
 }
 
 }  // namespace
+
+double toxlogprior(int k, double x) {
+  if (k == 2) return -0.9 * std::log(x) - 0.1 * x;
+  return -0.5 * std::log(x) - 0.5 * x;
+}
 
 double probtox(const TrialState& s, int d1, int d2) {
   const double p = s.priortox1[d1];

@@ -19,6 +19,11 @@
 constexpr double kToxLower[3] = {0.1, 0.1, 0.1};
 constexpr double kToxUpper[3] = {4, 4, 8};
 
+// Log prior of parameter k (0 alpha, 1 beta, 2 gamma) at x: Gamma(0.5, 0.5)
+// for alpha and beta, Gamma(0.1, 0.1) for gamma, without the normalising
+// constants.
+double toxlogprior(int k, double x);
+
 // Returns the model's toxicity probability of (d1, d2) at the current betatox.
 double probtox(const TrialState& s, int d1, int d2);
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "design/quadrature.h"
 #include "engine/conductwords.h"
 #include "engine/trial.h"
 #include "numerics/streams.h"
@@ -250,7 +251,12 @@ std::string checkdesign(const Design& design) {
   if (!problem.empty()) return problem;
   const std::string rules = checkrules(design.rules, design.settings.ndose1,
                                        design.settings.ndose2);
-  return rules.empty() ? "" : "rules." + rules;
+  if (!rules.empty()) return "rules." + rules;
+  if (design.method == PosteriorMethod::kQuadrature) {
+    const std::string nodes = checkquadrature(design.quadrature);
+    if (!nodes.empty()) return "posterior." + nodes;
+  }
+  return "";
 }
 
 UpdateStreams freshstreams(const Streams& streams) {

@@ -28,10 +28,12 @@
 #include "numerics/streams.h"
 #include "records/trialstate.h"
 
-// Returns "" when a scenario could hold the design (checkscenario) and the
-// rules pass checkrules; otherwise one line naming the first field at fault,
-// e.g. "ncohort1: The total number of cohorts ... must be at least 1", or
-// "rules.escalate: must lie strictly between 0 and 1".
+// Returns "" when a scenario could hold the design (checkscenario), the
+// rules pass checkrules and, under quadrature, the method's settings pass
+// checkquadrature; otherwise one line naming the first field at fault, e.g.
+// "ncohort1: The total number of cohorts ... must be at least 1",
+// "rules.escalate: must lie strictly between 0 and 1" or
+// "posterior.ndraws: must be from 100 to 2000".
 // The settings' ntrial and outdir are not read.
 std::string checkdesign(const Design& design);
 

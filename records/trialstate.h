@@ -73,6 +73,10 @@ struct TrialState {
   double meaneff[kMaxAdm] = {};             // posterior mean response probability
   double peff[kMaxAdm] = {};                // current Gibbs value of the response probability
   double effdraws[kMaxAdm][kNumDraws] = {}; // retained draws, in draw order
+  int ndraws = kNumDraws;                   // draws per entry in effdraws
+  double effnodes = 0;                      // effective number of quadrature
+                                            // nodes behind the last update
+                                            // (0: not a quadrature update)
 };
 
 // Sums over all simulated trials. 64-bit, so no number of trials overflows.
