@@ -31,6 +31,14 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
     if (rulestojson(p->rules) != rulestojson(first.rules)) {
       return "the parts ran under different design rules";
     }
+    if (!(p->posterior == first.posterior)) {
+      return "the parts ran under different posterior methods (" +
+             posteriorwords(first.posterior) + "; " + posteriorwords(p->posterior) + ")";
+    }
+    if (p->boost != first.boost) {
+      return "the parts ran on different versions of Boost (" + first.boost +
+             ", " + p->boost + ")";
+    }
     if (p->random.seeded != first.random.seeded ||
         p->random.seed != first.random.seed) {
       return "the parts ran on different generators or seeds";

@@ -26,8 +26,9 @@ namespace {
 std::string summarytext(const std::vector<BatchResult>& results) {
   std::ostringstream csv;
   const bool options = anyoptions(results);
-  writesummaryheader(csv, options);
-  for (const BatchResult& r : results) writesummaryrows(csv, r, options);
+  const bool posterior = anyposterior(results);
+  writesummaryheader(csv, options, posterior);
+  for (const BatchResult& r : results) writesummaryrows(csv, r, options, posterior);
   return csv.str();
 }
 
@@ -73,10 +74,11 @@ std::vector<OutputFile> runfiles(const std::vector<BatchResult>& results,
   if (infix.empty()) {
     std::ostringstream oc;
     const bool options = anyoptions(results);
-    writeocheader(oc, options);
+    const bool posterior = anyposterior(results);
+    writeocheader(oc, options, posterior);
     std::vector<HtmlScenario> pages;
     for (const BatchResult& r : results) {
-      writeocrow(oc, r, options);
+      writeocrow(oc, r, options, posterior);
       pages.push_back(htmlscenario(r));
     }
     files.push_back({"oc.csv", oc.str()});

@@ -308,11 +308,12 @@ Json resulttojson(const BatchResult& r) {
                              : Json(nullptr);
   }
   j["position"] = r.position;
-  j["scenario"] = scenariotojson(r.scenario, &r.rules);
+  j["scenario"] = scenariotojson(r.scenario, &r.rules, &r.posterior);
   j["random"]["generator"] = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);
   j["mathlib"] = r.mathlib;
+  if (!r.boost.empty()) j["boost"] = r.boost;
   j["shards"]["count"] = r.nshard;
   j["shards"]["included"] = r.shards;
   j["trials"] = r.ntrial;
@@ -380,6 +381,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   }
   r.scenario = read.scenario;
   r.rules = read.rules;
+  r.posterior = read.posterior;
   if (!j["scenario"].contains("rules")) return fail("scenario: rules: missing");
 
   if (!j.contains("random") || !j["random"].is_object() ||
@@ -403,6 +405,13 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
     return fail("mathlib: must be \"fma\", \"no-fma\" or \"unknown\"");
   }
   r.mathlib = j["mathlib"].get<std::string>();
+  // The Boost version stands beside mathlib exactly when the method needs it.
+  const bool gibbs = r.posterior.method == PosteriorMethod::kGibbs;
+  if (j.contains("boost") == gibbs || (!gibbs && !j["boost"].is_string())) {
+    return fail(gibbs ? "boost: not written under gibbs"
+                      : "boost: missing (the version of Boost behind quadrature)");
+  }
+  r.boost = gibbs ? "" : j["boost"].get<std::string>();
 
   if (!j.contains("shards") || !j["shards"].is_object() ||
       !j["shards"].contains("count") || !j["shards"].contains("included") ||

@@ -121,9 +121,11 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
   r.acc = Accumulators{};
   r.outcomes = OutcomeSums{};
   r.mathlib = mathimplementation();
+  r.boost = r.posterior.method == PosteriorMethod::kGibbs ? "" : boostversion();
   std::clock_t ticks = 0;
   PartObserver observer(0, total, progress, trial);
-  const Design design = designof(r.scenario, r.rules);
+  Design design = designof(r.scenario, r.rules);
+  setposterior(design, r.posterior);
   for (int k : r.shards) {
     // Each part from the start of its own streams.
     const TrialRange range = shardtrials(r.scenario.settings.ntrial, k, r.nshard);

@@ -60,9 +60,12 @@ struct BatchResult {
                                  // from 1: the order of summary rows
   Scenario scenario;             // settings.ntrial counts all its trials
   DesignRules rules;             // the design's thresholds
+  PosteriorChoice posterior;     // how the design's posteriors are computed
   Streams random;                // the generators behind the streams;
                                  // each part runs on its own shard
   std::string mathlib;           // mathimplementation() where the trials ran
+  std::string boost;             // under quadrature: boostversion() where
+                                 // the trials ran; empty under gibbs
   int nshard = 1;                // N, the parts the trials are split into
   std::vector<int> shards;       // the parts summed here, ascending, 1-based
   int ntrial = 0;                // trials summed here
@@ -102,6 +105,7 @@ using TrialFn = std::function<void(std::int64_t trial, const TrialOutcome&)>;
 // engine, each from the start of its streams: the seeded ones of the part, or
 // the fixed-seed generators from their program-start state, as in a fresh
 // combosim. Fills r.ntrial, r.acc, r.outcomes, r.cpuseconds and r.mathlib,
+// r.boost under quadrature,
 // and calls `progress` and `trial` (when set) after every trial. Returns "" or, after
 // a failed draw, the sampler's message naming the trial.
 // REQUIRES: every part of r.shards holds at least one trial.

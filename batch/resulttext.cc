@@ -36,12 +36,17 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   data.calendar = std::ctime(&now);
   data.cpuhours = r.cpuseconds / 60.0 / 60.0;
   data.design = designof(r.scenario, r.rules);
+  setposterior(data.design, r.posterior);
   data.design.settings.ntrial = r.ntrial;  // the trials run
   data.inconclusive = inconclusivepercent(r.acc, data.design);
   writereportcopy(os, r.scenario.input, r.acc, data, kFileTrialLabel);
   os << std::endl;
   if (!defaultoptions(r.rules)) {
     os << "Design options: " << optionstext(r.rules) << std::endl;
+  }
+  if (r.posterior.method != PosteriorMethod::kGibbs) {
+    os << "Posterior: " << posteriorwords(r.posterior) << std::endl;
+    os << "Boost: " << r.boost << std::endl;
   }
   os << "Random numbers: " << describerandom(r) << std::endl;
   os << "Math functions: " << describemath(r) << std::endl;
@@ -76,6 +81,19 @@ std::string optionsfield(const BatchResult& r) {
   return ',' + csvfield(optionstext(r.rules));
 }
 
+// The posterior columns: the method and, under quadrature, the nodes, the
+// draws per randomisation and the version of Boost.
+constexpr char kPosteriorColumns[] = ",posterior,toxnodes,effnodes,draws,boost";
+std::string posteriorfields(const BatchResult& r) {
+  std::string fields = ',' + posteriorname(r.posterior.method);
+  if (r.posterior.method == PosteriorMethod::kGibbs) return fields + ",,,,";
+  const QuadratureSettings& q = r.posterior.quadrature;
+  return fields + ',' + std::to_string(q.toxnodes[0]) + 'x' +
+         std::to_string(q.toxnodes[1]) + 'x' + std::to_string(q.toxnodes[2]) +
+         ',' + std::to_string(q.effnodes[0]) + 'x' + std::to_string(q.effnodes[1]) +
+         ',' + std::to_string(q.ndraws) + ',' + csvfield(r.boost);
+}
+
 // The figures of ocfigures() added after oc.csv's columns were laid out
 // (untried_patients and its standard error): they follow the rules, so that
 // every earlier column keeps its place.
@@ -105,15 +123,23 @@ bool anyoptions(const std::vector<BatchResult>& results) {
   return false;
 }
 
-void writesummaryheader(std::ostream& os, bool options) {
+bool anyposterior(const std::vector<BatchResult>& results) {
+  for (const BatchResult& r : results) {
+    if (r.posterior.method != PosteriorMethod::kGibbs) return true;
+  }
+  return false;
+}
+
+void writesummaryheader(std::ostream& os, bool options, bool posterior) {
   os << "scenario,drug1,drug2,truetox,trueresp,meanpatients,meantoxicities,"
         "meanresponses,selectionpercent,inconclusivepercent,trials,generator,"
         "seed,shard,nshard,targettox,mineff,escalate,deescalate,admissible,"
         "safety,futility,minpatients"
-     << (options ? ",options" : "") << '\n';
+     << (options ? ",options" : "") << (posterior ? kPosteriorColumns : "") << '\n';
 }
 
-void writesummaryrows(std::ostream& os, const BatchResult& r, bool options) {
+void writesummaryrows(std::ostream& os, const BatchResult& r, bool options,
+                      bool posterior) {
   const double inconclusive = exactinconclusive(r);
   const std::string generator = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   const std::string seed = r.random.seeded ? std::to_string(r.random.seed) : "";
@@ -137,12 +163,13 @@ void writesummaryrows(std::ostream& os, const BatchResult& r, bool options) {
          << numbertext(r.rules.admissible) << ','
          << numbertext(r.rules.safety) << ','
          << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close
-         << (options ? optionsfield(r) : "") << '\n';
+         << (options ? optionsfield(r) : "")
+         << (posterior ? posteriorfields(r) : "") << '\n';
     }
   }
 }
 
-void writeocheader(std::ostream& os, bool options) {
+void writeocheader(std::ostream& os, bool options, bool posterior) {
   const std::vector<OcFigure> figures = ocfigures(OperatingCharacteristics{});
   const std::size_t later = figures.size() - kLaterFigures;
   os << "scenario";
@@ -150,10 +177,11 @@ void writeocheader(std::ostream& os, bool options) {
   os << ",trials,generator,seed,nshard,mathlib,targettox,mineff,escalate,"
         "deescalate,admissible,safety,futility,minpatients";
   for (std::size_t i = later; i < figures.size(); ++i) os << ',' << figures[i].name;
-  os << (options ? ",options" : "") << '\n';
+  os << (options ? ",options" : "") << (posterior ? kPosteriorColumns : "") << '\n';
 }
 
-void writeocrow(std::ostream& os, const BatchResult& r, bool options) {
+void writeocrow(std::ostream& os, const BatchResult& r, bool options,
+                bool posterior) {
   const std::vector<OcFigure> figures = ocfigures(resultoc(r));
   const std::size_t later = figures.size() - kLaterFigures;
   os << csvfield(r.name);
@@ -166,7 +194,8 @@ void writeocrow(std::ostream& os, const BatchResult& r, bool options) {
      << numbertext(r.rules.admissible) << ',' << numbertext(r.rules.safety)
      << ',' << numbertext(r.rules.futility) << ',' << r.rules.minpatients_close;
   writefigures(os, figures, later, figures.size());
-  os << (options ? optionsfield(r) : "") << '\n';
+  os << (options ? optionsfield(r) : "") << (posterior ? posteriorfields(r) : "")
+     << '\n';
 }
 
 HtmlScenario htmlscenario(const BatchResult& r) {
@@ -176,6 +205,9 @@ HtmlScenario htmlscenario(const BatchResult& r) {
   h.settings.ntrial = r.ntrial;
   h.input = r.scenario.input;
   h.rules = r.rules;
+  h.posterior = r.posterior.method == PosteriorMethod::kGibbs
+                    ? ""
+                    : posteriorwords(r.posterior);
   h.acc = r.acc;
   h.outcomes = r.outcomes;
   h.random = describerandom(r);

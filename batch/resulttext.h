@@ -39,19 +39,27 @@ bool isbatchoutput(const std::string& name, const std::string& text);
 // column, optionstext() of each result's rules.
 bool anyoptions(const std::vector<BatchResult>& results);
 
+// True when some result's posterior method is not gibbs: summary.csv and
+// oc.csv then end with the columns posterior (the method), toxnodes and
+// effnodes ("48x48x8", "24x24"), draws and boost, the last four empty for
+// gibbs.
+bool anyposterior(const std::vector<BatchResult>& results);
+
 // The header line of summary.csv, and the rows of one result: one per
 // combination, drug-1 level outer, levels from 1; each row ends with the
 // scenario's targettox, mineff and rules, and with `options` its options.
-void writesummaryheader(std::ostream& os, bool options);
-void writesummaryrows(std::ostream& os, const BatchResult& r, bool options);
+void writesummaryheader(std::ostream& os, bool options, bool posterior);
+void writesummaryrows(std::ostream& os, const BatchResult& r, bool options,
+                      bool posterior);
 
 // The header line of oc.csv, and the row of one result: the scenario's name,
 // every figure of ocfigures() but the last two (empty where it is not a
 // number), then the trials, generator, seed, number of shards, targettox,
 // mineff and rules, then the last two figures (untried_patients and its
 // standard error), and with `options` the options.
-void writeocheader(std::ostream& os, bool options);
-void writeocrow(std::ostream& os, const BatchResult& r, bool options);
+void writeocheader(std::ostream& os, bool options, bool posterior);
+void writeocrow(std::ostream& os, const BatchResult& r, bool options,
+                bool posterior);
 
 // What the HTML report shows of `r`.
 HtmlScenario htmlscenario(const BatchResult& r);

@@ -94,6 +94,7 @@ int runworker(const BatchOptions& options, const std::string& path,
   }
   r.scenario = read.scenario;
   r.rules = read.rules;
+  r.posterior = read.posterior;
   r.random = options.random;
   r.nshard = options.nshard;
   if (options.shard > 0) {

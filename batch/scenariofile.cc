@@ -187,6 +187,7 @@ constexpr const char* kFields[] = {
 
 // The optional object of design rules, and its fields.
 constexpr char kRules[] = "rules";
+constexpr char kPosterior[] = "posterior";
 
 // Reads an ndose1 by ndose2 array of probabilities, indexed [drug-1
 // level][drug-2 level], into `m`.
@@ -263,7 +264,7 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   };
   if (!j.is_object()) return fail("must hold one JSON object");
   for (const auto& item : j.items()) {
-    bool known = item.key() == kRules;
+    bool known = item.key() == kRules || item.key() == kPosterior;
     for (const char* f : kFields) known = known || item.key() == f;
     if (!known) return fail(item.key() + ": unknown field");
   }
@@ -322,13 +323,18 @@ ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
                       grid ? s.ndose2 : kMaxDose);
     if (!problem.empty()) return fail(problem);
   }
+  if (j.contains(kPosterior)) {
+    const std::string problem = posteriorfromjson(j[kPosterior], read.posterior);
+    if (!problem.empty()) return fail(problem);
+  }
   const std::string problem = checkscenario(scenario);
   if (!problem.empty()) return fail(problem);
   read.scenario = scenario;
   return read;
 }
 
-Json scenariotojson(const Scenario& scenario, const DesignRules* rules) {
+Json scenariotojson(const Scenario& scenario, const DesignRules* rules,
+                    const PosteriorChoice* posterior) {
   const SimulationSettings& s = scenario.settings;
   const ScenarioInput& input = scenario.input;
   Json j;
@@ -360,6 +366,9 @@ Json scenariotojson(const Scenario& scenario, const DesignRules* rules) {
   j["cohortsize2"] = s.cohortsize2;
   j["ntrial"] = s.ntrial;
   if (rules != nullptr) j[kRules] = rulestojson(*rules);
+  if (posterior != nullptr && posterior->method != PosteriorMethod::kGibbs) {
+    j[kPosterior] = posteriortojson(*posterior);
+  }
   return j;
 }
 

@@ -15,6 +15,11 @@
 //    "rules": {"escalate": 0.85, "minpatients": 9, "minpatients_stop": 3,
 //              "phase2": "treated", "start": [2, 1]}}
 //
+// An optional "posterior" chooses how the posteriors are computed: "gibbs"
+// (the default) or "quadrature", or an object {"method": "quadrature",
+// "nodes": {"toxicity": [48, 48, 8], "response": [24, 24]}, "draws": 2000}
+// (formats/jsonfile.h posteriorfromjson()).
+//
 // The options are "minpatients_stop" and "minpatients_close" (both set by
 // "minpatients" unless given), "phase2" ("admissible", "treated" or
 // "adjacent") and "start" ([drug-1 level, drug-2 level] from 1, inside the
@@ -43,6 +48,7 @@
 struct ScenarioRead {
   Scenario scenario;                  // its settings: all fields but outdir
   DesignRules rules;                  // the defaults for an answer file
+  PosteriorChoice posterior;          // gibbs unless the JSON form says
   std::string problem;                // one line; empty when the file was read
   std::vector<std::string> notes;     // one line per answer the dialogue
                                       // rejected and read again from the next
@@ -67,16 +73,19 @@ ScenarioRead readscenariofile(const std::string& path);
 // skipped, as combosim skips it.
 ScenarioRead readanswers(const std::string& answers, const std::string& source);
 
-// Reads a scenario object in the JSON form. Each field but "rules" is
+// Reads a scenario object in the JSON form. Each field but "rules" and
+// "posterior" is
 // needed, and no other is allowed. On top of the dialogue's checks,
 // probabilities below 0 are refused. A value that the dialogue rejects is a
 // problem here: a JSON file has no next answer to correct it.
 ScenarioRead readjsonscenario(const Json& j, const std::string& source);
 
 // The scenario in the JSON form, readable by readjsonscenario(), with all
-// six rules when `rules` is given. Numbers are written so that they read back
-// to the same doubles.
+// six rules when `rules` is given, and "posterior" when `posterior` is given
+// and not gibbs. Numbers are written so that they read back to the same
+// doubles.
 Json scenariotojson(const Scenario& scenario,
-                    const DesignRules* rules = nullptr);
+                    const DesignRules* rules = nullptr,
+                    const PosteriorChoice* posterior = nullptr);
 
 #endif  // COMBOSIM_BATCH_SCENARIOFILE_H_

@@ -326,6 +326,10 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
   const bool options = std::any_of(
       scenarios.begin(), scenarios.end(),
       [](const HtmlScenario& sc) { return !defaultoptions(sc.rules); });
+  // The posterior's column only when some scenario's method is not gibbs.
+  const bool posterior = std::any_of(
+      scenarios.begin(), scenarios.end(),
+      [](const HtmlScenario& sc) { return !sc.posterior.empty(); });
   os << "<section id=\"settings\">\n<h2>Design and runs</h2>\n"
      << "<table class=\"settings\">\n<caption>The design's thresholds are on "
         "posterior probabilities: escalate when pr(toxicity &lt; target) &gt; "
@@ -341,6 +345,11 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
           "neighbours one level away in one drug); start, the first "
           "cohort's combination.";
   }
+  if (posterior) {
+    os << " Posterior: how the posterior probabilities were computed, by the "
+          "Gibbs sampler (gibbs) or by numerical integration over the model's "
+          "parameters (quadrature), free of sampling noise.";
+  }
   os << "</caption>\n<thead><tr>";
   for (const char* h :
        {"Scenario", "Grid", "Trials", "targettox", "mineff", "Phase I cohorts",
@@ -349,6 +358,7 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
     os << "<th scope=\"col\">" << h << "</th>";
   }
   if (options) os << "<th scope=\"col\">Options</th>";
+  if (posterior) os << "<th scope=\"col\">Posterior</th>";
   os << "</tr></thead>\n<tbody>\n";
   for (const HtmlScenario& sc : scenarios) {
     const SimulationSettings& s = sc.settings;
@@ -365,6 +375,9 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios)
        << "</td><td>" << escape(sc.random) << "</td><td>"
        << escape(sc.version) << "</td>";
     if (options) os << "<td>" << escape(optionstext(sc.rules)) << "</td>";
+    if (posterior) {
+      os << "<td>" << escape(sc.posterior.empty() ? "gibbs" : sc.posterior) << "</td>";
+    }
     os << "</tr>\n";
   }
   os << "</tbody>\n</table>\n</section>\n";

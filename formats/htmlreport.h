@@ -11,7 +11,7 @@
 // explains, on a single-hue scale that reads in greyscale. Last, each
 // scenario's rules, trials, generators and program version, and an Options
 // column (optionstext()) when some scenario's options are not at their
-// defaults.
+// defaults, and a Posterior column when some scenario's method is not gibbs.
 //
 // Marked up for readers and for checks alike: each heat-map cell is
 //   <g class="cell" data-map="selection|patients|toxrate" data-d1="1"
@@ -35,6 +35,7 @@ struct HtmlScenario {
   SimulationSettings settings;  // the grid, targettox, mineff and cohorts
   ScenarioInput input;          // the truth
   DesignRules rules;
+  std::string posterior;  // the posterior method in words unless gibbs, or ""
   Accumulators acc;             // sums per combination over the trials
   OutcomeSums outcomes;         // the trials' outcomes; ntrial >= 1
   std::string random;           // the generators and seed, in words

@@ -2,6 +2,7 @@
 // shared fields.
 #include "formats/jsonfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -14,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include <boost/version.hpp>
+
+#include "design/quadrature.h"
 #include "formats/utf8.h"
 
 namespace {
@@ -275,4 +279,154 @@ Json rulestojson(const DesignRules& rules) {
     j["start"] = {rules.start1 + 1, rules.start2 + 1};
   }
   return j;
+}
+
+bool PosteriorChoice::operator==(const PosteriorChoice& other) const {
+  if (method != other.method) return false;
+  if (method == PosteriorMethod::kGibbs) return true;
+  const QuadratureSettings& a = quadrature;
+  const QuadratureSettings& b = other.quadrature;
+  return std::equal(a.toxnodes, a.toxnodes + 3, b.toxnodes) &&
+         std::equal(a.effnodes, a.effnodes + 2, b.effnodes) &&
+         a.ndraws == b.ndraws;
+}
+
+std::string posteriorname(PosteriorMethod method) {
+  return method == PosteriorMethod::kQuadrature ? "quadrature" : "gibbs";
+}
+
+namespace {
+
+constexpr char kPosterior[] = "posterior";
+
+bool posteriorfromname(const Json& v, PosteriorMethod& method) {
+  if (!v.is_string()) return false;
+  for (PosteriorMethod m : {PosteriorMethod::kGibbs, PosteriorMethod::kQuadrature}) {
+    if (v.get<std::string>() == posteriorname(m)) {
+      method = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads `n` node counts into `to`; "" or the problem.
+std::string nodecounts(const Json& v, const std::string& field, int n, int* to) {
+  const std::string shape =
+      field + ": must be an array of " + std::to_string(n) + " whole numbers";
+  if (!v.is_array() || static_cast<int>(v.size()) != n) return shape;
+  for (int i = 0; i < n; ++i) {
+    const Json& x = v[static_cast<std::size_t>(i)];
+    if (!wholenumber(x, to[i])) {
+      return field + "[" + std::to_string(i + 1) + "]: " + wholenumberproblem(x);
+    }
+    if (to[i] < kMinNodes || to[i] > kMaxNodes) {
+      return field + "[" + std::to_string(i + 1) + "]: must be from " +
+             std::to_string(kMinNodes) + " to " + std::to_string(kMaxNodes);
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string posteriorfromjson(const Json& v, PosteriorChoice& choice) {
+  const std::string prefix = std::string(kPosterior) + ".";
+  const std::string names = "must be \"gibbs\" or \"quadrature\"";
+  PosteriorChoice read;
+  if (!v.is_object()) {
+    if (!posteriorfromname(v, read.method)) {
+      return std::string(kPosterior) + ": " + names +
+             ", or an object with \"method\"";
+    }
+    choice = read;
+    return "";
+  }
+  for (const auto& item : v.items()) {
+    const std::string& key = item.key();
+    if (key != "method" && key != "nodes" && key != "draws") {
+      return prefix + key + ": unknown field";
+    }
+  }
+  if (!v.contains("method")) return prefix + "method: missing";
+  if (!posteriorfromname(v["method"], read.method)) return prefix + "method: " + names;
+  for (const char* field : {"nodes", "draws"}) {
+    if (v.contains(field) && read.method != PosteriorMethod::kQuadrature) {
+      return prefix + field + ": taken only by the quadrature method";
+    }
+  }
+  QuadratureSettings& q = read.quadrature;
+  if (v.contains("nodes")) {
+    const Json& nodes = v["nodes"];
+    const std::string field = prefix + "nodes";
+    if (!nodes.is_object()) return field + ": must be an object";
+    for (const auto& item : nodes.items()) {
+      if (item.key() != "toxicity" && item.key() != "response") {
+        return field + "." + item.key() + ": unknown field";
+      }
+    }
+    std::string problem;
+    if (nodes.contains("toxicity")) {
+      problem = nodecounts(nodes["toxicity"], field + ".toxicity", 3, q.toxnodes);
+    }
+    if (problem.empty() && nodes.contains("response")) {
+      problem = nodecounts(nodes["response"], field + ".response", 2, q.effnodes);
+    }
+    if (!problem.empty()) return problem;
+    if (q.toxnodes[0] * q.toxnodes[1] * q.toxnodes[2] > kMaxToxNodes) {
+      return field + ".toxicity: at most " + std::to_string(kMaxToxNodes) +
+             " nodes in all";
+    }
+  }
+  if (v.contains("draws")) {
+    const Json& d = v["draws"];
+    if (!wholenumber(d, q.ndraws)) return prefix + "draws: " + wholenumberproblem(d);
+    if (q.ndraws < kMinQuadDraws || q.ndraws > kMaxQuadDraws) {
+      return prefix + "draws: must be from " + std::to_string(kMinQuadDraws) +
+             " to " + std::to_string(kMaxQuadDraws);
+    }
+  }
+  // Whatever the fields above missed (none today).
+  if (read.method == PosteriorMethod::kQuadrature) {
+    const std::string problem = checkquadrature(q);
+    if (!problem.empty()) return prefix + problem;
+  }
+  choice = read;
+  return "";
+}
+
+Json posteriortojson(const PosteriorChoice& choice) {
+  if (choice.method != PosteriorMethod::kQuadrature) return posteriorname(choice.method);
+  const QuadratureSettings& q = choice.quadrature;
+  Json j;
+  j["method"] = posteriorname(choice.method);
+  j["nodes"]["toxicity"] = {q.toxnodes[0], q.toxnodes[1], q.toxnodes[2]};
+  j["nodes"]["response"] = {q.effnodes[0], q.effnodes[1]};
+  j["draws"] = q.ndraws;
+  return j;
+}
+
+std::string posteriorwords(const PosteriorChoice& choice) {
+  if (choice.method != PosteriorMethod::kQuadrature) return posteriorname(choice.method);
+  const QuadratureSettings& q = choice.quadrature;
+  return posteriorname(choice.method) + ", nodes " + std::to_string(q.toxnodes[0]) +
+         "x" + std::to_string(q.toxnodes[1]) + "x" + std::to_string(q.toxnodes[2]) +
+         " (toxicity), " + std::to_string(q.effnodes[0]) + "x" +
+         std::to_string(q.effnodes[1]) + " (response), " + std::to_string(q.ndraws) +
+         " draws per randomisation";
+}
+
+PosteriorChoice posteriorof(const Design& design) {
+  return {design.method, design.quadrature};
+}
+
+void setposterior(Design& design, const PosteriorChoice& choice) {
+  design.method = choice.method;
+  design.quadrature = choice.quadrature;
+}
+
+std::string boostversion() {
+  return std::to_string(BOOST_VERSION / 100000) + "." +
+         std::to_string(BOOST_VERSION / 100 % 1000) + "." +
+         std::to_string(BOOST_VERSION % 100);
 }

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "design/design.h"
 #include "design/rules.h"
 #include "records/trialstate.h"
 
@@ -71,5 +72,38 @@ std::string rulesfromjson(const Json& j, DesignRules& rules,
 // minpatients_close, and each option ("minpatients_stop", "phase2",
 // "start") only when it is not at its default.
 Json rulestojson(const DesignRules& rules);
+
+// How a design computes its posteriors: the method and, for quadrature, its
+// nodes and draws per randomisation.
+struct PosteriorChoice {
+  PosteriorMethod method = PosteriorMethod::kGibbs;
+  QuadratureSettings quadrature;  // read only under quadrature
+  bool operator==(const PosteriorChoice& other) const;
+};
+
+// The method's name: "gibbs" or "quadrature".
+std::string posteriorname(PosteriorMethod method);
+
+// Reads the "posterior" field into `choice`: the method's name, or an object
+// {"method": NAME, "nodes": {"toxicity": [A, B, G], "response": [A, B]},
+// "draws": M} whose fields but "method" are optional and taken only by
+// quadrature. Returns "" or the problem, "posterior: TEXT" or
+// "posterior.FIELD: TEXT".
+std::string posteriorfromjson(const Json& v, PosteriorChoice& choice);
+
+// The choice as the "posterior" field: for quadrature the object with every
+// field; for gibbs, the name.
+Json posteriortojson(const PosteriorChoice& choice);
+
+// The choice in words: "gibbs", or "quadrature, nodes 48x48x8 (toxicity),
+// 24x24 (response), 2000 draws per randomisation".
+std::string posteriorwords(const PosteriorChoice& choice);
+
+// The design's choice, and the design with `choice`.
+PosteriorChoice posteriorof(const Design& design);
+void setposterior(Design& design, const PosteriorChoice& choice);
+
+// The version of the Boost headers behind the quadrature method, "1.74.0".
+std::string boostversion();
 
 #endif  // COMBOSIM_FORMATS_JSONFILE_H_
