@@ -37,6 +37,11 @@ constexpr char kFooter[] =
     "the seeded streams (S, r) for r = 1 to R (S = 0 without --seed) and counts\n"
     "the outcomes.\n"
     "\n"
+    "Posterior: the design file's \"posterior\" (\"gibbs\", the default, or\n"
+    "\"quadrature\", as in combosim-batch), or --posterior when it holds none.\n"
+    "Under quadrature every posterior probability, and so every rule's decision,\n"
+    "is the same under every seed; only phase II's randomisation draws.\n"
+    "\n"
     "Examples:\n"
     "  combosim-next examples/trial_phase1.json\n"
     "  combosim-next --replicates 50 examples/trial_phase2.json\n"
@@ -74,6 +79,10 @@ int main(int argc, char** argv) {
                  "R: the next decision again on R other streams")
       ->check(CLI::Range(0, 100000));
   app.add_flag("--json", options.json, "Print one JSON object instead of text");
+  app.add_option("--posterior", options.posterior,
+                 "gibbs or quadrature: the posterior method when the design "
+                 "file holds none")
+      ->check(CLI::IsMember({"gibbs", "quadrature"}));
 
   try {
     app.parse(argc, argv);

@@ -132,6 +132,10 @@ void writetext(std::ostream& out, const NextReport& r) {
       << ", as futile when " << effwords(design) << " < " << numbertext(rules.futility)
       << ", with more than " << rules.minpatients_close << " patients"
       << scopewords(rules.phase2) << '\n';
+  if (design.method != PosteriorMethod::kGibbs) {
+    out << "  posterior: " << posteriorwords(posteriorof(design)) << "; Boost "
+        << boostversion() << '\n';
+  }
   out << "random numbers: every posterior update starts afresh on "
       << streamswords(r.streams) << '\n';
 
@@ -187,10 +191,19 @@ void writetext(std::ostream& out, const NextReport& r) {
           << " replicates of this decision, replicate r on the seeded streams ("
           << st.seed << ", r), r = 1 to " << st.replicates << ":\n";
     }
+    // Under quadrature no rule's probability depends on the random numbers:
+    // only the randomisation's draw can differ.
+    const bool fixed = design.method != PosteriorMethod::kGibbs;
+    if (fixed) {
+      out << "  the rule decisions are fixed: under " << posteriorname(design.method)
+          << " the posterior probabilities are the same under every seed; "
+          << (d.randomised ? "the randomisation's draw:" : "the decision:") << '\n';
+    }
     for (const OutcomeCount& o : st.outcomes) {
       out << "  " << outcomelabel(o.decision) << ": " << o.count << " of "
           << st.replicates << '\n';
     }
+    if (fixed) return;
     if (st.spreads.empty()) {
       out << "  no rule compared a posterior probability with a threshold: no "
              "open combination has more than "
@@ -240,6 +253,10 @@ Json reportjson(const NextReport& r) {
   dj["ncohort2"] = s.ncohort2;
   dj["cohortsize2"] = s.cohortsize2;
   dj["rules"] = rulestojson(design.rules);
+  if (design.method != PosteriorMethod::kGibbs) {
+    dj["posterior"] = posteriortojson(posteriorof(design));
+    dj["boost"] = boostversion();
+  }
   j["design"] = dj;
   j["random"] = r.streams.seeded
                     ? Json{{"streams", "seeded"}, {"seed", r.streams.seed},
@@ -357,6 +374,9 @@ Json reportjson(const NextReport& r) {
     Json sj;
     sj["replicates"] = st.replicates;
     sj["seed"] = st.seed;
+    // Under quadrature the rules' probabilities are the same in every
+    // replicate: the outcomes are the randomisation's distribution.
+    if (design.method != PosteriorMethod::kGibbs) sj["rule_decisions"] = "fixed";
     sj["outcomes"] = Json::array();
     for (const OutcomeCount& o : st.outcomes) {
       sj["outcomes"].push_back({{"outcome", outcomelabel(o.decision)}, {"count", o.count}});

@@ -14,10 +14,28 @@ constexpr char kProgram[] = "combosim-next: ";
 }  // namespace
 
 int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
-  const TrialRead read = readtrial(options.trial, options.design);
+  TrialRead read = readtrial(options.trial, options.design);
   if (!read.problem.empty()) {
     err << kProgram << read.problem << '\n';
     return kNextFailed;
+  }
+  if (!options.posterior.empty()) {
+    PosteriorChoice choice;
+    // The command line's name is checked as a file's would be.
+    const std::string problem = posteriorfromjson(Json(options.posterior), choice);
+    if (!problem.empty()) {
+      err << kProgram << "--posterior " << options.posterior
+          << ": must be gibbs or quadrature\n";
+      return kNextUsage;
+    }
+    if (read.posteriorfile.empty()) {
+      setposterior(read.design, choice);
+    } else if (choice.method != read.design.method) {
+      err << kProgram << "--posterior " << options.posterior << " differs from "
+          << read.posteriorfile << ", whose posterior is "
+          << posteriorname(read.design.method) << '\n';
+      return kNextUsage;
+    }
   }
 
   ConductOptions conduct;

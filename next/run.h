@@ -22,11 +22,14 @@ struct NextOptions {
   Streams streams;     // where every update starts: fixed, or seeded (S, 1)
   int replicates = 0;  // R, for the stability of the next decision
   bool json = false;   // print one JSON object instead of text
+  std::string posterior;  // "gibbs" or "quadrature": the method when the
+                          // design holds none; "" for the design's own
 };
 
 // Runs the trial of `options` and writes the report to `out` whole, or
 // nothing. Writes one line per problem to `err` ("combosim-next: FILE: ...");
-// with `json`, the warnings too. Returns a NextExit.
+// with `json`, the warnings too. A `posterior` other than the method a file
+// chose is refused as a bad command line. Returns a NextExit.
 int runnext(const NextOptions& options, std::ostream& out, std::ostream& err);
 
 #endif  // COMBOSIM_NEXT_RUN_H_

@@ -20,6 +20,7 @@ constexpr const char* kDesignFields[] = {
 // A batch scenario's fields that a design file may hold and that are not used.
 constexpr const char* kScenarioFields[] = {"scentox", "sceneff", "ntrial"};
 constexpr char kRules[] = "rules";
+constexpr char kPosterior[] = "posterior";
 constexpr char kCohorts[] = "cohorts";
 constexpr const char* kCohortFields[] = {"combination", "patients", "toxicities",
                                          "responses"};
@@ -121,7 +122,7 @@ std::string designfromjson(const Json& j, bool alone, Design& design) {
   if (!j.is_object()) return "must hold one JSON object";
   for (const auto& item : j.items()) {
     const std::string& key = item.key();
-    const bool known = among(key, kDesignFields) || key == kRules ||
+    const bool known = among(key, kDesignFields) || key == kRules || key == kPosterior ||
                        (alone ? among(key, kScenarioFields) : key == kCohorts);
     if (!known) return key + ": unknown field";
   }
@@ -156,6 +157,11 @@ std::string designfromjson(const Json& j, bool alone, Design& design) {
     problem = numberlist(j["scenprior2"], "scenprior2", s.ndose2, false, d.prior2);
   }
   if (problem.empty() && j.contains(kRules)) problem = rulesfromjson(j[kRules], d.rules, s.ndose1, s.ndose2);
+  if (problem.empty() && j.contains(kPosterior)) {
+    PosteriorChoice choice;
+    problem = posteriorfromjson(j[kPosterior], choice);
+    setposterior(d, choice);
+  }
   if (problem.empty()) problem = checkdesign(d);
   if (problem.empty()) design = d;
   return problem;
@@ -290,6 +296,7 @@ TrialRead readtrial(const std::string& trialpath, const std::string& designpath)
       read.problem = designpath + ": " + problem;
       return read;
     }
+    if (dj.contains(kPosterior)) read.posteriorfile = designpath;
   }
 
   if (csv) {
@@ -314,6 +321,7 @@ TrialRead readtrial(const std::string& trialpath, const std::string& designpath)
   } else {
     const std::string problem = designfromjson(j, false, read.design);
     if (!problem.empty()) return fail(problem);
+    if (j.contains(kPosterior)) read.posteriorfile = trialpath;
   }
   if (!j.contains(kCohorts)) return fail(std::string(kCohorts) + ": missing");
   const std::string problem = cohortsfromjson(j[kCohorts], read.cohorts);

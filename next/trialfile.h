@@ -8,8 +8,8 @@
 //    "cohorts": [{"combination": [1, 1], "patients": 3, "toxicities": 0,
 //                 "responses": 1}]}
 //
-// with dose levels counted from 1 and "rules" optional, as in a batch
-// scenario. A batch scenario's own fields scentox, sceneff and ntrial may
+// with dose levels counted from 1 and "rules" and "posterior" optional, as in
+// a batch scenario. A batch scenario's own fields scentox, sceneff and ntrial may
 // stand beside them and are not used, so a scenario file can serve as the
 // design. A CSV trial file holds the cohorts only, one row each under the
 // header drug1,drug2,patients,toxicities,responses (quoted fields and R's row
@@ -38,6 +38,8 @@ struct TrialRead {
   std::vector<int> lines;          // each cohort's line in a CSV file; empty
                                    // for JSON
   std::vector<InputFile> inputs;   // the trial file, then any design file
+  std::string posteriorfile;       // the file whose "posterior" chose the
+                                   // design's method, or "" (gibbs then)
   std::string problem;             // one line; empty when both were read
 };
 
