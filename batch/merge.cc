@@ -32,8 +32,11 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
       return "the parts ran under different design rules";
     }
     if (!(p->posterior == first.posterior)) {
+      const auto words = [](const PosteriorChoice& c) {
+        return posteriorwords(c.method, c.quadrature);
+      };
       return "the parts ran under different posterior methods (" +
-             posteriorwords(first.posterior) + "; " + posteriorwords(p->posterior) + ")";
+             words(first.posterior) + "; " + words(p->posterior) + ")";
     }
     if (p->boost != first.boost) {
       return "the parts ran on different versions of Boost (" + first.boost +

@@ -45,7 +45,7 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
     os << "Design options: " << optionstext(r.rules) << std::endl;
   }
   if (r.posterior.method != PosteriorMethod::kGibbs) {
-    os << "Posterior: " << posteriorwords(r.posterior) << std::endl;
+    os << "Posterior: " << posteriorwords(r.posterior.method, r.posterior.quadrature) << std::endl;
     os << "Boost: " << r.boost << std::endl;
   }
   os << "Random numbers: " << describerandom(r) << std::endl;
@@ -207,7 +207,7 @@ HtmlScenario htmlscenario(const BatchResult& r) {
   h.rules = r.rules;
   h.posterior = r.posterior.method == PosteriorMethod::kGibbs
                     ? ""
-                    : posteriorwords(r.posterior);
+                    : posteriorwords(r.posterior.method, r.posterior.quadrature);
   h.acc = r.acc;
   h.outcomes = r.outcomes;
   h.random = describerandom(r);

@@ -333,3 +333,18 @@ const char* probabilityname(Compared what) {
   return what == Compared::kFutility ? decisionkey::kPrEff
                                      : decisionkey::kPrSafe;
 }
+
+std::string posteriorname(PosteriorMethod method) {
+  return method == PosteriorMethod::kQuadrature ? "quadrature" : "gibbs";
+}
+
+std::string posteriorwords(PosteriorMethod method,
+                           const QuadratureSettings& quadrature) {
+  if (method != PosteriorMethod::kQuadrature) return posteriorname(method);
+  const QuadratureSettings& q = quadrature;
+  return posteriorname(method) + ", nodes " + std::to_string(q.toxnodes[0]) +
+         "x" + std::to_string(q.toxnodes[1]) + "x" + std::to_string(q.toxnodes[2]) +
+         " (toxicity), " + std::to_string(q.effnodes[0]) + "x" +
+         std::to_string(q.effnodes[1]) + " (response), " + std::to_string(q.ndraws) +
+         " draws per randomisation";
+}

@@ -19,6 +19,14 @@ std::string probtext(double v, double threshold = -1);
 std::string toxwords(const Design& design);
 std::string effwords(const Design& design);
 
+// The posterior method's name: "gibbs" or "quadrature".
+std::string posteriorname(PosteriorMethod method);
+
+// The method in words: "gibbs", or "quadrature, nodes 48x48x8 (toxicity),
+// 24x24 (response), 2000 draws per randomisation".
+std::string posteriorwords(PosteriorMethod method,
+                           const QuadratureSettings& quadrature);
+
 // "(2, 1)" for the indices (1, 0).
 std::string levels(Combination at);
 

@@ -291,10 +291,6 @@ bool PosteriorChoice::operator==(const PosteriorChoice& other) const {
          a.ndraws == b.ndraws;
 }
 
-std::string posteriorname(PosteriorMethod method) {
-  return method == PosteriorMethod::kQuadrature ? "quadrature" : "gibbs";
-}
-
 namespace {
 
 constexpr char kPosterior[] = "posterior";
@@ -404,16 +400,6 @@ Json posteriortojson(const PosteriorChoice& choice) {
   j["nodes"]["response"] = {q.effnodes[0], q.effnodes[1]};
   j["draws"] = q.ndraws;
   return j;
-}
-
-std::string posteriorwords(const PosteriorChoice& choice) {
-  if (choice.method != PosteriorMethod::kQuadrature) return posteriorname(choice.method);
-  const QuadratureSettings& q = choice.quadrature;
-  return posteriorname(choice.method) + ", nodes " + std::to_string(q.toxnodes[0]) +
-         "x" + std::to_string(q.toxnodes[1]) + "x" + std::to_string(q.toxnodes[2]) +
-         " (toxicity), " + std::to_string(q.effnodes[0]) + "x" +
-         std::to_string(q.effnodes[1]) + " (response), " + std::to_string(q.ndraws) +
-         " draws per randomisation";
 }
 
 PosteriorChoice posteriorof(const Design& design) {

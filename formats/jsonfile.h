@@ -12,6 +12,7 @@
 
 #include "design/design.h"
 #include "design/rules.h"
+#include "engine/conductwords.h"
 #include "records/trialstate.h"
 
 // JSON values keep their fields in the order written, in files read and
@@ -81,9 +82,6 @@ struct PosteriorChoice {
   bool operator==(const PosteriorChoice& other) const;
 };
 
-// The method's name: "gibbs" or "quadrature".
-std::string posteriorname(PosteriorMethod method);
-
 // Reads the "posterior" field into `choice`: the method's name, or an object
 // {"method": NAME, "nodes": {"toxicity": [A, B, G], "response": [A, B]},
 // "draws": M} whose fields but "method" are optional and taken only by
@@ -94,10 +92,6 @@ std::string posteriorfromjson(const Json& v, PosteriorChoice& choice);
 // The choice as the "posterior" field: for quadrature the object with every
 // field; for gibbs, the name.
 Json posteriortojson(const PosteriorChoice& choice);
-
-// The choice in words: "gibbs", or "quadrature, nodes 48x48x8 (toxicity),
-// 24x24 (response), 2000 draws per randomisation".
-std::string posteriorwords(const PosteriorChoice& choice);
 
 // The design's choice, and the design with `choice`.
 PosteriorChoice posteriorof(const Design& design);

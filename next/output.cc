@@ -133,7 +133,7 @@ void writetext(std::ostream& out, const NextReport& r) {
       << ", with more than " << rules.minpatients_close << " patients"
       << scopewords(rules.phase2) << '\n';
   if (design.method != PosteriorMethod::kGibbs) {
-    out << "  posterior: " << posteriorwords(posteriorof(design)) << "; Boost "
+    out << "  posterior: " << posteriorwords(design.method, design.quadrature) << "; Boost "
         << boostversion() << '\n';
   }
   out << "random numbers: every posterior update starts afresh on "
