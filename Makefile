@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all build demo run test clean bench
+.PHONY: all build demo run test clean bench bench-posterior
 
 all: build
 
@@ -40,9 +40,16 @@ clean:
 	rm -rf $(BUILD)
 
 # Seconds per trial of the benchmark scenario and microseconds per update;
-# BASELINE=<git ref> also times that commit side by side.
+# BASELINE=<git ref> also times that commit side by side. METHODS=1 also
+# times both posterior methods through combosim-batch (make bench-posterior).
 bench:
 	bench/run.sh $(abspath $(BUILD))
+	$(if $(METHODS),bench/methods.sh $(abspath $(BUILD)))
+
+# CPU seconds per trial of gibbs and quadrature, side by side, on
+# examples/scenarios/bench.json and grid10.json, with their ratio.
+bench-posterior:
+	bench/methods.sh $(abspath $(BUILD))
 
 # Shards on a real one-node Slurm cluster (as root) and through GNU parallel,
 # each checked against one combosim-batch process (see "Running on a

@@ -65,3 +65,54 @@ renameproblem <- function(problem) {
   }
   paste0(field, index, ": ", m[6])
 }
+
+# The posterior method as the engine reads it: "gibbs" or "quadrature", or
+# list(method = "quadrature", nodes = list(toxicity = c(A, B, G), response =
+# c(A, B)), draws = M) with nodes and draws optional. Returns the list with
+# every field (nodes and draws only for quadrature).
+readposterior <- function(posterior, name = "posterior") {
+  names <- "must be \"gibbs\" or \"quadrature\""
+  if (is.character(posterior)) posterior <- list(method = posterior)
+  if (!is.list(posterior) || is.null(posterior$method)) {
+    fail(name, " ", names, ", or a list with method, nodes and draws")
+  }
+  unknown <- setdiff(names(posterior), c("method", "nodes", "draws"))
+  if (length(unknown) > 0L) fail(name, "$", unknown[1], ": unknown field")
+  method <- posterior$method
+  if (!is.character(method) || length(method) != 1L || is.na(method) ||
+      !(method %in% c("gibbs", "quadrature"))) {
+    fail(name, "$method ", names)
+  }
+  if (method == "gibbs") {
+    if (length(posterior) > 1L) {
+      fail(name, "$", setdiff(names(posterior), "method")[1],
+           ": taken only by the quadrature method")
+    }
+    return(list(method = "gibbs"))
+  }
+  given <- posterior
+  posterior <- c(list(method = method), cs_defaultquadrature()[c("nodes", "draws")])
+  if (!is.null(given$draws)) {
+    checkwhole(given$draws, paste0(name, "$draws"))
+    posterior$draws <- as.integer(given$draws)
+  }
+  if (!is.null(given$nodes)) {
+    nodes <- given$nodes
+    if (!is.list(nodes) || length(setdiff(names(nodes), c("toxicity", "response"))) > 0L) {
+      fail(name, "$nodes must be a list with toxicity (3 counts) and response (2)")
+    }
+    for (k in c("toxicity", "response")) {
+      v <- nodes[[k]]
+      if (is.null(v)) next
+      n <- if (k == "toxicity") 3L else 2L
+      if (!is.numeric(v) || length(v) != n || any(is.na(v)) || any(v != round(v)) ||
+          any(abs(v) > .Machine$integer.max)) {
+        fail(name, "$nodes$", k, " must be ", n, " whole numbers")
+      }
+      posterior$nodes[[k]] <- as.integer(v)
+    }
+  }
+  problem <- cs_checkposterior(posterior)
+  if (nzchar(problem)) fail(sub("^posterior", name, problem))
+  posterior
+}

@@ -11,7 +11,9 @@ cohortfields <- c("drug1", "drug2", "patients", "toxicities", "responses")
 # combosim_oc() result.
 readdesign <- function(design) {
   if (inherits(design, "combosim_oc")) {
-    design <- c(design$scenario, list(rules = design$rules))
+    design <- c(design$scenario, list(rules = design$rules),
+                if (is.null(design$posterior)) list() else
+                  list(posterior = design$posterior))
   }
   if (!is.list(design) || is.null(names(design)) || any(!nzchar(names(design)))) {
     fail("design must be a list with the fields ",
@@ -22,7 +24,8 @@ readdesign <- function(design) {
   if (length(twice) > 0L) {
     fail(paste0("design$", twice, collapse = ", "), ": given more than once")
   }
-  unknown <- setdiff(names(design), c(designfields, "rules", unusedfields))
+  unknown <- setdiff(names(design),
+                     c(designfields, "rules", "posterior", unusedfields))
   if (length(unknown) > 0L) fail("design$", unknown[1], ": unknown field")
   missing <- setdiff(designfields, names(design))
   if (length(missing) > 0L) fail("design$", missing[1], ": missing")
@@ -41,9 +44,11 @@ readdesign <- function(design) {
   if (!inherits(rules, "combosim_rules")) {
     fail("design$rules must come from combosim_rules()")
   }
+  posterior <- if (is.null(design$posterior)) list() else
+    list(posterior = readposterior(design$posterior, "design$posterior"))
   c(list(target = as.double(design$target), mineff = as.double(design$mineff),
          prior1 = as.double(design$prior1), prior2 = as.double(design$prior2)),
-    lapply(design[counts], as.integer), list(rules = rules))
+    lapply(design[counts], as.integer), list(rules = rules), posterior)
 }
 
 # The cohorts as an integer matrix with the columns cohortfields.
@@ -81,8 +86,22 @@ readcohorts <- function(cohorts) {
 }
 
 combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
-                          progress = interactive()) {
+                          progress = interactive(), posterior = NULL) {
   d <- readdesign(design)
+  # `posterior` applies when the design holds none; it may not differ from
+  # the design's.
+  if (!is.null(posterior)) {
+    p <- readposterior(posterior)
+    if (is.null(d$posterior)) {
+      if (p$method != "gibbs") d$posterior <- p
+    } else if (d$posterior$method != p$method) {
+      fail("posterior \"", p$method, "\" differs from design$posterior, \"",
+           d$posterior$method, "\"")
+    }
+  }
+  # Recorded in the design only when it is not the default.
+  if (!is.null(d$posterior) && d$posterior$method == "gibbs") d$posterior <- NULL
+  post <- if (is.null(d$posterior)) list(method = "gibbs") else d$posterior
   m <- readcohorts(cohorts)
   text <- seedtext(seed)
   if (!is.numeric(replicates) || length(replicates) != 1L || is.na(replicates) ||
@@ -92,7 +111,8 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
   if (!isTRUE(progress) && !isFALSE(progress)) {
     fail("progress must be TRUE or FALSE")
   }
-  r <- cs_next(c(d[names(d) != "rules"], list(rules = unclass(d$rules))), m,
+  r <- cs_next(c(d[!(names(d) %in% c("rules", "posterior"))],
+                 list(rules = unclass(d$rules), posterior = post)), m,
                text, as.integer(replicates), progress)
   if (nzchar(r$problem)) stop(renamedesignproblem(r$problem), call. = FALSE)
   if (r$cancelled) {
@@ -115,6 +135,9 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
   if (!is.null(stability)) {
     stability$outcomes <- frame(stability$outcomes)
     stability$probabilities <- frame(stability$probabilities)
+    # Under quadrature the rules' probabilities are the same in every
+    # replicate: the outcomes are the randomisation's distribution.
+    if (post$method != "gibbs") stability$rule_decisions <- "fixed"
   }
   n <- nrow(m)
   structure(list(
@@ -156,6 +179,9 @@ print.combosim_next <- function(x, ...) {
                   "%d cohorts of %d"),
             length(d$prior1), length(d$prior2), fmtg(d$target), fmtg(d$mineff),
             d$ncohort1, d$cohortsize1, d$ncohort2, d$cohortsize2),
+    if (!is.null(d$posterior))
+      sprintf("  posterior: %s; Boost %s", cs_posteriorwords(d$posterior),
+              cs_defaultquadrature()$boost),
     paste0("random numbers: every posterior update starts afresh on ", x$random),
     "")
   k <- x$cohorts
@@ -201,11 +227,19 @@ print.combosim_next <- function(x, ...) {
         "seeded streams (%s, r), r = 1 to %d:"), s$replicates, s$seed,
         s$replicates)
     }
+    fixed <- identical(s$rule_decisions, "fixed")
+    if (fixed) {
+      header <- c(header, paste0(
+        "  the rule decisions are fixed: under ", d$posterior$method,
+        " the posterior probabilities are the same under every seed; ",
+        if (is.null(x$decision$randomisation)) "the decision:" else
+          "the randomisation's draw:"))
+    }
     out <- c(out, "", header,
       sprintf("  %s: %d of %d", s$outcomes$outcome, s$outcomes$count,
               s$replicates))
     p <- s$probabilities
-    if (nrow(p) > 0L) {
+    if (nrow(p) > 0L && !fixed) {
       # One value has no spread.
       values <- ifelse(p$replicates > 1L,
                        sprintf("mean %.3f, sd %.3f, from %.3f to %.3f",

@@ -3,7 +3,7 @@
 combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                         ncohort1, cohortsize1, ncohort2, cohortsize2, ntrial,
                         rules = combosim_rules(), seed = NULL,
-                        progress = interactive()) {
+                        progress = interactive(), posterior = "gibbs") {
   checkgrid(tox, "tox")
   checkgrid(eff, "eff")
   if (!identical(dim(eff), dim(tox))) {
@@ -27,6 +27,7 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     fail("rules must come from combosim_rules()")
   }
   text <- seedtext(seed)
+  post <- readposterior(posterior)
   if (!isTRUE(progress) && !isFALSE(progress)) {
     fail("progress must be TRUE or FALSE")
   }
@@ -35,7 +36,8 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
   storage.mode(eff) <- "double"
   run <- cs_simulate(tox, eff, as.double(target), as.double(mineff),
                      as.double(prior1), as.double(prior2),
-                     as.integer(unlist(counts)), unclass(rules), text, progress)
+                     as.integer(unlist(counts)), unclass(rules), post, text,
+                     progress)
   if (nzchar(run$problem)) stop(renameproblem(run$problem), call. = FALSE)
   if (run$interrupted) {
     stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
@@ -56,7 +58,10 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                    mineff = mineff, prior1 = as.double(prior1),
                    prior2 = as.double(prior2))
   scenario <- c(scenario, lapply(counts, as.integer))
-  structure(list(
+  # The method is recorded when it is not the default.
+  quadrature <- if (post$method == "gibbs") list() else
+    list(posterior = post, boost = cs_defaultquadrature()$boost)
+  structure(c(list(
     selection = named(run$means$selections),
     patients = named(run$means$patients),
     toxicities = named(run$means$toxicities),
@@ -72,5 +77,5 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     generator = if (is.null(seed)) "fixed" else "mt19937_64",
     version = as.character(utils::packageVersion("combosim")),
     cpuseconds = run$cpuseconds
-  ), class = "combosim_oc")
+  ), quadrature), class = "combosim_oc")
 }

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <boost/version.hpp>
+
+#include "design/quadrature.h"
 #include "design/rules.h"
 #include "engine/conduct.h"
 #include "engine/conductwords.h"
@@ -209,6 +212,43 @@ Rcpp::NumericVector reasoncounts(const OutcomeSums& o) {
 // The operating characteristics by the names of NAME.json's "oc", in its
 // order: NA where a figure needs two trials and there is one, the counts
 // (patients_min, patients_max) as integers.
+// The posterior of the list list(method, nodes = list(toxicity, response),
+// draws) that readposterior() checked, into `d`. Returns "" or the problem
+// of checkquadrature() with the field named as in that list:
+// "toxnodes[0]: ..." becomes "posterior$nodes$toxicity[1]: ...".
+std::string posteriorfromlist(const Rcpp::List& p, Design& d) {
+  const std::string method = Rcpp::as<std::string>(p["method"]);
+  if (method != "gibbs" && method != "quadrature") {
+    return "posterior$method: must be \"gibbs\" or \"quadrature\"";
+  }
+  d.method = method == "gibbs" ? PosteriorMethod::kGibbs : PosteriorMethod::kQuadrature;
+  if (d.method == PosteriorMethod::kGibbs) return "";
+  const Rcpp::List nodes = p["nodes"];
+  const Rcpp::IntegerVector tox = nodes["toxicity"];
+  const Rcpp::IntegerVector eff = nodes["response"];
+  if (tox.size() != 3 || eff.size() != 2) return "posterior$nodes: expected 3 and 2 counts";
+  for (int k = 0; k < 3; ++k) d.quadrature.toxnodes[k] = tox[k];
+  for (int k = 0; k < 2; ++k) d.quadrature.effnodes[k] = eff[k];
+  d.quadrature.ndraws = Rcpp::as<int>(p["draws"]);
+  const std::string problem = checkquadrature(d.quadrature);
+  if (problem.empty()) return "";
+  const std::pair<const char*, const char*> names[] = {
+      {"toxnodes", "posterior$nodes$toxicity"},
+      {"effnodes", "posterior$nodes$response"},
+      {"ndraws", "posterior$draws"}};
+  for (const auto& [from, to] : names) {
+    const std::string f = from;
+    if (problem.compare(0, f.size(), f) != 0) continue;
+    std::string rest = problem.substr(f.size());
+    // A position from 0 becomes one from 1.
+    if (rest.size() > 2 && rest[0] == '[' && rest[2] == ']') {
+      rest = "[" + std::to_string(rest[1] - '0' + 1) + rest.substr(2);
+    }
+    return to + rest;
+  }
+  return "posterior: " + problem;
+}
+
 Rcpp::List ocfigurelist(const OperatingCharacteristics& oc) {
   const std::vector<OcFigure> figures = ocfigures(oc);
   Rcpp::List list(figures.size());
@@ -466,6 +506,36 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
 }  // namespace
 
 // The design's default rules, as the engine holds them.
+// The quadrature method's default nodes and draws, and the Boost version
+// behind it.
+// [[Rcpp::export]]
+Rcpp::List cs_defaultquadrature() {
+  const QuadratureSettings q;
+  return Rcpp::List::create(
+      Rcpp::Named("nodes") = Rcpp::List::create(
+          Rcpp::Named("toxicity") = Rcpp::IntegerVector(q.toxnodes, q.toxnodes + 3),
+          Rcpp::Named("response") = Rcpp::IntegerVector(q.effnodes, q.effnodes + 2)),
+      Rcpp::Named("draws") = q.ndraws,
+      Rcpp::Named("boost") = std::to_string(BOOST_VERSION / 100000) + "." +
+                             std::to_string(BOOST_VERSION / 100 % 1000) + "." +
+                             std::to_string(BOOST_VERSION % 100));
+}
+
+// "" or the problem with the posterior list, fields named as in it.
+// [[Rcpp::export]]
+std::string cs_checkposterior(Rcpp::List posterior) {
+  Design d;
+  return posteriorfromlist(posterior, d);
+}
+
+// The posterior list in words, as combosim-next writes them.
+// [[Rcpp::export]]
+std::string cs_posteriorwords(Rcpp::List posterior) {
+  Design d;
+  posteriorfromlist(posterior, d);
+  return posteriorwords(d.method, d.quadrature);
+}
+
 // [[Rcpp::export]]
 Rcpp::List cs_defaultrules() {
   const DesignRules d;
@@ -508,7 +578,8 @@ std::string cs_seedproblem(std::string seed) {
 Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
                        double target, double mineff, Rcpp::NumericVector prior1,
                        Rcpp::NumericVector prior2, Rcpp::IntegerVector counts,
-                       Rcpp::List rules, std::string seed, bool progress) {
+                       Rcpp::List rules, Rcpp::List posterior, std::string seed,
+                       bool progress) {
   if (counts.size() != 5 || eff.nrow() != tox.nrow() || eff.ncol() != tox.ncol() ||
       prior1.size() != tox.nrow() || prior2.size() != tox.ncol()) {
     return problemonly("the scenario's grids and priors do not agree in shape");
@@ -541,6 +612,11 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
     const std::string rulesproblem = checkrules(rulesfromlist(rules), s.ndose1, s.ndose2);
     if (!rulesproblem.empty()) problem = "rules." + rulesproblem;
   }
+  Design design;
+  if (problem.empty()) {
+    design = designof(scenario, rulesfromlist(rules));
+    problem = posteriorfromlist(posterior, design);
+  }
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
@@ -550,8 +626,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
   RunObserver observer(s.ntrial, progress);
-  const SimulationResult result = simulate(
-      designof(scenario, rulesfromlist(rules)), scenario.input, streams, &observer);
+  const SimulationResult result = simulate(design, scenario.input, streams, &observer);
   observer.finish();
 
   // Figures per trial of the trials completed; an interrupted or failed run
@@ -626,7 +701,8 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
   for (int i = 0; i < s.ndose1 && i < kMaxDose; ++i) d.prior1[i] = prior1[i];
   for (int i = 0; i < s.ndose2 && i < kMaxDose; ++i) d.prior2[i] = prior2[i];
   d.rules = rulesfromlist(design["rules"]);
-  const std::string problem = checkdesign(d);
+  std::string problem = posteriorfromlist(design["posterior"], d);
+  if (problem.empty()) problem = checkdesign(d);
   if (!problem.empty()) return problemonly(problem);
   if (cohorts.ncol() != 5) return problemonly("cohorts: expected 5 columns");
 
