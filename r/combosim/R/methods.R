@@ -169,5 +169,14 @@ as.data.frame.combosim_oc <- function(x, row.names = NULL, optional = FALSE,
   # The options not at their defaults, as summary.csv holds them.
   options <- cs_optionstext(unclass(r))
   if (nzchar(options)) frame$options <- options
+  # The method when it is not gibbs, as summary.csv's last columns.
+  p <- x$posterior
+  if (!is.null(p)) {
+    frame$posterior <- p$method
+    frame$toxnodes <- paste(p$nodes$toxicity, collapse = "x")
+    frame$effnodes <- paste(p$nodes$response, collapse = "x")
+    frame$draws <- p$draws
+    frame$boost <- x$boost
+  }
   frame
 }

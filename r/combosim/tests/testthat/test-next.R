@@ -210,3 +210,50 @@ test_that("bad designs and cohorts are refused with the engine's message", {
                  fixed = TRUE, label = case[[2]])
   }
 })
+
+test_that("posterior = \"quadrature\" gives combosim-next --posterior quadrature", {
+  skip_if_not_installed("jsonlite")
+  exe <- program("COMBOSIM_NEXT_EXE")
+  dir <- tempfile("next")
+  dir.create(dir)
+  for (n in c(1, 15)) {
+    file <- file.path(dir, sprintf("trial%d.json", n))
+    trialfile(trialdesign, trialcohorts[seq_len(n), ], file)
+    out <- file.path(dir, "out.json")
+    status <- system2(exe, c("--json", "--posterior", "quadrature", "--seed", "3",
+                             "--replicates", "2", file),
+                      stdout = out, stderr = file.path(dir, "err.txt"))
+    expect_identical(status, 0L)
+    j <- jsonlite::fromJSON(out, simplifyVector = FALSE)
+    got <- nextwarnings(file, seed = 3, replicates = 2, progress = FALSE,
+                        posterior = "quadrature")
+    expect_next_json(got$x, j)
+    expect_identical(got$x$design$posterior$method, "quadrature")
+    expect_identical(got$x$stability$rule_decisions, j$stability$rule_decisions)
+  }
+  # The first cohort escalates to (2, 1) under every seed.
+  for (seed in list(NULL, 1, 99)) {
+    x <- combosim_next(trialdesign, trialcohorts[1, ], seed = seed,
+                       posterior = "quadrature")
+    expect_identical(unname(x$decision$`next`), c(2L, 1L))
+  }
+  printed <- capture.output(print(combosim_next(
+    trialdesign, trialcohorts[1, ], replicates = 2, progress = FALSE,
+    posterior = "quadrature")))
+  expect_true(any(startsWith(printed, "  the rule decisions are fixed: under quadrature")))
+})
+
+test_that("a bad or conflicting posterior stops with the field named", {
+  expect_error(combosim_next(trialdesign, NULL, posterior = "bayes"),
+               'posterior$method must be "gibbs" or "quadrature"', fixed = TRUE)
+  expect_error(combosim_next(trialdesign, NULL,
+                             posterior = list(method = "quadrature", draws = 50)),
+               "posterior$draws: must be from 100 to 2000", fixed = TRUE)
+  expect_error(combosim_next(c(trialdesign, list(posterior = "gibbs")), NULL,
+                             posterior = "quadrature"),
+               'posterior "quadrature" differs from design$posterior, "gibbs"',
+               fixed = TRUE)
+  expect_error(run(posterior = list(method = "quadrature",
+                                    nodes = list(toxicity = c(48, 48, 97)))),
+               "posterior$nodes$toxicity[3]: must be from 2 to 96", fixed = TRUE)
+})

@@ -112,3 +112,29 @@ test_that("the options reach the engine as combosim-batch reads them", {
   expect_identical(frame$options, b$csv$options)
   expect_identical(frame$options[1], "minpatients_stop=1;phase2=adjacent;start=[1,2]")
 })
+
+test_that("posterior = \"quadrature\" gives combosim-batch's quadrature run", {
+  skip_if_not_installed("jsonlite")
+  exe <- program("COMBOSIM_BATCH_EXE")
+  dir <- tempfile("batch")
+  dir.create(dir)
+  s <- utils::modifyList(small, list(ntrial = 3))
+  writeLines(sub("^\\{", '{"posterior": {"method": "quadrature", "draws": 500},',
+                 jsonscenario(s)),
+             file.path(dir, "small.json"), sep = "")
+  runin(dir, exe, c("--seed", "7", "--out", "out", "small.json"))
+  j <- jsonlite::fromJSON(file.path(dir, "out", "small.json"))
+  x <- run(s, seed = 7, posterior = list(method = "quadrature", draws = 500))
+  expect_batch_figures(x, j)
+  expect_identical(x$posterior$draws, j$scenario$posterior$draws)
+  expect_identical(x$boost, j$boost)
+  csv <- utils::read.csv(file.path(dir, "out", "summary.csv"),
+                         colClasses = c(seed = "character"), stringsAsFactors = FALSE)
+  frame <- as.data.frame(x, scenario = "small")
+  expect_identical(names(frame), names(csv))
+  for (name in c("posterior", "toxnodes", "effnodes", "draws", "boost")) {
+    expect_equal(frame[[name]], csv[[name]], label = name)
+  }
+  # Under gibbs nothing of the method is recorded.
+  expect_null(run(s)$posterior)
+})
