@@ -81,6 +81,17 @@ TEST(PosteriorChoice, FilesChooseTheMethodAndBadValuesNameTheField) {
             path.string() + ": posterior.draws: must be from 100 to 2000");
 }
 
+// The default node counts as the outputs write them: "48x48x8" and "24x24".
+std::string toxnodes() {
+  const QuadratureSettings q;
+  return std::to_string(q.toxnodes[0]) + "x" + std::to_string(q.toxnodes[1]) + "x" +
+         std::to_string(q.toxnodes[2]);
+}
+std::string effnodes() {
+  const QuadratureSettings q;
+  return std::to_string(q.effnodes[0]) + "x" + std::to_string(q.effnodes[1]);
+}
+
 int runshell(const std::string& command) {
   const int wait = std::system(command.c_str());
   return wait != -1 && WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
@@ -98,16 +109,20 @@ TEST(PosteriorChoice, BatchRecordsTheMethodWhereItIsNotGibbs) {
                      " --out out q.json g.json > /dev/null 2>&1"),
             0);
   const fs::path out = dir.path() / "out";
-  const std::string words =
-      "Posterior: quadrature, nodes 48x48x8 (toxicity), 24x24 (response), "
-      "2000 draws per randomisation\n";
+  const std::string words = "Posterior: quadrature, nodes " + toxnodes() +
+                            " (toxicity), " + effnodes() +
+                            " (response), 2000 draws per randomisation\n";
   EXPECT_NE(readfile(out / "q.txt").find(words), std::string::npos);
   EXPECT_EQ(readfile(out / "g.txt").find("Posterior:"), std::string::npos);
   const Json q = Json::parse(readfile(out / "q.json"));
   const Json g = Json::parse(readfile(out / "g.json"));
+  const QuadratureSettings d;
   EXPECT_EQ(q["scenario"]["posterior"],
-            Json::parse(R"({"method": "quadrature", "nodes": {"toxicity": [48, 48, 8],
-                            "response": [24, 24]}, "draws": 2000})"));
+            Json({{"method", "quadrature"},
+                  {"nodes",
+                   {{"toxicity", {d.toxnodes[0], d.toxnodes[1], d.toxnodes[2]}},
+                    {"response", {d.effnodes[0], d.effnodes[1]}}}},
+                  {"draws", 2000}}));
   EXPECT_EQ(q["boost"], boostversion());
   EXPECT_FALSE(g["scenario"].contains("posterior"));
   EXPECT_FALSE(g.contains("boost"));
@@ -116,13 +131,14 @@ TEST(PosteriorChoice, BatchRecordsTheMethodWhereItIsNotGibbs) {
   const std::string summary = readfile(out / "summary.csv");
   EXPECT_NE(summary.find(",minpatients,posterior,toxnodes,effnodes,draws,boost\n"),
             std::string::npos);
-  EXPECT_NE(summary.find(",quadrature,48x48x8,24x24,2000," + boostversion() + "\n"),
+  EXPECT_NE(summary.find(",quadrature," + toxnodes() + "," + effnodes() + ",2000," +
+                         boostversion() + "\n"),
             std::string::npos);
   EXPECT_NE(summary.find(",gibbs,,,,\n"), std::string::npos);
   const std::string oc = readfile(out / "oc.csv");
   EXPECT_NE(oc.find(",untried_patients_mcse,posterior,toxnodes,effnodes,draws,boost\n"),
             std::string::npos);
-  EXPECT_NE(readfile(out / "report.html").find("<td>quadrature, nodes 48x48x8"),
+  EXPECT_NE(readfile(out / "report.html").find("<td>quadrature, nodes " + toxnodes()),
             std::string::npos);
 }
 
@@ -155,8 +171,9 @@ TEST(PosteriorChoice, MergeRefusesPartsOfMixedMethodsOrBoostVersions) {
   mixed[1].posterior.method = PosteriorMethod::kGibbs;
   mixed[1].boost = "";
   EXPECT_EQ(mergeresults(mixed, merged),
-            "the parts ran under different posterior methods (quadrature, nodes "
-            "48x48x8 (toxicity), 24x24 (response), 100 draws per randomisation; gibbs)");
+            "the parts ran under different posterior methods (quadrature, nodes " +
+                toxnodes() + " (toxicity), " + effnodes() +
+                " (response), 100 draws per randomisation; gibbs)");
   mixed = parts;
   mixed[1].posterior.quadrature.ndraws = 2000;
   EXPECT_NE(mergeresults(mixed, merged).find("different posterior methods"),
@@ -213,8 +230,8 @@ TEST(PosteriorChoice, NextUnderQuadratureDecidesTheSameUnderEverySeed) {
   const NextRun text = next(dir.path(), "--posterior quadrature --replicates 3 --design " +
                                         design + " first.csv");
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_NE(text.out.find("  posterior: quadrature, nodes 48x48x8 (toxicity), 24x24 "
-                          "(response), 2000 draws per randomisation; Boost " +
+  EXPECT_NE(text.out.find("  posterior: quadrature, nodes " + toxnodes() + " (toxicity), " +
+                          effnodes() + " (response), 2000 draws per randomisation; Boost " +
                           boostversion() + "\n"),
             std::string::npos);
   EXPECT_EQ(text.out.substr(text.out.find("\nstability")),

@@ -55,6 +55,8 @@ print.combosim_oc <- function(x, ...) {
   out <- c(
     sprintf("combosim %s: %d trials on a %d by %d dose grid", x$version,
             s$ntrial, nrow(s$tox), ncol(s$tox)),
+    if (!is.null(x$posterior))
+      sprintf("Posterior: %s; Boost %s", cs_posteriorwords(x$posterior), x$boost),
     paste0("Random numbers: ", randomtext(x)),
     "",
     sprintf("Phase I cohort size = %d ; the number of cohort = %d",

@@ -135,6 +135,12 @@ test_that("posterior = \"quadrature\" gives combosim-batch's quadrature run", {
   for (name in c("posterior", "toxnodes", "effnodes", "draws", "boost")) {
     expect_equal(frame[[name]], csv[[name]], label = name)
   }
+  nodes <- x$posterior$nodes
+  expect_true(paste0("Posterior: quadrature, nodes ",
+                     paste(nodes$toxicity, collapse = "x"), " (toxicity), ",
+                     paste(nodes$response, collapse = "x"), " (response), ",
+                     "500 draws per randomisation; Boost ", j$boost)
+              %in% capture.output(print(x)))
   # Under gibbs nothing of the method is recorded.
   expect_null(run(s)$posterior)
 })
