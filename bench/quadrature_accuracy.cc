@@ -7,8 +7,8 @@
 //   quadrature_accuracy [--nodes ALPHA BETA GAMMA A B] REFERENCE_FILE...
 // The optional node counts replace the defaults.
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -142,10 +142,11 @@ int main(int argc, char** argv) {
         admpreff.see(phase2->admpreff[j] - pe, id);
         here.see(phase2->admpreff[j] - pe, id);
       }
-      std::printf("set %2d: %2dx%-2d %3d patients, %6.1f effective toxicity nodes%s, "
-                  "largest probability error %.1e\n",
-                  id, st.ndose1, st.ndose2, patients, s->effnodes,
-                  coarseupdate(*s) ? " (coarse)" : "", here.error);
+      std::printf(
+          "set %2d: %2dx%-2d %3d patients, %6.1f effective toxicity nodes%s, "
+          "largest probability error %.1e\n",
+          id, st.ndose1, st.ndose2, patients, s->effnodes,
+          coarseupdate(*s) ? " (coarse)" : "", here.error);
       if (!in) {
         std::cerr << "quadrature_accuracy: set " << id << " is incomplete\n";
         return 1;
@@ -153,14 +154,18 @@ int main(int argc, char** argv) {
       ++nsets;
     }
   }
-  std::printf("%d data sets, nodes %d x %d x %d (toxicity), %d x %d (efficacy)\n",
-              nsets, nodes.toxnodes[0], nodes.toxnodes[1], nodes.toxnodes[2],
-              nodes.effnodes[0], nodes.effnodes[1]);
-  std::printf("max |error|  meantox %.2e (set %d)  prsafe %.2e (set %d)  admprsafe %.2e (set %d)\n",
-              meantox.error, meantox.set, prsafe.error, prsafe.set,
-              admprsafe.error, admprsafe.set);
+  std::printf(
+      "%d data sets, nodes %d x %d x %d (toxicity), %d x %d (efficacy)\n",
+      nsets, nodes.toxnodes[0], nodes.toxnodes[1], nodes.toxnodes[2],
+      nodes.effnodes[0], nodes.effnodes[1]);
+  std::printf(
+      "max |error|  meantox %.2e (set %d)  prsafe %.2e (set %d)  admprsafe "
+      "%.2e (set %d)\n",
+      meantox.error, meantox.set, prsafe.error, prsafe.set, admprsafe.error,
+      admprsafe.set);
   std::printf("             meaneff %.2e (set %d)  admpreff %.2e (set %d)\n",
               meaneff.error, meaneff.set, admpreff.error, admpreff.set);
-  std::printf("fewest effective toxicity nodes %.1f (set %d)\n", fewest, fewestset);
+  std::printf("fewest effective toxicity nodes %.1f (set %d)\n", fewest,
+              fewestset);
   return 0;
 }

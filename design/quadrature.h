@@ -18,8 +18,9 @@
 //
 // Efficacy: a product Gauss rule in (ln a, ln b) on [kEffLower, kEffUpper]
 // (24 x 24 nodes by default), the likelihood of every admissible entry, open
-// or closed, integrated over the response probabilities. meaneff is the mean of (a + r) / (a + b + n),
-// admpreff the mean of the Beta(a + r, b + n - r) upper tail at mineff.
+// or closed, integrated over the response probabilities. meaneff is the mean
+// of (a + r) / (a + b + n), admpreff the mean of the Beta(a + r, b + n - r)
+// upper tail at mineff.
 //
 // Randomisation: ndraws joint draws, each a node of the efficacy rule chosen
 // by its posterior weight (one uniform number, through an alias table), then
