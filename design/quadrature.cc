@@ -607,6 +607,10 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
   for (int g : large) prob[g] = 1;
   for (int l : small) prob[l] = 1;
   const int ndraws = design_.quadrature.ndraws;
+  s.ndraws = ndraws;
+  bool anyopen = false;
+  for (int j = 0; j < s.nadm; ++j) anyopen = anyopen || s.admopen[j] == 1;
+  if (!anyopen) return DrawStatus{};  // nothing to randomise among
   for (int t = 0; t < ndraws; ++t) {
     const double x = uniform01(streams) * nact;
     int m = static_cast<int>(x);
@@ -619,7 +623,6 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
       s.effdraws[j][t] = responsedraw(effa_[node], effb_[node], n, r, streams);
     }
   }
-  s.ndraws = ndraws;
   return DrawStatus{};
 }
 
