@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--nodes" && i + 5 < argc) {
       for (int k = 0; k < 3; ++k) nodes.toxnodes[k] = std::atoi(argv[++i]);
-      for (int k = 0; k < 2; ++k) nodes.effnodes[k] = std::atoi(argv[++i]);
+      for (int k = 0; k < 2; ++k) nodes.effectivenodes[k] = std::atoi(argv[++i]);
     } else {
       files.push_back(argv[i]);
     }
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
       const std::unique_ptr<const Posterior> posterior = makeposterior(design);
       StreamState streams;
       posterior->toxicity(*s, streams);
-      if (s->effnodes < fewest) {
-        fewest = s->effnodes;
+      if (s->effectivenodes < fewest) {
+        fewest = s->effectivenodes;
         fewestset = id;
       }
       auto phase2 = std::make_unique<TrialState>(*s);
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
       std::printf(
           "set %2d: %2dx%-2d %3d patients, %6.1f effective toxicity nodes%s, "
           "largest probability error %.1e\n",
-          id, st.ndose1, st.ndose2, patients, s->effnodes,
+          id, st.ndose1, st.ndose2, patients, s->effectivenodes,
           coarseupdate(*s) ? " (coarse)" : "", here.error);
       if (!in) {
         std::cerr << "quadrature_accuracy: set " << id << " is incomplete\n";
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   std::printf(
       "%d data sets, nodes %d x %d x %d (toxicity), %d x %d (efficacy)\n",
       nsets, nodes.toxnodes[0], nodes.toxnodes[1], nodes.toxnodes[2],
-      nodes.effnodes[0], nodes.effnodes[1]);
+      nodes.effectivenodes[0], nodes.effectivenodes[1]);
   std::printf(
       "max |error|  meantox %.2e (set %d)  prsafe %.2e (set %d)  admprsafe "
       "%.2e (set %d)\n",

@@ -448,7 +448,7 @@ DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
       summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
     }
   }
-  s.effnodes = w.effective;
+  s.effectivenodes = w.effective;
   return DrawStatus{};
 }
 
@@ -577,7 +577,7 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
     s.meaneff[j] = pairmean[pairof[j]];
     s.admpreff[j] = pairtail[pairof[j]];
   }
-  s.effnodes = tw.effective;
+  s.effectivenodes = tw.effective;
 
   // The joint draws for the randomisation: an alias table of the active
   // nodes (built in a fixed order), one uniform number per node picked.
@@ -644,7 +644,7 @@ std::string checkquadrature(const QuadratureSettings& settings) {
            " nodes in all";
   }
   for (int k = 0; k < 2; ++k) {
-    const int n = settings.effnodes[k];
+    const int n = settings.effectivenodes[k];
     if (n < kMinNodes || n > kMaxNodes) {
       return "effnodes[" + std::to_string(k) + "]" + range;
     }

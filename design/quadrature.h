@@ -40,7 +40,7 @@
 #include "design/design.h"
 #include "design/posterior.h"
 
-// Each update records in effnodes the effective number of toxicity nodes
+// Each update records in effectivenodes the effective number of toxicity nodes
 // behind it, (sum of weights)^2 / (sum of squared weights). The toxicity
 // posterior narrows as patients accrue and pr(toxicity < target) is the first
 // to lose accuracy: on a 3 by 3 grid its largest error against a rule of
@@ -53,7 +53,7 @@ constexpr double kMinEffNodes = 100;
 // True when the last update of `s` was a quadrature update whose posterior
 // was too narrow for its nodes.
 inline bool coarseupdate(const TrialState& s) {
-  return s.effnodes > 0 && s.effnodes < kMinEffNodes;
+  return s.effectivenodes > 0 && s.effectivenodes < kMinEffNodes;
 }
 
 // The node counts the quadrature method allows: each parameter's from

@@ -271,7 +271,7 @@ TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
   StreamState streams;
   TrialState& s = *data.s;
   ASSERT_TRUE(posterior->toxicity(s, streams).ok());
-  EXPECT_GT(s.effnodes, kMinEffNodes);
+  EXPECT_GT(s.effectivenodes, kMinEffNodes);
   EXPECT_FALSE(coarseupdate(s));
   for (int d1 = 0; d1 < 2; ++d1) {
     for (int d2 = 0; d2 < 9; ++d2) {
