@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--nodes" && i + 5 < argc) {
       for (int k = 0; k < 3; ++k) nodes.toxnodes[k] = std::atoi(argv[++i]);
-      for (int k = 0; k < 2; ++k) nodes.effectivenodes[k] = std::atoi(argv[++i]);
+      for (int k = 0; k < 2; ++k) nodes.effnodes[k] = std::atoi(argv[++i]);
     } else {
       files.push_back(argv[i]);
     }
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   std::printf(
       "%d data sets, nodes %d x %d x %d (toxicity), %d x %d (efficacy)\n",
       nsets, nodes.toxnodes[0], nodes.toxnodes[1], nodes.toxnodes[2],
-      nodes.effectivenodes[0], nodes.effectivenodes[1]);
+      nodes.effnodes[0], nodes.effnodes[1]);
   std::printf(
       "max |error|  meantox %.2e (set %d)  prsafe %.2e (set %d)  admprsafe "
       "%.2e (set %d)\n",

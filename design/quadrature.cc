@@ -644,7 +644,7 @@ std::string checkquadrature(const QuadratureSettings& settings) {
            " nodes in all";
   }
   for (int k = 0; k < 2; ++k) {
-    const int n = settings.effectivenodes[k];
+    const int n = settings.effnodes[k];
     if (n < kMinNodes || n > kMaxNodes) {
       return "effnodes[" + std::to_string(k) + "]" + range;
     }
