@@ -10,7 +10,9 @@
 #     by pbeta.
 # Writes the data sets and the values, one block per set, to the file named
 # by the first argument (default bench/quadrature_reference.txt); the C++
-# program quadrature_accuracy compares the program's values with them.
+# program quadrature_accuracy (bench/quadrature_accuracy.cc) compares the
+# program's values with them. The first three sets have 0, 3 and 100
+# patients; the others a random number from 0 to 100.
 #
 #   Rscript bench/quadrature_reference.R [OUT] [NSETS] [SEED]
 args <- commandArgs(trailingOnly = TRUE)

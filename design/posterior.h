@@ -6,13 +6,14 @@
 // - toxicity(): meantox and prsafe of every combination of the grid, in
 //   phase I;
 // - phase2(): admprsafe, admpreff and meaneff of every admissible entry, and
-//   effdraws, the retained efficacy draws (entries by kNumDraws) from which
-//   the randomisation computes its probabilities; with `wholegrid` also
-//   meantox and prsafe of every combination of the grid.
+//   effdraws, the retained efficacy draws (the first ndraws of each open
+//   entry) from which the randomisation computes its probabilities; with
+//   `wholegrid` also meantox and prsafe of every combination of the grid.
 // The rules that read them, the randomisation included, are the same for
 // every method. Data a method computes once for a design belong to its
 // object, which holds nothing else that changes: one object can serve any
-// number of trials, one after another or side by side.
+// number of trials, one after another or side by side. The quadrature
+// method's updates also set effectivenodes; under Gibbs it stays 0.
 #ifndef COMBOSIM_DESIGN_POSTERIOR_H_
 #define COMBOSIM_DESIGN_POSTERIOR_H_
 

@@ -39,8 +39,8 @@ struct Weights {
 
 // The sums over the nodes of w * x and w * y for two tables of the nodes, each
 // in two running sums combined in a fixed order.
-void dot2(const Weights& weights, const float* x, const float* y,
-          double* sumx, double* sumy) {
+void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
+          double* sumy) {
   double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
   if (!weights.full.empty()) {
     const double* w = weights.full.data();
@@ -137,7 +137,8 @@ double logastar(double p, double q, double gamma, double target, double v) {
   const double b = std::pow(1 - std::pow(q, std::exp(v)), -gamma);
   const double rminus1 = std::pow(1 - target, -gamma) - b;
   if (!(rminus1 > 0)) return kInf;
-  const double s = -std::expm1(-std::log1p(rminus1) / gamma);  // 1 - R^(-1/gamma)
+  const double s =
+      -std::expm1(-std::log1p(rminus1) / gamma);  // 1 - R^(-1/gamma)
   if (!(s > 0)) return kInf;
   return std::log(std::log(s) / std::log(p));
 }
@@ -150,7 +151,10 @@ double crossing(double p, double q, double gamma, double target, double level,
   if (logastar(p, q, gamma, target, hi) > level) return hi;
   for (int i = 0; i < 200 && hi - lo > 1e-15; ++i) {
     const double mid = (lo + hi) / 2;
-    if (logastar(p, q, gamma, target, mid) > level) lo = mid; else hi = mid;
+    if (logastar(p, q, gamma, target, mid) > level)
+      lo = mid;
+    else
+      hi = mid;
   }
   return (lo + hi) / 2;
 }
@@ -173,7 +177,8 @@ class QuadraturePosterior : public Posterior {
     *meantox = mean / w.total;
     *prsafe = clamp01(safe / w.total);
   }
-  void safeweights(double p, double q, double gamma, std::vector<double>& W) const;
+  void safeweights(double p, double q, double gamma,
+                   std::vector<double>& W) const;
   double lngammaplus(const std::vector<double>& table, int node, int count,
                      double x) const;
   // The Beta(a + r, b + n - r) upper tail at mineff, at efficacy node `node`.
@@ -223,7 +228,8 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
   ncomb_ = J * K;
   for (int k = 0; k < 3; ++k) {
     n_[k] = q.toxnodes[k];
-    rules_[k] = gausslegendre(n_[k], std::log(kToxLower[k]), std::log(kToxUpper[k]));
+    rules_[k] =
+        gausslegendre(n_[k], std::log(kToxLower[k]), std::log(kToxUpper[k]));
   }
   bary_[0] = barycentric(rules_[0]);
   bary_[1] = barycentric(rules_[1]);
@@ -259,10 +265,12 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
       for (int g = 0; g < n_[2]; ++g) {
         const double gamma = std::exp(rules_[2].x[g]);
         for (int i = 0; i < n_[0]; ++i) {
-          aterm[i] = std::pow(1 - std::pow(p, std::exp(rules_[0].x[i])), -gamma);
+          aterm[i] =
+              std::pow(1 - std::pow(p, std::exp(rules_[0].x[i])), -gamma);
         }
         for (int k = 0; k < n_[1]; ++k) {
-          bterm[k] = std::pow(1 - std::pow(pq, std::exp(rules_[1].x[k])), -gamma);
+          bterm[k] =
+              std::pow(1 - std::pow(pq, std::exp(rules_[1].x[k])), -gamma);
         }
         safeweights(p, pq, gamma, W);
         for (int k = 0; k < n_[1]; ++k) {
@@ -273,9 +281,10 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
             const double lp = x < 1 ? std::log1p(-x) : kLogSmallest;
             pitab_[node] = static_cast<float>(1 - x);
             logpitab_[node] = static_cast<float>(std::max(lp, kLogSmallest));
-            log1mpitab_[node] = static_cast<float>(std::max(-lsum / gamma, kLogSmallest));
-            safetab_[node] = static_cast<float>(W[k * n_[0] + i] /
-                                                (rules_[0].w[i] * rules_[1].w[k]));
+            log1mpitab_[node] =
+                static_cast<float>(std::max(-lsum / gamma, kLogSmallest));
+            safetab_[node] = static_cast<float>(
+                W[k * n_[0] + i] / (rules_[0].w[i] * rules_[1].w[k]));
           }
         }
       }
@@ -286,8 +295,10 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
   ne_[0] = q.effnodes[0];
   ne_[1] = q.effnodes[1];
   neff_ = ne_[0] * ne_[1];
-  const GaussRule ra = gausslegendre(ne_[0], std::log(kEffLower), std::log(kEffUpper));
-  const GaussRule rb = gausslegendre(ne_[1], std::log(kEffLower), std::log(kEffUpper));
+  const GaussRule ra =
+      gausslegendre(ne_[0], std::log(kEffLower), std::log(kEffUpper));
+  const GaussRule rb =
+      gausslegendre(ne_[1], std::log(kEffLower), std::log(kEffUpper));
   effa_.resize(neff_);
   effb_.resize(neff_);
   efflogbase_.resize(neff_);
@@ -316,23 +327,27 @@ QuadraturePosterior::QuadraturePosterior(const Design& design)
     const double a = effa_[node];
     const double b = effb_[node];
     for (int n = 0; n <= maxcount_; ++n) {
-      lgab_[static_cast<size_t>(node) * (maxcount_ + 1) + n] = lngammafn((a + b) + n);
+      lgab_[static_cast<size_t>(node) * (maxcount_ + 1) + n] =
+          lngammafn((a + b) + n);
     }
     efftail_[node] = betaupper(a, b, x);
     effterm_[node] = x > 0 && x < 1
-        ? std::exp((a * std::log(x) + b * std::log1p(-x)) - efflnbeta_[node])
-        : 0;
+                         ? std::exp((a * std::log(x) + b * std::log1p(-x)) -
+                                    efflnbeta_[node])
+                         : 0;
   }
   lga_.resize(static_cast<size_t>(ne_[0]) * (maxcount_ + 1));
   lgb_.resize(static_cast<size_t>(ne_[1]) * (maxcount_ + 1));
   for (int i = 0; i < ne_[0]; ++i) {
     for (int r = 0; r <= maxcount_; ++r) {
-      lga_[static_cast<size_t>(i) * (maxcount_ + 1) + r] = lngammafn(std::exp(ra.x[i]) + r);
+      lga_[static_cast<size_t>(i) * (maxcount_ + 1) + r] =
+          lngammafn(std::exp(ra.x[i]) + r);
     }
   }
   for (int k = 0; k < ne_[1]; ++k) {
     for (int m = 0; m <= maxcount_; ++m) {
-      lgb_[static_cast<size_t>(k) * (maxcount_ + 1) + m] = lngammafn(std::exp(rb.x[k]) + m);
+      lgb_[static_cast<size_t>(k) * (maxcount_ + 1) + m] =
+          lngammafn(std::exp(rb.x[k]) + m);
     }
   }
 }
@@ -374,7 +389,8 @@ void QuadraturePosterior::safeweights(double p, double q, double gamma,
       for (int m = 0; m < kPanelNodes; ++m) {
         const double v = v1 + width * (pnl + panel.x[m]);
         const double wv = width * panel.w[m];
-        const double sv = std::min(uhi, std::max(ulo, logastar(p, q, gamma, target, v)));
+        const double sv =
+            std::min(uhi, std::max(ulo, logastar(p, q, gamma, target, v)));
         // G_i = integral of basis i from sv to uhi, exact by an n0-point rule.
         std::fill(G.begin(), G.end(), 0.0);
         const double len = uhi - sv;
@@ -432,7 +448,7 @@ DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
       summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
     }
   }
-  s.effnodes = w.effective;
+  s.effectivenodes = w.effective;
   return DrawStatus{};
 }
 
@@ -453,7 +469,8 @@ double QuadraturePosterior::efftail(int node, int n, int r) const {
   const double x = design_.settings.mineff;
   double a = effa_[node];
   double b = effb_[node];
-  if (n > kMaxWalk || !(x > 0 && x < 1)) return betaupper(a + r, b + (n - r), x);
+  if (n > kMaxWalk || !(x > 0 && x < 1))
+    return betaupper(a + r, b + (n - r), x);
   double tail = efftail_[node];
   double term = effterm_[node];
   for (int t = 0; t < r; ++t) {
@@ -560,7 +577,7 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
     s.meaneff[j] = pairmean[pairof[j]];
     s.admpreff[j] = pairtail[pairof[j]];
   }
-  s.effnodes = tw.effective;
+  s.effectivenodes = tw.effective;
 
   // The joint draws for the randomisation: an alias table of the active
   // nodes (built in a fixed order), one uniform number per node picked.
@@ -590,6 +607,10 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
   for (int g : large) prob[g] = 1;
   for (int l : small) prob[l] = 1;
   const int ndraws = design_.quadrature.ndraws;
+  s.ndraws = ndraws;
+  bool anyopen = false;
+  for (int j = 0; j < s.nadm; ++j) anyopen = anyopen || s.admopen[j] == 1;
+  if (!anyopen) return DrawStatus{};  // nothing to randomise among
   for (int t = 0; t < ndraws; ++t) {
     const double x = uniform01(streams) * nact;
     int m = static_cast<int>(x);
@@ -602,7 +623,6 @@ DrawStatus QuadraturePosterior::phase2(TrialState& s, StreamState& streams,
       s.effdraws[j][t] = responsedraw(effa_[node], effb_[node], n, r, streams);
     }
   }
-  s.ndraws = ndraws;
   return DrawStatus{};
 }
 

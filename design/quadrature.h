@@ -18,8 +18,9 @@
 //
 // Efficacy: a product Gauss rule in (ln a, ln b) on [kEffLower, kEffUpper]
 // (24 x 24 nodes by default), the likelihood of every admissible entry, open
-// or closed, integrated over the response probabilities. meaneff is the mean of (a + r) / (a + b + n),
-// admpreff the mean of the Beta(a + r, b + n - r) upper tail at mineff.
+// or closed, integrated over the response probabilities. meaneff is the mean
+// of (a + r) / (a + b + n), admpreff the mean of the Beta(a + r, b + n - r)
+// upper tail at mineff.
 //
 // Randomisation: ndraws joint draws, each a node of the efficacy rule chosen
 // by its posterior weight (one uniform number, through an alias table), then
@@ -39,7 +40,7 @@
 #include "design/design.h"
 #include "design/posterior.h"
 
-// Each update records in effnodes the effective number of toxicity nodes
+// Each update records in effectivenodes the effective number of toxicity nodes
 // behind it, (sum of weights)^2 / (sum of squared weights). The toxicity
 // posterior narrows as patients accrue and pr(toxicity < target) is the first
 // to lose accuracy: on a 3 by 3 grid its largest error against a rule of
@@ -52,7 +53,7 @@ constexpr double kMinEffNodes = 100;
 // True when the last update of `s` was a quadrature update whose posterior
 // was too narrow for its nodes.
 inline bool coarseupdate(const TrialState& s) {
-  return s.effnodes > 0 && s.effnodes < kMinEffNodes;
+  return s.effectivenodes > 0 && s.effectivenodes < kMinEffNodes;
 }
 
 // The node counts the quadrature method allows: each parameter's from

@@ -14,7 +14,8 @@ using DoublePolicy =
            domain_error<ignore_error>, pole_error<ignore_error>,
            overflow_error<ignore_error>, underflow_error<ignore_error>,
            denorm_error<ignore_error>, evaluation_error<ignore_error>,
-           rounding_error<ignore_error>, indeterminate_result_error<ignore_error>>;
+           rounding_error<ignore_error>,
+           indeterminate_result_error<ignore_error>>;
 
 }  // namespace
 

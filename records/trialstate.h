@@ -74,7 +74,7 @@ struct TrialState {
   double peff[kMaxAdm] = {};                // current Gibbs value of the response probability
   double effdraws[kMaxAdm][kNumDraws] = {}; // retained draws, in draw order
   int ndraws = kNumDraws;                   // draws per entry in effdraws
-  double effnodes = 0;                      // effective number of quadrature
+  double effectivenodes = 0;                // effective number of quadrature
                                             // nodes behind the last update
                                             // (0: not a quadrature update)
 };

@@ -56,18 +56,30 @@ struct DataSet {
 };
 
 // 100 patients on a 2 by 9 grid, and 3 patients on a 2 by 2 grid, from
-// bench/quadrature_reference.R (seed 7), whose values come from base R's
-// adaptive integration in the parameters' own scale.
+// bench/quadrature_reference.R (seed 7), whose values come from adaptive
+// integration in the parameters' own scale.
 DataSet hundredpatients() {
   return DataSet(
       2, 9, 0.25, 0.1, {0.11295451920479536, 0.38257252607494591},
       {0.082822404303587976, 0.31294969719834625, 0.40139777006581423,
        0.47161888652946798, 0.47187748396303503, 0.48952146611176428,
        0.52247649289201947, 0.52787235243711617, 0.53984735710546372},
-      {{0, 0, 3, 1, 0}, {0, 1, 9, 5, 8}, {0, 2, 7, 1, 5}, {0, 3, 3, 1, 2},
-       {0, 4, 1, 0, 1}, {0, 5, 3, 0, 0}, {0, 6, 8, 1, 2}, {0, 8, 3, 0, 2},
-       {1, 0, 11, 5, 9}, {1, 1, 5, 1, 2}, {1, 3, 4, 1, 1}, {1, 4, 6, 3, 2},
-       {1, 5, 9, 6, 8}, {1, 6, 17, 11, 9}, {1, 7, 9, 2, 4}, {1, 8, 2, 2, 2}},
+      {{0, 0, 3, 1, 0},
+       {0, 1, 9, 5, 8},
+       {0, 2, 7, 1, 5},
+       {0, 3, 3, 1, 2},
+       {0, 4, 1, 0, 1},
+       {0, 5, 3, 0, 0},
+       {0, 6, 8, 1, 2},
+       {0, 8, 3, 0, 2},
+       {1, 0, 11, 5, 9},
+       {1, 1, 5, 1, 2},
+       {1, 3, 4, 1, 1},
+       {1, 4, 6, 3, 2},
+       {1, 5, 9, 6, 8},
+       {1, 6, 17, 11, 9},
+       {1, 7, 9, 2, 4},
+       {1, 8, 2, 2, 2}},
       {{0, 3}, {0, 4}, {0, 5}, {1, 2}, {1, 6}, {1, 7}});
 }
 DataSet threepatients() {
@@ -232,8 +244,8 @@ TEST(Quadrature, RandomisationReadsOnlyTheDrawsMade) {
 // variance, for either shape the smaller.
 TEST(Quadrature, BetaVariatesHaveTheirDistributionsMoments) {
   StreamState streams;
-  for (const auto& [p, q] : {std::pair{2.5, 7.0}, std::pair{30.0, 4.0},
-                             std::pair{1.01, 1.5}}) {
+  for (const auto& [p, q] :
+       {std::pair{2.5, 7.0}, std::pair{30.0, 4.0}, std::pair{1.01, 1.5}}) {
     const int n = 40000;
     double sum = 0, squares = 0;
     for (int i = 0; i < n; ++i) {
@@ -246,7 +258,8 @@ TEST(Quadrature, BetaVariatesHaveTheirDistributionsMoments) {
     const double mean = p / (p + q);
     const double var = (p * q) / ((p + q) * (p + q) * (p + q + 1));
     EXPECT_NEAR(sum / n, mean, 4 * std::sqrt(var / n)) << p << " " << q;
-    EXPECT_NEAR(squares / n - (sum / n) * (sum / n), var, 0.05 * var) << p << " " << q;
+    EXPECT_NEAR(squares / n - (sum / n) * (sum / n), var, 0.05 * var)
+        << p << " " << q;
   }
 }
 
@@ -258,7 +271,7 @@ TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
   StreamState streams;
   TrialState& s = *data.s;
   ASSERT_TRUE(posterior->toxicity(s, streams).ok());
-  EXPECT_GT(s.effnodes, kMinEffNodes);
+  EXPECT_GT(s.effectivenodes, kMinEffNodes);
   EXPECT_FALSE(coarseupdate(s));
   for (int d1 = 0; d1 < 2; ++d1) {
     for (int d2 = 0; d2 < 9; ++d2) {
@@ -289,7 +302,8 @@ TEST(Quadrature, DesignsWithSettingsOutOfBoundsAreRefused) {
   design.quadrature.toxnodes[2] = 16;
   design.quadrature.toxnodes[0] = 64;
   design.quadrature.toxnodes[1] = 64;
-  EXPECT_EQ(checkdesign(design), "posterior.toxnodes: at most 32768 nodes in all");
+  EXPECT_EQ(checkdesign(design),
+            "posterior.toxnodes: at most 32768 nodes in all");
   design.method = PosteriorMethod::kGibbs;  // not read under Gibbs
   EXPECT_EQ(checkdesign(design), "");
 }
