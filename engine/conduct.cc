@@ -343,6 +343,16 @@ CohortStep addcohort(Conduct& c, const Cohort& cohort,
                    drawfailuretext(step.failure);
     return step;
   }
+  if (coarseupdate(s)) {
+    // Too few nodes carry the posterior's mass: its probabilities may be off
+    // by more than the method promises.
+    step.warnings.push_back(
+        cohortplace(number) + "the posterior is narrower than the quadrature " +
+        "nodes resolve (" + std::to_string(static_cast<int>(s.effectivenodes)) +
+        " effective nodes, fewer than " +
+        std::to_string(static_cast<int>(kMinEffNodes)) +
+        "): its probabilities may be off by more than 0.002");
+  }
   Decision& d = step.decision;
   d.cohort = number;
   describestep(c, next, at, d);

@@ -194,6 +194,31 @@ TEST(Quadrature, FirstEscalationOfTheExampleTrialIsTheSameUnderEverySeed) {
   }
 }
 
+// A cohort far beyond the size the nodes are laid out for: the conduct says
+// its probabilities may be off, and a cohort of the usual size does not.
+TEST(Quadrature, ConductWarnsWhenTheNodesAreTooCoarse) {
+  Design design;
+  design.method = PosteriorMethod::kQuadrature;
+  design.settings = {3, 3, 0.3, 0.2, 10, 3, 5, 3, 0, "./"};
+  const double prior[3] = {0.05, 0.1, 0.2};
+  for (int d = 0; d < 3; ++d) design.prior1[d] = design.prior2[d] = prior[d];
+  ConductOptions options;
+  options.streams = freshstreams(Streams{});
+  ConductResult r = runconduct(design, {Cohort{{0, 0}, 3, 0, 0}}, options);
+  ASSERT_EQ(r.problem, "");
+  EXPECT_TRUE(r.warnings.empty());
+  r = runconduct(design,
+                 {Cohort{{0, 0}, 1000, 100, 0}, Cohort{{1, 0}, 1000, 200, 0},
+                  Cohort{{1, 1}, 1000, 300, 0}},
+                 options);
+  ASSERT_EQ(r.problem, "");
+  ASSERT_FALSE(r.warnings.empty());
+  EXPECT_NE(r.warnings.back().find("cohort 3: the posterior is narrower than the "
+                                   "quadrature nodes resolve"),
+            std::string::npos)
+      << r.warnings.back();
+}
+
 // Under quadrature a candidate must be closer by more than 1e-9 to replace
 // the one before it; sampled means are compared as they are.
 TEST(Quadrature, NearlyEqualDistancesTieOnlyUnderQuadrature) {
