@@ -313,7 +313,10 @@ Json resulttojson(const BatchResult& r) {
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
   j["random"]["description"] = describerandom(r);
   j["mathlib"] = r.mathlib;
-  if (!r.boost.empty()) j["boost"] = r.boost;
+  if (!r.boost.empty()) {
+    j["boost"] = r.boost;
+    j["coarseupdates"] = r.outcomes.coarseupdates;
+  }
   j["shards"]["count"] = r.nshard;
   j["shards"]["included"] = r.shards;
   j["trials"] = r.ntrial;
@@ -412,6 +415,15 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
                       : "boost: missing (the version of Boost behind quadrature)");
   }
   r.boost = gibbs ? "" : j["boost"].get<std::string>();
+  // Under quadrature, the cohorts whose update was too narrow for the nodes.
+  if (j.contains("coarseupdates") == gibbs ||
+      (!gibbs && (!j["coarseupdates"].is_number_unsigned() ||
+                  j["coarseupdates"].get<std::uint64_t>() > 0x7FFFFFFFFFFFFFFFu))) {
+    return fail(gibbs ? "coarseupdates: not written under gibbs"
+                      : "coarseupdates: must be a count from 0 up");
+  }
+  const std::int64_t coarse =
+      gibbs ? 0 : static_cast<std::int64_t>(j["coarseupdates"].get<std::uint64_t>());
 
   if (!j.contains("shards") || !j["shards"].is_object() ||
       !j["shards"].contains("count") || !j["shards"].contains("included") ||
@@ -464,6 +476,7 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
   if (!j["sums"].contains("outcomes")) return fail("sums: outcomes: missing");
   const std::string outcomes = outcomesfromjson(j["sums"]["outcomes"], r.outcomes);
   if (!outcomes.empty()) return fail("sums: outcomes: " + outcomes);
+  r.outcomes.coarseupdates = coarse;
   if (!outcomesagree(r.outcomes, r.ntrial, totals)) {
     return fail("sums: outcomes do not agree with the trials and the cells");
   }

@@ -47,6 +47,9 @@ void writereporttext(std::ostream& os, const BatchResult& r) {
   if (r.posterior.method != PosteriorMethod::kGibbs) {
     os << "Posterior: " << posteriorwords(r.posterior.method, r.posterior.quadrature) << std::endl;
     os << "Boost: " << r.boost << std::endl;
+    os << "Coarse updates: " << r.outcomes.coarseupdates
+       << " (cohorts after which the posterior was too narrow for the nodes)"
+       << std::endl;
   }
   os << "Random numbers: " << describerandom(r) << std::endl;
   os << "Math functions: " << describemath(r) << std::endl;

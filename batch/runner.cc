@@ -409,6 +409,16 @@ void runpool(const BatchOptions& options, std::vector<Job>& jobs,
 
 // "NAME: 100 trials, 12.00% inconclusive: DIR/NAME.txt DIR/NAME.json", the
 // percentage exact rather than the report's.
+// Warns when some of r's quadrature updates were too narrow for the nodes.
+void coarsewarning(std::ostream& err, const BatchResult& r) {
+  if (r.outcomes.coarseupdates == 0) return;
+  err << "combosim-batch: warning: " << r.name << ": " << r.outcomes.coarseupdates
+      << " cohorts left a posterior too narrow for the quadrature nodes; their "
+         "probabilities may be off by more than 0.002 (more nodes: "
+         "\"posterior\": {\"method\": \"quadrature\", \"nodes\": ...})"
+      << std::endl;
+}
+
 void writtenline(std::ostream& out, const BatchResult& r,
                  const std::string& outdir) {
   std::ostringstream percent;
@@ -696,6 +706,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
       continue;
     }
     writtenline(out, r, options.outdir);
+    coarsewarning(err, r);
     results.push_back(r);
     entries.push_back({r.name, r.source, r.mathlib,
                        scenariofiles(job.stem, options.trials), r.sourcereplaced});
@@ -808,6 +819,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     }
     if (!problem.empty()) continue;
     writtenline(out, merged, outdirpath);
+    coarsewarning(err, merged);
     results.push_back(merged);
     ManifestEntry entry{name, merged.source, merged.mathlib, {}, merged.sourcereplaced};
     for (const OutputFile& f : written) entry.files.push_back(f.name);

@@ -39,6 +39,7 @@ void addoutcome(OutcomeSums& sums, const TrialOutcome& outcome) {
   sums.phase2patients += v;
   sums.phase2patients2 += v * v;
   sums.untriedphase2 += u * v;
+  sums.coarseupdates += outcome.coarseupdates;
 }
 
 bool addoutcomesums(OutcomeSums& sums, const OutcomeSums& part) {
@@ -63,6 +64,7 @@ bool addoutcomesums(OutcomeSums& sums, const OutcomeSums& part) {
   add(total.phase2patients, part.phase2patients);
   add(total.phase2patients2, part.phase2patients2);
   add(total.untriedphase2, part.untriedphase2);
+  add(total.coarseupdates, part.coarseupdates);
   if (overflow) return false;
   if (part.ntrial > 0) {
     total.minpatients = sums.ntrial == 0 ? part.minpatients

@@ -31,6 +31,8 @@ struct TrialOutcome {
   int phase2patients = 0;  // patients treated in phase II
   int untried = 0;     // phase II patients treated at combinations that had
                        // no phase I patient in the trial
+  int coarseupdates = 0;  // cohorts after which the posterior update was a
+                          // quadrature update too narrow for its nodes
 };
 
 // Sums over trials of their outcomes: counts, squares and one cross product,
@@ -54,6 +56,8 @@ struct OutcomeSums {
   std::int64_t phase2patients = 0;
   std::int64_t phase2patients2 = 0;
   std::int64_t untriedphase2 = 0;        // sum of untried * phase2patients
+  std::int64_t coarseupdates = 0;        // written only under quadrature, so
+                                         // not among kOutcomeSumNames
 };
 
 // The sums of OutcomeSums by name (all but `reasons`, which are named by

@@ -1,6 +1,7 @@
 // engine/trial.cc: the design's steps after each cohort, and simulated trials.
 #include "engine/trial.h"
 
+#include "design/quadrature.h"
 #include "engine/observer.h"
 
 namespace {
@@ -122,6 +123,7 @@ void starttrial(TrialState& s, const Design& design) {
   s.cur1 = design.rules.start1;
   s.cur2 = design.rules.start2;
   s.ntotal = 0;
+  s.effectivenodes = 0;  // until a quadrature update says otherwise
   s.nadm = 0;
 }
 
@@ -221,6 +223,7 @@ DrawStatus runtrial(TrialState& s, const Design& design,
     gencohort(s, design, streams);
     const StepDecision step = designstep(s, cohort, run);
     if (!step.failure.ok()) return step.failure;
+    if (coarseupdate(s)) ++end.coarseupdates;
     if (step.switched) {
       switched = true;
       for (int d1 = 0; d1 < J; ++d1) {

@@ -142,6 +142,30 @@ TEST(PosteriorChoice, BatchRecordsTheMethodWhereItIsNotGibbs) {
             std::string::npos);
 }
 
+// Cohorts of 200 narrow the posterior beyond what the nodes resolve: the run
+// counts those updates, records the count and warns; usual cohorts give 0.
+TEST(PosteriorChoice, BatchCountsAndWarnsOfCoarseUpdates) {
+  ScratchDir dir;
+  Json j = demojson();
+  j["ntrial"] = 1;
+  j["posterior"] = "quadrature";
+  std::ofstream(dir.path() / "usual.json") << j.dump();
+  j["cohortsize1"] = 200;
+  std::ofstream(dir.path() / "huge.json") << j.dump();
+  const ProgramRun run = runindir(
+      dir.path(), shellquote(COMBOSIM_BATCH_EXE) + " --out out huge.json usual.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json huge = Json::parse(readfile(dir.path() / "out" / "huge.json"));
+  const Json usual = Json::parse(readfile(dir.path() / "out" / "usual.json"));
+  EXPECT_GT(huge["coarseupdates"].get<int>(), 0);
+  EXPECT_EQ(usual["coarseupdates"], 0);
+  EXPECT_NE(run.err.find("combosim-batch: warning: huge: " + huge["coarseupdates"].dump() +
+                         " cohorts left a posterior too narrow"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("usual"), std::string::npos) << run.err;
+}
+
 TEST(PosteriorChoice, MergeRefusesPartsOfMixedMethodsOrBoostVersions) {
   ScratchDir dir;
   Json j = demojson();

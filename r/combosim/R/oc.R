@@ -60,7 +60,15 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
   scenario <- c(scenario, lapply(counts, as.integer))
   # The method is recorded when it is not the default.
   quadrature <- if (post$method == "gibbs") list() else
-    list(posterior = post, boost = cs_defaultquadrature()$boost)
+    list(posterior = post, boost = cs_defaultquadrature()$boost,
+         coarseupdates = run$coarseupdates)
+  if (post$method != "gibbs" && run$coarseupdates > 0) {
+    warning(sprintf(paste("%.0f cohorts left a posterior too narrow for the",
+                          "quadrature nodes; their probabilities may be off by",
+                          "more than 0.002 (more nodes: posterior = list(method =",
+                          "\"quadrature\", nodes = ...))"),
+                    run$coarseupdates), call. = FALSE)
+  }
   structure(c(list(
     selection = named(run$means$selections),
     patients = named(run$means$patients),

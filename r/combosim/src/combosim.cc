@@ -667,6 +667,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
       Rcpp::Named("reasons") = reasoncounts(result.outcomes),
       Rcpp::Named("trials") = trialtable(observer.outcomes),
       Rcpp::Named("oc") = oc,
+      Rcpp::Named("coarseupdates") = static_cast<double>(result.outcomes.coarseupdates),
       Rcpp::Named("cpuseconds") = result.cpuseconds());
 }
 

@@ -128,6 +128,7 @@ test_that("posterior = \"quadrature\" gives combosim-batch's quadrature run", {
   expect_batch_figures(x, j)
   expect_identical(x$posterior$draws, j$scenario$posterior$draws)
   expect_identical(x$boost, j$boost)
+  expect_equal(x$coarseupdates, j$coarseupdates)
   csv <- utils::read.csv(file.path(dir, "out", "summary.csv"),
                          colClasses = c(seed = "character"), stringsAsFactors = FALSE)
   frame <- as.data.frame(x, scenario = "small")
@@ -143,4 +144,8 @@ test_that("posterior = \"quadrature\" gives combosim-batch's quadrature run", {
               %in% capture.output(print(x)))
   # Under gibbs nothing of the method is recorded.
   expect_null(run(s)$posterior)
+  # Cohorts of 200 narrow the posterior beyond the nodes: R warns, as
+  # combosim-batch does.
+  expect_warning(run(s, ntrial = 1, cohortsize1 = 200, posterior = "quadrature"),
+                 "cohorts left a posterior too narrow for the quadrature nodes")
 })
