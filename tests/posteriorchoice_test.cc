@@ -222,9 +222,10 @@ struct NextRun {
   std::string err;
 };
 
-NextRun next(const fs::path& dir, const std::string& args) {
+NextRun next(const fs::path& dir, const std::string& args,
+             const std::string& env = "") {
   NextRun run;
-  run.status = runshell("cd " + shellquote(dir.string()) + " && " +
+  run.status = runshell("cd " + shellquote(dir.string()) + " && " + env + " " +
                         shellquote(COMBOSIM_NEXT_EXE) + " " + args +
                         " > out.txt 2> err.txt < /dev/null");
   run.out = readfile(dir / "out.txt");
@@ -249,6 +250,14 @@ TEST(PosteriorChoice, NextUnderQuadratureDecidesTheSameUnderEverySeed) {
     if (first.is_null()) first = j["posterior"];
     EXPECT_EQ(j["posterior"], first) << seed;
   }
+  // And under the C library's other implementation of pow, log and exp, the
+  // one without fused multiply-add.
+  const NextRun nofma = next(dir.path(),
+                             "--json --posterior quadrature --design " + design +
+                                 " --seed 3 first.csv",
+                             "GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA");
+  ASSERT_EQ(nofma.status, 0) << nofma.err;
+  EXPECT_EQ(Json::parse(nofma.out)["decision"]["next"], Json::array({2, 1}));
 
   // Replicates say that the rules are fixed and count only the outcomes.
   const NextRun text = next(dir.path(), "--posterior quadrature --replicates 3 --design " +
