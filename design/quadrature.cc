@@ -11,6 +11,7 @@
 #include "numerics/betafunctions.h"
 #include "numerics/betavariate.h"
 #include "numerics/gausslegendre.h"
+#include "numerics/lanes.h"
 
 namespace {
 
@@ -37,14 +38,9 @@ struct Weights {
   double effective = 0;
 };
 
-// Two doubles side by side: lane 0 holds the sums over the even terms, lane 1
-// over the odd ones. Each lane's arithmetic is that of a scalar, so a pair of
-// running sums in lanes gives the same bits as two scalar running sums, and
-// the compiler does both with one instruction.
-typedef double Lanes __attribute__((vector_size(16)));
-
 // The sums over the nodes of w * x and w * y for two tables of the nodes, each
-// in two running sums (the even and the odd terms) combined in a fixed order.
+// in two running sums (the even and the odd terms, in the two Lanes) combined
+// in a fixed order.
 void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
           double* sumy) {
   Lanes sx = {0, 0}, sy = {0, 0};
@@ -54,7 +50,7 @@ void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
     const int n = static_cast<int>(weights.full.size());
     int m = 0;
     for (; m + 2 <= n; m += 2) {
-      const Lanes wm = {w[m], w[m + 1]};
+      const Lanes wm = loadlanes(&w[m]);
       const Lanes xm = {x[m], x[m + 1]};
       const Lanes ym = {y[m], y[m + 1]};
       sx = sx + wm * xm;
