@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -167,7 +168,8 @@ double crossing(double p, double q, double gamma, double target, double level,
 class QuadraturePosterior : public Posterior {
  public:
   explicit QuadraturePosterior(const Design& design);
-  DrawStatus toxicity(TrialState& s, StreamState& streams) const override;
+  DrawStatus toxicity(TrialState& s, StreamState& streams,
+                      bool wholegrid) const override;
   DrawStatus phase2(TrialState& s, StreamState& streams,
                     bool wholegrid) const override;
 
@@ -443,14 +445,24 @@ void QuadraturePosterior::toxweights(const TrialState& s, Scratch& room) const {
   normalise(logw, room.tox);
 }
 
-DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
+DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&,
+                                         bool wholegrid) const {
   Scratch& room = scratch();
   toxweights(s, room);
   const Weights& w = room.tox;
   const int K = design_.settings.ndose2;
   for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
-      summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
+      // Without the whole grid, the current combination and the neighbours
+      // the phase I rule may move to: one level apart in one drug, or in
+      // both in opposite directions.
+      const int up1 = d1 - s.cur1;
+      const int up2 = d2 - s.cur2;
+      const bool read = std::abs(up1) + std::abs(up2) <= 1 ||
+                        (std::abs(up1) == 1 && up2 == -up1);
+      if (wholegrid || read) {
+        summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
+      }
     }
   }
   s.effectivenodes = w.effective;

@@ -102,7 +102,7 @@ void expectaccurate(DataSet& data, const std::vector<ToxReference>& tox,
   const auto posterior = makeposterior(data.design);
   StreamState streams;
   TrialState& s = *data.s;
-  ASSERT_TRUE(posterior->toxicity(s, streams).ok());
+  ASSERT_TRUE(posterior->toxicity(s, streams, true).ok());
   for (const ToxReference& r : tox) {
     EXPECT_NEAR(s.meantox[r.d1][r.d2], r.meantox, 5e-4) << r.d1 << r.d2;
     EXPECT_NEAR(s.prsafe[r.d1][r.d2], r.prsafe, 2e-3) << r.d1 << r.d2;
@@ -295,7 +295,7 @@ TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
   const auto posterior = makeposterior(data.design);
   StreamState streams;
   TrialState& s = *data.s;
-  ASSERT_TRUE(posterior->toxicity(s, streams).ok());
+  ASSERT_TRUE(posterior->toxicity(s, streams, true).ok());
   EXPECT_GT(s.effectivenodes, kMinEffNodes);
   EXPECT_FALSE(coarseupdate(s));
   for (int d1 = 0; d1 < 2; ++d1) {
