@@ -67,7 +67,7 @@ void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
     const int n = static_cast<int>(weights.idx.size());
     int m = 0;
     for (; m + 2 <= n; m += 2) {
-      const Lanes wm = {w[m], w[m + 1]};
+      const Lanes wm = loadlanes(&w[m]);
       const Lanes xm = {x[idx[m]], x[idx[m + 1]]};
       const Lanes ym = {y[idx[m]], y[idx[m + 1]]};
       sx = sx + wm * xm;

@@ -86,12 +86,13 @@ int randomisationprobs(const TrialState& s, double r[], const bool* allowed) {
     }
     for (int c = 0; c < ncand; ++c) {
       const double* draws = s.effdraws[cands[c]];
-      // A lane of a comparison is -1 where it holds, else 0.
-      LaneCounts below = {0, 0};
+      // A lane of a comparison is -1 where it holds, else 0: the lanes
+      // count down.
+      LaneCounts down = {0, 0};
       for (int t = 0; t < paired; t += 2) {
-        below += (LaneCounts)(loadlanes(&draws[t]) > loadlanes(&mean[t]));
+        down += (LaneCounts)(loadlanes(&draws[t]) > loadlanes(&mean[t]));
       }
-      int above = static_cast<int>(-(below[0] + below[1]));
+      int above = static_cast<int>(-(down[0] + down[1]));
       for (int t = paired; t < s.ndraws; ++t) above += draws[t] > mean[t] ? 1 : 0;
       count[cands[c]] = above;
     }
