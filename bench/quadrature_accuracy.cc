@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
       }
       const std::unique_ptr<const Posterior> posterior = makeposterior(design);
       StreamState streams;
-      posterior->toxicity(*s, streams);
+      posterior->toxicity(*s, streams, true);
       if (s->effectivenodes < fewest) {
         fewest = s->effectivenodes;
         fewestset = id;

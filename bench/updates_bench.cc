@@ -122,7 +122,7 @@ void BM_quadrature_toxicity(benchmark::State& state) {
   const std::unique_ptr<const Posterior> posterior = makeposterior(design);
   StreamState streams;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(posterior->toxicity(*s, streams));
+    benchmark::DoNotOptimize(posterior->toxicity(*s, streams, true));
   }
   state.SetLabel("4x4 grid, 8 treated combinations");
 }

@@ -11,7 +11,8 @@ class GibbsPosterior : public Posterior {
  public:
   explicit GibbsPosterior(const Design& design) : design_(design) {}
 
-  DrawStatus toxicity(TrialState& s, StreamState& streams) const override {
+  DrawStatus toxicity(TrialState& s, StreamState& streams,
+                      bool) const override {  // always the whole grid
     return updatetox(s, design_, streams);
   }
   DrawStatus phase2(TrialState& s, StreamState& streams,

@@ -4,7 +4,11 @@
 // Every method fills the same fields of the trial record from the trial's
 // counts, and draws only from the streams it is given:
 // - toxicity(): meantox and prsafe of every combination of the grid, in
-//   phase I;
+//   phase I; without `wholegrid` a method may fill only those the phase I
+//   rule reads (the current combination, s.cur1 and s.cur2, and the
+//   neighbours it moves to: one level apart in one drug, or in both drugs in
+//   opposite directions), each with the value the whole grid would give it,
+//   and leave the others as they were;
 // - phase2(): admprsafe, admpreff and meaneff of every admissible entry, and
 //   effdraws, the retained efficacy draws (the first ndraws of each open
 //   entry) from which the randomisation computes its probabilities; with
@@ -28,7 +32,8 @@ class Posterior {
  public:
   virtual ~Posterior() = default;
   // Each returns the failed draw, if any; the fields are then not to be used.
-  virtual DrawStatus toxicity(TrialState& s, StreamState& streams) const = 0;
+  virtual DrawStatus toxicity(TrialState& s, StreamState& streams,
+                              bool wholegrid) const = 0;
   virtual DrawStatus phase2(TrialState& s, StreamState& streams,
                             bool wholegrid) const = 0;
 };

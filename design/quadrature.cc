@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "numerics/betafunctions.h"
 #include "numerics/betavariate.h"
 #include "numerics/gausslegendre.h"
+#include "numerics/lanes.h"
 
 namespace {
 
@@ -38,23 +40,26 @@ struct Weights {
 };
 
 // The sums over the nodes of w * x and w * y for two tables of the nodes, each
-// in two running sums combined in a fixed order.
+// in two running sums (the even and the odd terms, in the two Lanes) combined
+// in a fixed order.
 void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
           double* sumy) {
-  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  Lanes sx = {0, 0}, sy = {0, 0};
+  double x0 = 0, y0 = 0;  // the last, unpaired term
   if (!weights.full.empty()) {
     const double* w = weights.full.data();
     const int n = static_cast<int>(weights.full.size());
     int m = 0;
     for (; m + 2 <= n; m += 2) {
-      x0 = x0 + w[m] * x[m];
-      y0 = y0 + w[m] * y[m];
-      x1 = x1 + w[m + 1] * x[m + 1];
-      y1 = y1 + w[m + 1] * y[m + 1];
+      const Lanes wm = loadlanes(&w[m]);
+      const Lanes xm = {x[m], x[m + 1]};
+      const Lanes ym = {y[m], y[m + 1]};
+      sx = sx + wm * xm;
+      sy = sy + wm * ym;
     }
-    for (; m < n; ++m) {
-      x0 = x0 + w[m] * x[m];
-      y0 = y0 + w[m] * y[m];
+    if (m < n) {
+      x0 = w[m] * x[m];
+      y0 = w[m] * y[m];
     }
   } else {
     const int* idx = weights.idx.data();
@@ -62,18 +67,19 @@ void dot2(const Weights& weights, const float* x, const float* y, double* sumx,
     const int n = static_cast<int>(weights.idx.size());
     int m = 0;
     for (; m + 2 <= n; m += 2) {
-      x0 = x0 + w[m] * x[idx[m]];
-      y0 = y0 + w[m] * y[idx[m]];
-      x1 = x1 + w[m + 1] * x[idx[m + 1]];
-      y1 = y1 + w[m + 1] * y[idx[m + 1]];
+      const Lanes wm = loadlanes(&w[m]);
+      const Lanes xm = {x[idx[m]], x[idx[m + 1]]};
+      const Lanes ym = {y[idx[m]], y[idx[m + 1]]};
+      sx = sx + wm * xm;
+      sy = sy + wm * ym;
     }
-    for (; m < n; ++m) {
-      x0 = x0 + w[m] * x[idx[m]];
-      y0 = y0 + w[m] * y[idx[m]];
+    if (m < n) {
+      x0 = w[m] * x[idx[m]];
+      y0 = w[m] * y[idx[m]];
     }
   }
-  *sumx = x0 + x1;
-  *sumy = y0 + y1;
+  *sumx = (sx[0] + x0) + sx[1];
+  *sumy = (sy[0] + y0) + sy[1];
 }
 
 // A Beta(a + r, b + n - r) draw: by rejection when both shapes are above 1,
@@ -162,7 +168,8 @@ double crossing(double p, double q, double gamma, double target, double level,
 class QuadraturePosterior : public Posterior {
  public:
   explicit QuadraturePosterior(const Design& design);
-  DrawStatus toxicity(TrialState& s, StreamState& streams) const override;
+  DrawStatus toxicity(TrialState& s, StreamState& streams,
+                      bool wholegrid) const override;
   DrawStatus phase2(TrialState& s, StreamState& streams,
                     bool wholegrid) const override;
 
@@ -438,14 +445,24 @@ void QuadraturePosterior::toxweights(const TrialState& s, Scratch& room) const {
   normalise(logw, room.tox);
 }
 
-DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&) const {
+DrawStatus QuadraturePosterior::toxicity(TrialState& s, StreamState&,
+                                         bool wholegrid) const {
   Scratch& room = scratch();
   toxweights(s, room);
   const Weights& w = room.tox;
   const int K = design_.settings.ndose2;
   for (int d1 = 0; d1 < design_.settings.ndose1; ++d1) {
     for (int d2 = 0; d2 < K; ++d2) {
-      summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
+      // Without the whole grid, the current combination and the neighbours
+      // the phase I rule may move to: one level apart in one drug, or in
+      // both in opposite directions.
+      const int up1 = d1 - s.cur1;
+      const int up2 = d2 - s.cur2;
+      const bool read = std::abs(up1) + std::abs(up2) <= 1 ||
+                        (std::abs(up1) == 1 && up2 == -up1);
+      if (wholegrid || read) {
+        summary(w, d1 * K + d2, &s.meantox[d1][d2], &s.prsafe[d1][d2]);
+      }
     }
   }
   s.effectivenodes = w.effective;

@@ -136,7 +136,10 @@ StepDecision decide(TrialState& s, int cohort, const TrialRun& run) {
   if (s.phase1) {
     // The toxicity update and the phase I rule.
     beforeupdate(run, s);
-    d.failure = run.posterior.toxicity(s, run.streams);
+    // The switch after the last phase I cohort reads the whole grid; before
+    // it the phase I rule reads only the current combination's neighbourhood.
+    d.failure = run.posterior.toxicity(
+        s, run.streams, run.wholegrid || cohort >= design.settings.ncohort1);
     if (!d.failure.ok()) return d;
     d.phase1 = true;
     d.move = phase1rule(s, design);

@@ -42,8 +42,11 @@ struct TrialRun {
   const Posterior& posterior;  // built from `design`
   StreamState& streams;        // every draw of the trial
   UpdateStarts* starts = nullptr;  // null: each update continues the streams
-  bool wholegrid = false;  // phase II updates also give meantox and prsafe of
-                           // the whole grid (the same random numbers)
+  bool wholegrid = false;  // every update gives meantox and prsafe of the
+                           // whole grid (the same random numbers); otherwise
+                           // phase I updates may give only what the phase I
+                           // rule reads, phase II ones only the admissible
+                           // entries)
 };
 
 // What the design decided after one cohort.

@@ -102,7 +102,7 @@ void expectaccurate(DataSet& data, const std::vector<ToxReference>& tox,
   const auto posterior = makeposterior(data.design);
   StreamState streams;
   TrialState& s = *data.s;
-  ASSERT_TRUE(posterior->toxicity(s, streams).ok());
+  ASSERT_TRUE(posterior->toxicity(s, streams, true).ok());
   for (const ToxReference& r : tox) {
     EXPECT_NEAR(s.meantox[r.d1][r.d2], r.meantox, 5e-4) << r.d1 << r.d2;
     EXPECT_NEAR(s.prsafe[r.d1][r.d2], r.prsafe, 2e-3) << r.d1 << r.d2;
@@ -141,6 +141,37 @@ TEST(Quadrature, AgreesWithAdaptiveIntegration) {
 
 // Every probability a rule reads is the same to the last bit under any
 // streams; only the randomisation's draws differ.
+// Without the whole grid a phase I update fills the current combination and
+// the neighbours the phase I rule reads with the whole grid's bits, and
+// nothing else.
+TEST(Quadrature, PhaseOneUpdateOfTheNeighbourhoodHasTheWholeGridsValues) {
+  DataSet data = hundredpatients();
+  const auto posterior = makeposterior(data.design);
+  StreamState streams;
+  TrialState& whole = *data.s;
+  ASSERT_TRUE(posterior->toxicity(whole, streams, true).ok());
+  auto part = std::make_unique<TrialState>(whole);
+  part->cur1 = 0;
+  part->cur2 = 4;
+  for (int d1 = 0; d1 < 2; ++d1) {
+    for (int d2 = 0; d2 < 9; ++d2) part->meantox[d1][d2] = -1;
+  }
+  ASSERT_TRUE(posterior->toxicity(*part, streams, false).ok());
+  for (int d1 = 0; d1 < 2; ++d1) {
+    for (int d2 = 0; d2 < 9; ++d2) {
+      // (0, 3), (0, 4), (0, 5), (1, 4) and the diagonal (1, 3).
+      const bool read = (d1 == 0 && d2 >= 3 && d2 <= 5) ||
+                        (d1 == 1 && (d2 == 3 || d2 == 4));
+      if (read) {
+        EXPECT_EQ(part->meantox[d1][d2], whole.meantox[d1][d2]) << d1 << d2;
+        EXPECT_EQ(part->prsafe[d1][d2], whole.prsafe[d1][d2]) << d1 << d2;
+      } else {
+        EXPECT_EQ(part->meantox[d1][d2], -1) << d1 << d2;
+      }
+    }
+  }
+}
+
 TEST(Quadrature, DecisionsDoNotDependOnTheStreams) {
   DataSet one = hundredpatients();
   DataSet two = hundredpatients();
@@ -295,7 +326,7 @@ TEST(Quadrature, UpdatesSayWhenThePosteriorIsTooNarrowForTheNodes) {
   const auto posterior = makeposterior(data.design);
   StreamState streams;
   TrialState& s = *data.s;
-  ASSERT_TRUE(posterior->toxicity(s, streams).ok());
+  ASSERT_TRUE(posterior->toxicity(s, streams, true).ok());
   EXPECT_GT(s.effectivenodes, kMinEffNodes);
   EXPECT_FALSE(coarseupdate(s));
   for (int d1 = 0; d1 < 2; ++d1) {
