@@ -1,50 +1,33 @@
-// numerics/gausslegendre.cc: nodes by Newton's method on the Legendre
-// polynomial from the usual cosine guesses, weights from its derivative.
+// numerics/gausslegendre.cc: Gauss-Legendre nodes from Boost.Math's roots of
+// the Legendre polynomial, weights from its derivative there.
 #include "numerics/gausslegendre.h"
 
 #include <cmath>
+
+#include <boost/math/special_functions/legendre.hpp>
+
+#include "numerics/doublepolicy.h"
 
 GaussRule gausslegendre(int n, double lo, double hi) {
   GaussRule rule;
   rule.x.assign(n, 0);
   rule.w.assign(n, 0);
-  const double pi = 3.14159265358979323846;
   const double mid = (lo + hi) / 2;
   const double half = (hi - lo) / 2;
-  for (int i = 0; i < (n + 1) / 2; ++i) {
-    // The i-th largest root of P_n on [-1, 1].
-    double z = std::cos(pi * (i + 0.75) / (n + 0.5));
-    double dp = 1;
-    for (int iter = 0; iter < 100; ++iter) {
-      double p0 = 1;
-      double p1 = z;
-      for (int k = 2; k <= n; ++k) {
-        const double p2 = ((2 * k - 1) * z * p1 - (k - 1) * p0) / k;
-        p0 = p1;
-        p1 = p2;
-      }
-      if (n == 1) p0 = 1;
-      dp = n * (z * p1 - p0) / (z * z - 1);
-      const double step = p1 / dp;
-      z = z - step;
-      if (std::fabs(step) < 1e-16) break;
-    }
-    // Derivative at the final root.
-    double p0 = 1;
-    double p1 = z;
-    for (int k = 2; k <= n; ++k) {
-      const double p2 = ((2 * k - 1) * z * p1 - (k - 1) * p0) / k;
-      p0 = p1;
-      p1 = p2;
-    }
-    dp = n == 1 ? 1 : n * (z * p1 - p0) / (z * z - 1);
-    const double weight = 2 / ((1 - z * z) * dp * dp);
-    // Symmetric pairs; the middle node of an odd rule is 0.
-    if (2 * i + 1 == n) z = 0;
-    rule.x[i] = mid - half * z;
-    rule.x[n - 1 - i] = mid + half * z;
-    rule.w[i] = half * weight;
-    rule.w[n - 1 - i] = half * weight;
+  // The nonnegative roots of P_n, ascending (0 first for odd n); each z > 0
+  // stands for the pair -z, z.
+  const std::vector<double> roots =
+      boost::math::legendre_p_zeros<double>(n, DoublePolicy());
+  for (std::size_t k = 0; k < roots.size(); ++k) {
+    const double z = roots[k];
+    const double dp = boost::math::legendre_p_prime(n, z, DoublePolicy());
+    const double weight = half * (2 / ((1 - z * z) * dp * dp));
+    // +z is node n/2 + k of the n ascending nodes, -z its mirror image.
+    const int up = n / 2 + static_cast<int>(k);
+    rule.x[up] = mid + half * z;
+    rule.w[up] = weight;
+    rule.x[n - 1 - up] = mid - half * z;
+    rule.w[n - 1 - up] = weight;
   }
   return rule;
 }
