@@ -111,15 +111,19 @@ BENCHMARK(BM_phase2update)->Unit(benchmark::kMicrosecond);
 
 // The quadrature method's two updates on the same data, its tables formed
 // once outside the timing.
-void BM_quadrature_toxicity(benchmark::State& state) {
-  auto s = std::make_unique<TrialState>();
-  Design design = benchscenario(*s);
+std::unique_ptr<const Posterior> quadratureposterior(TrialState& s) {
+  Design design = benchscenario(s);
   design.method = PosteriorMethod::kQuadrature;
   design.settings.ncohort1 = 20;
   design.settings.cohortsize1 = 3;
   design.settings.ncohort2 = 10;
   design.settings.cohortsize2 = 3;
-  const std::unique_ptr<const Posterior> posterior = makeposterior(design);
+  return makeposterior(design);
+}
+
+void BM_quadrature_toxicity(benchmark::State& state) {
+  auto s = std::make_unique<TrialState>();
+  const std::unique_ptr<const Posterior> posterior = quadratureposterior(*s);
   StreamState streams;
   for (auto _ : state) {
     benchmark::DoNotOptimize(posterior->toxicity(*s, streams, true));
@@ -130,13 +134,7 @@ BENCHMARK(BM_quadrature_toxicity)->Unit(benchmark::kMicrosecond);
 
 void BM_quadrature_phase2(benchmark::State& state) {
   auto s = std::make_unique<TrialState>();
-  Design design = benchscenario(*s);
-  design.method = PosteriorMethod::kQuadrature;
-  design.settings.ncohort1 = 20;
-  design.settings.cohortsize1 = 3;
-  design.settings.ncohort2 = 10;
-  design.settings.cohortsize2 = 3;
-  const std::unique_ptr<const Posterior> posterior = makeposterior(design);
+  const std::unique_ptr<const Posterior> posterior = quadratureposterior(*s);
   StreamState streams;
   for (auto _ : state) {
     benchmark::DoNotOptimize(posterior->phase2(*s, streams, false));
