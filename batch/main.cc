@@ -66,6 +66,18 @@ constexpr char kFooter[] =
     "4294967295 (2^32 - 1); the streams use 32 bits of it, so a larger seed is\n"
     "refused rather than repeating a smaller one's streams.\n"
     "\n"
+    "Paired streams: with --paired --seed S, trial t of every scenario runs on\n"
+    "streams of its own, std::mt19937_64 seeded by std::seed_seq{S, t, kind, i,\n"
+    "j}: kind 1 the patients, in order of enrolment (each patient's number for\n"
+    "toxicity, then for response), 2 the phase I update after phase I cohort\n"
+    "i, 3 phase II update i (0 at the switch), 4 the posterior draws for the\n"
+    "randomisation before phase II cohort i (quadrature), 5 the number that\n"
+    "picks phase II cohort i's combination; j 0 for the uniform numbers, 1 for\n"
+    "the sampler. Designs run on the same seed then meet the same patients, and\n"
+    "their difference is estimated trial by trial; the results do not depend on\n"
+    "--shards, --jobs or the order of the scenarios, and trial t is the same\n"
+    "in runs of any length.\n"
+    "\n"
     "Shards: --shard K/N runs part K of N of each scenario's trials (the first\n"
     "ntrial mod N parts one trial larger) and writes NAME.shard-K-of-N.json\n"
     "and .txt, but no oc.csv or report.html (--shard 1/1 is the whole run);\n"
@@ -146,6 +158,9 @@ int main(int argc, char** argv) {
   CLI::Option* shardopt =
       app.add_option("--shard", shard, "K/N: run only part K of N, for merge")
           ->needs(seedopt);
+  app.add_flag("--paired", options.random.paired,
+               "Paired streams: trial t on streams of its own (see below)")
+      ->needs(seedopt);
   app.add_flag("--trials", options.trials,
                "Also write NAME.trials.csv: each trial's selection, reason, "
                "patients, toxicities, responses and overly toxic patients");
@@ -175,6 +190,7 @@ int main(int argc, char** argv) {
       throw CLI::RequiredError("At least one scenario file");
     }
     if (*merge && (!options.files.empty() || app.count("--seed") > 0 ||
+                   app.count("--paired") > 0 ||
                    app.count("--out") > 0)) {
       throw CLI::ValidationError(
           "merge", "give merge its own --out, after the word merge");

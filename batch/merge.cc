@@ -46,6 +46,9 @@ std::string mergeresults(const std::vector<BatchResult>& parts,
         p->random.seed != first.random.seed) {
       return "the parts ran on different generators or seeds";
     }
+    if (p->random.paired != first.random.paired) {
+      return "the parts mix paired streams (--paired) with shard streams";
+    }
     if (p->mathlib != first.mathlib) {
       return "the parts ran on different implementations of pow, log and "
              "exp (" + first.mathlib + ", " + p->mathlib + ")";

@@ -311,6 +311,7 @@ Json resulttojson(const BatchResult& r) {
   j["scenario"] = scenariotojson(r.scenario, &r.rules, &r.posterior);
   j["random"]["generator"] = r.random.seeded ? kMersenneGenerator : kFixedGenerator;
   j["random"]["seed"] = r.random.seeded ? Json(r.random.seed) : Json(nullptr);
+  if (r.random.paired) j["random"]["paired"] = true;
   j["random"]["description"] = describerandom(r);
   j["mathlib"] = r.mathlib;
   if (!r.boost.empty()) {
@@ -401,6 +402,12 @@ bool resultfromjson(const Json& j, const std::string& source, BatchResult& r,
     r.random.seed = random["seed"].get<std::uint64_t>();
   } else {
     return fail("random: unknown generator or seed");
+  }
+  if (random.contains("paired")) {
+    if (!random["paired"].is_boolean() || !r.random.seeded) {
+      return fail("random: paired must be true or false, and only with a seed");
+    }
+    r.random.paired = random["paired"].get<bool>();
   }
   if (!j.contains("mathlib") || !j["mathlib"].is_string() ||
       (j["mathlib"] != "fma" && j["mathlib"] != "no-fma" &&

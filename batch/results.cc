@@ -59,6 +59,7 @@ std::string outputstem(const BatchResult& r) {
 std::string describerandom(const BatchResult& r) {
   if (!r.random.seeded) return "combosim's fixed-seed generators";
   std::string text = "std::mt19937_64, seed " + std::to_string(r.random.seed);
+  if (r.random.paired) text += ", paired (streams of their own per trial)";
   if (r.nshard == 1) return text;
   if (complete(r)) {
     return text + ", shards 1 to " + std::to_string(r.nshard) + " of " +
@@ -133,6 +134,7 @@ std::string simulate(BatchResult& r, const ProgressFn& progress,
     part.settings.ntrial = range.count;
     Streams streams = r.random;
     streams.shard = static_cast<std::uint64_t>(k);
+    streams.firsttrial = range.first + 1;
     observer.setpart(range.first);
     const SimulationResult result = simulate(part, r.scenario.input, streams, &observer);
     if (!result.failure.ok()) {

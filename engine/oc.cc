@@ -13,13 +13,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 __extension__ typedef __int128 int128;
 
 // A percentage of n trials: p = count / n, SE = 100 * sqrt(p (1 - p) / n).
-Estimate percentage(std::int64_t count, std::int64_t n) {
+}  // namespace
+
+Estimate percentestimate(std::int64_t count, std::int64_t n) {
   const double p = static_cast<double>(count) / n;
   Estimate e;
   e.value = static_cast<double>(count) / n * 100;
   e.mcse = 100 * std::sqrt(p * (1 - p) / n);
   return e;
 }
+
+namespace {
 
 // The SD of n values from their sum and sum of squares, with n - 1:
 // sqrt((n sum x^2 - (sum x)^2) / (n (n - 1))). The numerator is exact in
@@ -31,8 +35,10 @@ double standarddeviation(std::int64_t sum, std::int64_t sum2, std::int64_t n) {
   return std::sqrt(static_cast<double>(d) / nn1);
 }
 
+}  // namespace
+
 // A mean per trial: sum / n, SE = SD / sqrt(n).
-Estimate mean(std::int64_t sum, std::int64_t sum2, std::int64_t n) {
+Estimate meanestimate(std::int64_t sum, std::int64_t sum2, std::int64_t n) {
   Estimate e;
   e.value = static_cast<double>(sum) / n;
   e.mcse = standarddeviation(sum, sum2, n) / std::sqrt(static_cast<double>(n));
@@ -43,7 +49,7 @@ Estimate mean(std::int64_t sum, std::int64_t sum2, std::int64_t n) {
 // 100 * sqrt((sum X^2 - 2 R sum XY + R^2 sum Y^2) / (n (n - 1))) / mean Y.
 // The sum of squares of X - R Y cannot be negative: rounding that takes it
 // below 0 is taken as 0.
-Estimate ratio(std::int64_t sumx, std::int64_t sumx2, std::int64_t sumxy,
+Estimate ratioestimate(std::int64_t sumx, std::int64_t sumx2, std::int64_t sumxy,
                std::int64_t sumy, std::int64_t sumy2, std::int64_t n) {
   const double r = static_cast<double>(sumx) / static_cast<double>(sumy);
   const double ybar = static_cast<double>(sumy) / n;
@@ -57,8 +63,6 @@ Estimate ratio(std::int64_t sumx, std::int64_t sumx2, std::int64_t sumxy,
                  : 100 * std::sqrt((squares > 0 ? squares : 0) / nn1) / ybar;
   return e;
 }
-
-}  // namespace
 
 TruthClasses classifytruth(const SimulationSettings& s,
                            const ScenarioInput& input) {
@@ -108,27 +112,27 @@ OperatingCharacteristics operatingcharacteristics(const SimulationSettings& s,
 
   OperatingCharacteristics oc;
   oc.ntrial = n;
-  oc.correct = percentage(c.anyacceptable ? target : none, n);
-  oc.acceptable = percentage(acceptable, n);
-  oc.overtoxic = percentage(overtoxic, n);
-  oc.inconclusive = percentage(none, n);
-  oc.phase1_stopped = percentage(trials(TrialEnd::kPhase1Stopped), n);
-  oc.none_admissible = percentage(trials(TrialEnd::kNoneAdmissible), n);
-  oc.all_closed = percentage(trials(TrialEnd::kAllClosed), n);
-  oc.no_positive_mean = percentage(trials(TrialEnd::kNoPositiveMean), n);
-  oc.patients_mean = mean(outcomes.patients, outcomes.patients2, n);
+  oc.correct = percentestimate(c.anyacceptable ? target : none, n);
+  oc.acceptable = percentestimate(acceptable, n);
+  oc.overtoxic = percentestimate(overtoxic, n);
+  oc.inconclusive = percentestimate(none, n);
+  oc.phase1_stopped = percentestimate(trials(TrialEnd::kPhase1Stopped), n);
+  oc.none_admissible = percentestimate(trials(TrialEnd::kNoneAdmissible), n);
+  oc.all_closed = percentestimate(trials(TrialEnd::kAllClosed), n);
+  oc.no_positive_mean = percentestimate(trials(TrialEnd::kNoPositiveMean), n);
+  oc.patients_mean = meanestimate(outcomes.patients, outcomes.patients2, n);
   oc.patients_sd = standarddeviation(outcomes.patients, outcomes.patients2, n);
   oc.patients_min = outcomes.minpatients;
   oc.patients_max = outcomes.maxpatients;
   oc.overtoxic_patients =
-      ratio(outcomes.overtoxic, outcomes.overtoxic2, outcomes.patientsovertoxic,
+      ratioestimate(outcomes.overtoxic, outcomes.overtoxic2, outcomes.patientsovertoxic,
             outcomes.patients, outcomes.patients2, n);
-  oc.toxicities_mean = mean(outcomes.toxicities, outcomes.toxicities2, n);
-  oc.responses_mean = mean(outcomes.responses, outcomes.responses2, n);
+  oc.toxicities_mean = meanestimate(outcomes.toxicities, outcomes.toxicities2, n);
+  oc.responses_mean = meanestimate(outcomes.responses, outcomes.responses2, n);
   oc.untried_patients =
       outcomes.phase2patients == 0
           ? Estimate{kNaN, kNaN}
-          : ratio(outcomes.untried, outcomes.untried2, outcomes.untriedphase2,
+          : ratioestimate(outcomes.untried, outcomes.untried2, outcomes.untriedphase2,
                   outcomes.phase2patients, outcomes.phase2patients2, n);
   return oc;
 }

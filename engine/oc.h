@@ -78,6 +78,14 @@ OperatingCharacteristics operatingcharacteristics(const SimulationSettings& s,
                                                   const Accumulators& acc,
                                                   const OutcomeSums& outcomes);
 
+// The three kinds of figure, from integer sums over n trials, as the
+// standard errors above describe them: a percentage of trials, a mean per
+// trial, and the ratio sum X / sum Y as a percentage.
+Estimate percentestimate(std::int64_t count, std::int64_t n);
+Estimate meanestimate(std::int64_t sum, std::int64_t sum2, std::int64_t n);
+Estimate ratioestimate(std::int64_t sumx, std::int64_t sumx2, std::int64_t sumxy,
+               std::int64_t sumy, std::int64_t sumy2, std::int64_t n);
+
 // One figure by the name that NAME.json, oc.csv and the R package give it.
 struct OcFigure {
   std::string name;      // e.g. "correct", "correct_mcse", "patients_min"

@@ -168,8 +168,13 @@ SimulationResult simulate(const Design& design, const ScenarioInput& truth,
     }
     TrialOutcome outcome;
     const DrawStatus status =
-        runtrial(*state, design, *posterior, streams, result.acc, &outcome,
-                 observer);
+        start.paired
+            ? runtrial(*state, design, *posterior,
+                       PairedTrial{start.seed, static_cast<std::uint64_t>(
+                                                   start.firsttrial + t - 1)},
+                       result.acc, &outcome, observer)
+            : runtrial(*state, design, *posterior, streams, result.acc,
+                       &outcome, observer);
     if (!status.ok()) {
       result.failure = status;
       result.failedtrial = t;

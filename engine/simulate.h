@@ -57,6 +57,10 @@ struct Streams {
                             // console run
   std::uint64_t seed = 0;   // S, when seeded
   std::uint64_t shard = 1;  // K: the seeded streams of part K of the run
+  // Paired streams instead (seeded only): each trial on streams of its own,
+  // keyed by the seed and its number, whatever the shard.
+  bool paired = false;
+  std::int64_t firsttrial = 1;  // paired: the number of the run's first trial
 };
 
 // Both streams from the start `streams` names.
@@ -86,7 +90,9 @@ struct SimulationResult {
 
 // Simulates design.settings.ntrial trials of `design` with the true
 // probabilities of `truth` (its priors are not read), drawing from streams
-// of its own that begin where `start` says. `observer` may be null.
+// of its own that begin where `start` says; paired, trial t of the run is
+// trial start.firsttrial + t - 1 of the paired streams (engine/trial.h).
+// `observer` may be null.
 // REQUIRES: checkscenario of the design's settings and priors with `truth`,
 // and checkrules() of design.rules on its grid, are "".
 SimulationResult simulate(const Design& design, const ScenarioInput& truth,

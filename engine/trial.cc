@@ -4,6 +4,8 @@
 #include "design/quadrature.h"
 #include "engine/observer.h"
 
+void UpdateStarts::beforepick(const TrialState&, StreamState&) {}
+
 namespace {
 
 // A simulated trial's updates continue the streams; the observer sees them.
@@ -16,6 +18,42 @@ class ObservedStarts : public UpdateStarts {
 
  private:
   Observer* observer_;
+};
+
+// A paired trial's updates and picks each start on their own streams; the
+// observer, when there is one, sees the updates on them.
+class PairedStarts : public UpdateStarts {
+ public:
+  PairedStarts(const PairedTrial& key, const Design& design, Observer* observer)
+      : key_(key), design_(design), observer_(observer) {}
+  // The cohort just treated, from 1.
+  void setcohort(int cohort) { cohort_ = cohort; }
+  void beforeupdate(const TrialState& s, StreamState& streams) override {
+    if (s.phase1) {
+      streams = stream(PairedKind::kPhase1, cohort_);
+    } else if (design_.method == PosteriorMethod::kQuadrature) {
+      streams = stream(PairedKind::kRandomise, phase2cohort() + 1);
+    } else {
+      streams = stream(PairedKind::kPhase2, phase2cohort());
+    }
+    if (observer_ != nullptr) observer_->beforeupdate(s, streams);
+  }
+  void beforepick(const TrialState&, StreamState& streams) override {
+    streams = stream(PairedKind::kPick, phase2cohort() + 1);
+  }
+
+ private:
+  // Phase II cohorts treated so far.
+  int phase2cohort() const { return cohort_ - design_.settings.ncohort1; }
+  StreamState stream(PairedKind kind, int index) const {
+    return pairedstreamstate(key_.seed, key_.trial, kind,
+                             static_cast<std::uint64_t>(index));
+  }
+
+  PairedTrial key_;
+  const Design& design_;
+  Observer* observer_;
+  int cohort_ = 0;
 };
 
 void beforeupdate(const TrialRun& run, const TrialState& s) {
@@ -76,6 +114,27 @@ void gencohort(TrialState& s, const Design& design, StreamState& streams) {
   int y = 0;  // responses, drawn after every toxicity
   for (int i = 0; i < n; ++i) {
     if (uniform01(streams) < q) ++y;
+  }
+  s.npat[c1][c2] += n;
+  s.ntotal += n;
+  s.ntox[c1][c2] += x;
+  s.nresp[c1][c2] += y;
+}
+
+void genpatients(TrialState& s, const Design& design, StreamState& patients) {
+  const int n =
+      s.phase1 ? design.settings.cohortsize1 : design.settings.cohortsize2;
+  const int c1 = s.cur1;
+  const int c2 = s.cur2;
+  const double p = s.truetox[c1][c2];
+  const double q = s.trueeff[c1][c2];
+  int x = 0;  // toxicities
+  int y = 0;  // responses
+  for (int i = 0; i < n; ++i) {
+    const double utox = uniform01(patients);
+    const double ueff = uniform01(patients);
+    if (utox < p) ++x;
+    if (ueff < q) ++y;
   }
   s.npat[c1][c2] += n;
   s.ntotal += n;
@@ -192,6 +251,7 @@ StepDecision decide(TrialState& s, int cohort, const TrialRun& run) {
     return d;
   }
   d.randomised = true;
+  if (run.starts != nullptr) run.starts->beforepick(s, run.streams);
   d.draw = phase2randomise(s, run.streams, scoped ? allowed : nullptr);
   return d;
 }
@@ -206,15 +266,17 @@ StepDecision designstep(TrialState& s, int cohort, const TrialRun& run) {
   return d;
 }
 
-DrawStatus runtrial(TrialState& s, const Design& design,
-                    const Posterior& posterior, StreamState& streams,
-                    Accumulators& acc, TrialOutcome* outcome,
-                    Observer* observer) {
+namespace {
+
+// One whole simulated trial: `treat` adds each cohort at the design's choice,
+// `cohortstart` hears each cohort's number before its steps.
+template <typename Treat, typename CohortStart>
+DrawStatus simulatetrial(TrialState& s, const TrialRun& run, Accumulators& acc,
+                         TrialOutcome* outcome, Treat treat,
+                         CohortStart cohortstart) {
+  const Design& design = run.design;
   const int J = design.settings.ndose1;
   const int K = design.settings.ndose2;
-  ObservedStarts observed(observer);
-  const TrialRun run{design, posterior, streams,
-                     observer != nullptr ? &observed : nullptr};
 
   // The cohorts, each at the design's choice, until the design ends the
   // trial.
@@ -223,7 +285,8 @@ DrawStatus runtrial(TrialState& s, const Design& design,
   int phase1pat[kMaxDose][kMaxDose] = {};  // phase I patients, kept at the switch
   bool switched = false;
   for (int cohort = 1;; ++cohort) {
-    gencohort(s, design, streams);
+    treat();
+    cohortstart(cohort);
     const StepDecision step = designstep(s, cohort, run);
     if (!step.failure.ok()) return step.failure;
     if (coarseupdate(s)) ++end.coarseupdates;
@@ -264,4 +327,32 @@ DrawStatus runtrial(TrialState& s, const Design& design,
   end.patients = s.ntotal;
   if (outcome != nullptr) *outcome = end;
   return DrawStatus{};
+}
+
+}  // namespace
+
+DrawStatus runtrial(TrialState& s, const Design& design,
+                    const Posterior& posterior, StreamState& streams,
+                    Accumulators& acc, TrialOutcome* outcome,
+                    Observer* observer) {
+  ObservedStarts observed(observer);
+  const TrialRun run{design, posterior, streams,
+                     observer != nullptr ? &observed : nullptr};
+  return simulatetrial(
+      s, run, acc, outcome, [&] { gencohort(s, design, streams); },
+      [](int) {});
+}
+
+DrawStatus runtrial(TrialState& s, const Design& design,
+                    const Posterior& posterior, const PairedTrial& paired,
+                    Accumulators& acc, TrialOutcome* outcome,
+                    Observer* observer) {
+  StreamState patients = pairedstreamstate(paired.seed, paired.trial,
+                                           PairedKind::kPatients, 0);
+  StreamState streams;  // put in place before each update and pick
+  PairedStarts starts(paired, design, observer);
+  const TrialRun run{design, posterior, streams, &starts};
+  return simulatetrial(
+      s, run, acc, outcome, [&] { genpatients(s, design, patients); },
+      [&](int cohort) { starts.setcohort(cohort); });
 }

@@ -12,6 +12,7 @@
 #ifndef COMBOSIM_ENGINE_TRIAL_H_
 #define COMBOSIM_ENGINE_TRIAL_H_
 
+#include <cstdint>
 #include <ctime>
 
 #include "design/design.h"
@@ -26,7 +27,8 @@
 
 class Observer;
 
-// Where each posterior update of a trial starts its random numbers.
+// Where each posterior update of a trial starts its random numbers, and
+// where the pick of each phase II cohort's combination draws its number.
 class UpdateStarts {
  public:
   virtual ~UpdateStarts() = default;
@@ -34,6 +36,10 @@ class UpdateStarts {
   // update), with the trial record it starts from and the streams it will
   // draw from, which this may put elsewhere.
   virtual void beforeupdate(const TrialState& s, StreamState& streams) = 0;
+  // Before the randomisation of a phase II cohort computes its probabilities
+  // and draws the number that picks its combination. By default the pick
+  // takes the next number after the update's draws.
+  virtual void beforepick(const TrialState& s, StreamState& streams);
 };
 
 // What a trial's steps run on.
@@ -118,6 +124,20 @@ int bestentry(const TrialState& s, bool treatedonly = false);
 // outer).
 void admissiblelist(TrialState& s, const Design& design);
 
+// Treats one cohort at (cur1, cur2), as gencohort does, but from `patients`
+// patient by patient in order of enrolment: each patient's number for
+// toxicity, then for response; a toxicity when the first is below the true
+// toxicity, a response when the second is below the true response. Whatever
+// the cohort sizes, the k-th patient of a trial draws the same two numbers.
+void genpatients(TrialState& s, const Design& design, StreamState& patients);
+
+// Trial `trial` (from 1) on the paired streams of `seed`: every kind of draw
+// from streams of its own (numerics/streams.h, PairedKind).
+struct PairedTrial {
+  std::uint64_t seed = 0;
+  std::uint64_t trial = 1;
+};
+
 // Simulates one whole trial, cohorts generated at the design's choice, and
 // adds its counts (and selection) to acc; its outcome goes to `outcome` when
 // given. Each update continues the streams; `observer`, when given, sees the
@@ -125,6 +145,19 @@ void admissiblelist(TrialState& s, const Design& design);
 // any; acc is then not updated.
 DrawStatus runtrial(TrialState& s, const Design& design,
                     const Posterior& posterior, StreamState& streams,
+                    Accumulators& acc, TrialOutcome* outcome = nullptr,
+                    Observer* observer = nullptr);
+
+// Simulates one whole trial as runtrial does, but on the paired streams of
+// `paired`: the patients from theirs (genpatients), each phase I update after
+// phase I cohort i from (kPhase1, i), each phase II update i from (kPhase2, i)
+// under gibbs and, under quadrature, whose phase II updates draw only for
+// the randomisation, from (kRandomise, i + 1), and the pick of phase II
+// cohort i from (kPick, i). Two designs with the same phase I course thus
+// draw the same numbers through phase II, whatever their number of phase I
+// cohorts.
+DrawStatus runtrial(TrialState& s, const Design& design,
+                    const Posterior& posterior, const PairedTrial& paired,
                     Accumulators& acc, TrialOutcome* outcome = nullptr,
                     Observer* observer = nullptr);
 

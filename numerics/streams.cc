@@ -24,6 +24,18 @@ StreamState seededstreamstate(std::uint64_t seed, std::uint64_t shard) {
   return state;
 }
 
+StreamState pairedstreamstate(std::uint64_t seed, std::uint64_t trial,
+                              PairedKind kind, std::uint64_t index) {
+  const auto word = static_cast<std::uint64_t>(kind);
+  StreamState state;
+  std::seed_seq uniformseq{seed, trial, word, index, std::uint64_t{0}};
+  std::seed_seq randseq{seed, trial, word, index, std::uint64_t{1}};
+  state.uniformengine.seed(uniformseq);
+  state.randengine.seed(randseq);
+  state.seeded = true;
+  return state;
+}
+
 double uniform01(StreamState& streams) {
   // The seeded generator's top 53 bits as a multiple of 2^-53.
   if (streams.seeded) {

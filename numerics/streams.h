@@ -18,6 +18,14 @@
 // u = (x >> 11) * 2^-53, and std::seed_seq{seed, shard, 1} for the sampler's
 // integers, x >> 49 (0 to 32767). Both standard algorithms are specified
 // exactly, so the streams are the same on every platform.
+//
+// Paired streams give each trial, and each kind of draw within it, streams of
+// its own, so that two designs run on the same seed meet the same patients
+// and the same numbers at the same steps: std::mt19937_64 seeded by
+// std::seed_seq{S, t, kind, i, 0} for the uniform numbers and
+// {S, t, kind, i, 1} for the sampler's integers, t the trial (from 1), kind
+// and i as PairedKind says. Five-word keys never meet the three-word keys of
+// the seeded streams.
 #ifndef COMBOSIM_NUMERICS_STREAMS_H_
 #define COMBOSIM_NUMERICS_STREAMS_H_
 
@@ -51,6 +59,24 @@ struct StreamState {
 
 // Both streams from the start of the seeded streams of (seed, shard).
 StreamState seededstreamstate(std::uint64_t seed, std::uint64_t shard);
+
+// What a paired stream of a trial feeds, the third word of its key.
+enum class PairedKind : std::uint64_t {
+  kPatients = 1,   // the patients in order of enrolment, i = 0
+  kPhase1 = 2,     // the phase I update after phase I cohort i (from 1)
+  kPhase2 = 3,     // phase II update i: 0 at the switch, then after phase II
+                   // cohort i
+  kRandomise = 4,  // the posterior draws for the randomisation before phase
+                   // II cohort i (from 1), when the method draws them apart
+                   // from the update
+  kPick = 5,       // the one uniform number that picks phase II cohort i's
+                   // combination (i from 1)
+};
+
+// Both streams of trial `trial` of seed `seed` for draws of `kind` at
+// position `index`.
+StreamState pairedstreamstate(std::uint64_t seed, std::uint64_t trial,
+                              PairedKind kind, std::uint64_t index);
 
 // The next uniform number of `streams`: from the fixed-seed generator in
 // [0, 1.0000000022113151] (it can be exactly 0 and, rarely, slightly above
