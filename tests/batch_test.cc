@@ -388,6 +388,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
   othermath.mathlib = "no-fma";
   BatchResult huge = smallpart(3);
   huge.acc.sumpat[1][0] = INT64_MAX;
+  BatchResult paired = smallpart(3);
+  paired.random.paired = true;
   struct Case {
     std::vector<BatchResult> parts;
     std::string problem;
@@ -409,6 +411,8 @@ TEST(Merge, RefusesPartsThatDoNotMakeOneRun) {
       {{smallpart(1), smallpart(2), othermath},
        "the parts ran on different implementations of pow, log and exp (fma, "
        "no-fma)"},
+      {{smallpart(1), smallpart(2), paired},
+       "the parts mix paired streams (--paired) with shard streams"},
       {{smallpart(1), smallpart(2), huge},
        "the sums of patients[2][1] (drug-1 level 2, drug-2 level 1) overflow "
        "64 bits"},
@@ -764,6 +768,45 @@ TEST(BatchProgram, MergedShardsEqualOneProcessRunningThemInTurn) {
             "combosim-batch: no scenario written; summary.csv, oc.csv, "
             "report.html, manifest.json left as they were\n");
   EXPECT_FALSE(fs::exists(dir.path() / "half/golden_2x4.json"));
+}
+
+TEST(BatchProgram, PairedRunsDependOnNeitherShardsNorOrder) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string golden = source("tests/fixtures/golden_2x4.txt");
+  const std::string small = source(kSmallAnswers);
+  const BatchRun one = runbatch(dir.path(), {"--paired", "--seed", "4", "--trials",
+                                             "--out", "one", golden, small});
+  EXPECT_EQ(one.status, 0) << one.err;
+  const BatchRun three =
+      runbatch(dir.path(), {"--paired", "--seed", "4", "--shards", "3", "--trials",
+                            "--jobs", "1", "--out", "three", small, golden});
+  EXPECT_EQ(three.status, 0) << three.err;
+  for (const char* stem : {"golden_2x4", "batch_small"}) {
+    const fs::path a = dir.path() / "one" / (std::string(stem) + ".json");
+    const fs::path b = dir.path() / "three" / (std::string(stem) + ".json");
+    EXPECT_EQ(loadjson(a)["sums"], loadjson(b)["sums"]) << stem;
+    EXPECT_EQ(loadjson(a)["oc"], loadjson(b)["oc"]) << stem;
+    EXPECT_EQ(loadjson(a)["random"]["paired"], true);
+    EXPECT_EQ(readfile(dir.path() / "one" / (std::string(stem) + ".trials.csv")),
+              readfile(dir.path() / "three" / (std::string(stem) + ".trials.csv")));
+  }
+  // Paired streams are neither the shard streams of the seed nor mixed with
+  // them in a merge; --paired needs a seed.
+  const BatchRun plain = runbatch(dir.path(), {"--seed", "4", "--shard", "1/2",
+                                               "--out", "parts", golden});
+  const BatchRun part = runbatch(dir.path(), {"--paired", "--seed", "4", "--shard",
+                                              "2/2", "--out", "parts", golden});
+  EXPECT_EQ(plain.status + part.status, 0) << plain.err << part.err;
+  const BatchRun mixed = runbatch(
+      dir.path(), {"merge", "--out", "mixed", "parts/golden_2x4.shard-1-of-2.json",
+                   "parts/golden_2x4.shard-2-of-2.json"});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_NE(mixed.err.find("mix paired streams"), std::string::npos) << mixed.err;
+  const BatchRun noseed = runbatch(dir.path(), {"--paired", "--out", "x", golden});
+  EXPECT_EQ(noseed.status, 2);
+  EXPECT_NE(noseed.err.find("--paired requires --seed"), std::string::npos)
+      << noseed.err;
 }
 
 TEST(BatchProgram, MergeJoinsOnlyTheTrialsFilesThePartsWrote) {
