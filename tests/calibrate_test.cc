@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/simulate.h"
+#include "formats/searchspace.h"
 
 namespace {
 
@@ -136,6 +137,56 @@ TEST(Calibrate, BadSpecificationsAreNamed) {
   bad = spec;
   bad.stages = {50, 50};
   EXPECT_NE(checkcalibration(bad).find("budget: trials"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SearchSpace, CandidatesAreEveryCombinationAndBadSectionsAreNamed) {
+  std::vector<SearchKey> keys;
+  ASSERT_EQ(searchfromjson(Json::parse(R"({"rules.escalate": [0.75, 0.85],
+      "rules.safety": {"from": 0.3, "to": 0.5, "step": 0.1},
+      "ncohort2": [2, 4], "rules.start": [[1, 1], [2, 1]]})"), keys), "");
+  EXPECT_EQ(searchsize(keys), 24u);
+  // The last key fastest; a range's values free of rounding.
+  EXPECT_EQ(candidatechanges(keys, 0).dump(),
+            R"({"rules":{"escalate":0.75,"safety":0.3,"start":[1,1]},"ncohort2":2})");
+  EXPECT_EQ(candidatelabel(keys, 23),
+            "rules.escalate=0.85, rules.safety=0.5, ncohort2=4, rules.start=[2,1]");
+  EXPECT_EQ(keys[1].values[1].get<double>(), 0.4);
+
+  const struct {
+    const char* search;
+    const char* problem;
+  } bad[] = {
+      {"{}", "search: empty: name at least one field to search"},
+      {R"({"rules.safety": {"from": 0.3, "to": 0.5, "step": 0}})",
+       "search.rules.safety.step: must be above 0"},
+      {R"({"rules.safety": []})", "search.rules.safety: no values"},
+      {R"({"ncohort2": [2.5]})", "search.ncohort2: values must be whole numbers"},
+  };
+  for (const auto& b : bad) {
+    EXPECT_EQ(searchfromjson(Json::parse(b.search), keys), b.problem) << b.search;
+  }
+  EXPECT_EQ(searchfromjson(Json::parse(R"({"targettox": [0.3]})"), keys)
+                .rfind("search.targettox: not a field a search can change", 0),
+            0u);
+
+  CalibrationSpec spec;
+  spec.scenarios.resize(2);
+  EXPECT_EQ(racefromjson(Json::parse(R"({"constraints": [{"figure": "overtoxic",
+      "max": 10, "scenarios": ["a", "c"]}]})"), {"a", "b"}, spec),
+            "constraints[1].scenarios: unknown scenario \"c\"");
+  ASSERT_EQ(racefromjson(Json::parse(R"({"objective": {"figure": "acceptable",
+      "weights": {"b": 3}}, "constraints": [{"figure": "inconclusive", "min": 80,
+      "scenarios": ["b"]}], "budget": {"trials": [20, 60], "margin": 1}})"),
+                         {"a", "b"}, spec), "");
+  EXPECT_EQ(spec.objective, "acceptable");
+  EXPECT_EQ(spec.scenarios[1].weight, 3);
+  EXPECT_FALSE(spec.constraints[0].upper);
+  EXPECT_EQ(spec.constraints[0].scenarios, std::vector<int>{1});
+  EXPECT_EQ(spec.stages, (std::vector<int>{20, 60}));
 }
 
 }  // namespace
