@@ -3,7 +3,8 @@
 combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                         ncohort1, cohortsize1, ncohort2, cohortsize2, ntrial,
                         rules = combosim_rules(), seed = NULL,
-                        progress = interactive(), posterior = "gibbs") {
+                        progress = interactive(), posterior = "gibbs",
+                        paired = FALSE) {
   checkgrid(tox, "tox")
   checkgrid(eff, "eff")
   if (!identical(dim(eff), dim(tox))) {
@@ -27,6 +28,10 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     fail("rules must come from combosim_rules()")
   }
   text <- seedtext(seed)
+  if (!isTRUE(paired) && !isFALSE(paired)) fail("paired must be TRUE or FALSE")
+  if (paired && is.null(seed)) {
+    fail("paired = TRUE needs a seed: the paired streams are those of a seed")
+  }
   post <- readposterior(posterior)
   if (!isTRUE(progress) && !isFALSE(progress)) {
     fail("progress must be TRUE or FALSE")
@@ -37,7 +42,7 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
   run <- cs_simulate(tox, eff, as.double(target), as.double(mineff),
                      as.double(prior1), as.double(prior2),
                      as.integer(unlist(counts)), unclass(rules), post, text,
-                     progress)
+                     paired, progress)
   if (nzchar(run$problem)) stop(renameproblem(run$problem), call. = FALSE)
   if (run$interrupted) {
     stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
@@ -69,6 +74,9 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                           "\"quadrature\", nodes = ...))"),
                     run$coarseupdates), call. = FALSE)
   }
+  # A paired run keeps each trial's counts for trial-by-trial comparisons.
+  pairing <- if (paired) list(paired = TRUE, trialcounts = run$trialcounts) else
+    list()
   structure(c(list(
     selection = named(run$means$selections),
     patients = named(run$means$patients),
@@ -85,5 +93,5 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     generator = if (is.null(seed)) "fixed" else "mt19937_64",
     version = as.character(utils::packageVersion("combosim")),
     cpuseconds = run$cpuseconds
-  ), quadrature), class = "combosim_oc")
+  ), pairing, quadrature), class = "combosim_oc")
 }
