@@ -207,11 +207,13 @@ plot.combosim_compare <- function(x, which = c("correct", "acceptable", "overtox
   panels <- panels[lengths(panels) > 0L]
   titles <- c(points = "Difference (percentage points)",
               trial = "Difference (per trial)")
-  old <- graphics::par(mfrow = c(1L, length(panels)), mar = c(4.5, 12, 3, 1))
+  old <- graphics::par(mfrow = c(1L, length(panels)), mar = c(4.5, 15, 3, 1),
+                       oma = c(1.5, 0, 0, 0))
   on.exit(graphics::par(old))
   colours <- grDevices::palette.colors(max(length(designs), 2L) + 1L)[-1L]
+  # The first design on top within each figure, as in the legend.
   offsets <- if (length(designs) == 1L) 0 else
-    seq(-0.25, 0.25, length.out = length(designs))
+    seq(0.25, -0.25, length.out = length(designs))
   for (p in names(panels)) {
     figs <- panels[[p]]
     rows <- d[d$design %in% designs & d$figure %in% figs, , drop = FALSE]
@@ -236,11 +238,11 @@ plot.combosim_compare <- function(x, which = c("correct", "acceptable", "overtox
       }
       graphics::points(r$difference, at, pch = 19, col = colours[k])
     }
-    graphics::legend("topright", legend = paste0(designs, ifelse(
+    if (p == names(panels)[1]) graphics::legend("topright", legend = paste0(designs, ifelse(
       x$paired[designs], " (paired)", " (independent)")), col = colours[seq_along(designs)],
       pch = 19, bty = "n", cex = 0.8)
   }
-  graphics::mtext("Bars: 2 standard errors either side", side = 1, line = -1.2,
+  graphics::mtext("Bars: 2 standard errors either side", side = 1, line = 0.3,
                   outer = TRUE, cex = 0.8)
   invisible(x)
 }

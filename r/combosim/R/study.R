@@ -203,7 +203,7 @@ readstudyfile <- function(path) {
     if (is.null(j[[name]])) fail(path, ": ", name, ": missing")
   }
   dir <- dirname(path)
-  resolve <- function(p) if (grepl("^(/|[A-Za-z]:|~)", p)) p else file.path(dir, p)
+  resolve <- function(p) ifelse(grepl("^(/|[A-Za-z]:|~)", p), p, file.path(dir, p))
   if (!is.character(j$scenarios) || length(j$scenarios) == 0L) {
     fail(path, ": scenarios: must be an array of scenario files' paths")
   }
