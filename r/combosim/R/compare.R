@@ -123,9 +123,12 @@ combosim_compare <- function(..., reference = 1) {
          "(1 to ", length(results), ") of one of the results")
   }
   ref <- results[[at]]
+  # The reference itself (or a copy of it) is the same trials, paired or not.
+  same <- vapply(seq_along(results), function(i) {
+    i == at || identical(results[[i]], ref)
+  }, TRUE)
   why <- vapply(seq_along(results), function(i) {
-    # The reference itself is the same trials, paired or not.
-    if (i == at) "" else unpairedwhy(results[[i]], ref)
+    if (same[i]) "" else unpairedwhy(results[[i]], ref)
   }, "")
   if (any(nzchar(why))) {
     message("combosim_compare: ", paste0(
@@ -137,10 +140,9 @@ combosim_compare <- function(..., reference = 1) {
   }
   rows <- lapply(seq_along(results), function(i) {
     r <- results[[i]]
-    same <- i == at
-    d <- differencerows(r, ref, paired = !nzchar(why[i]) && !(same && !isTRUE(r$paired)))
+    d <- differencerows(r, ref, paired = !nzchar(why[i]) && !(same[i] && !isTRUE(r$paired)))
     # A result compared with itself: the same trials, so no difference.
-    if (same) d$difference_mcse[!is.na(d$difference)] <- 0
+    if (same[i]) d$difference_mcse[!is.na(d$difference)] <- 0
     cbind(data.frame(design = labels[i], reference = labels[at],
                      stringsAsFactors = FALSE),
           d, data.frame(paired = !nzchar(why[i])))
@@ -162,14 +164,17 @@ print.combosim_compare <- function(x, digits = 2, ...) {
   pm <- if (isTRUE(l10n_info()[["UTF-8"]])) "\u00b1" else "+/-"
   number <- function(v) ifelse(is.na(v), "-", formatC(v, format = "f", digits = digits))
   ref <- x$reference
-  cat(sprintf("combosim comparison: %d results, each against %s", length(x$labels), ref),
+  cat(if (length(x$labels) == 1L) sprintf("combosim comparison: one result, %s", ref) else
+        sprintf("combosim comparison: %d results, each against %s", length(x$labels), ref),
       sep = "\n")
   labels <- ocrows$label[match(comparefigures(), ocrows$name)]
   units <- ocrows$unit[match(comparefigures(), ocrows$name)]
   for (label in setdiff(x$labels, ref)) {
     rows <- d[d$design == label, , drop = FALSE]
     i <- match(label, x$labels)
-    how <- if (x$paired[[label]]) {
+    how <- if (x$paired[[label]] && is.na(x$seed[[i]])) {
+      sprintf("the same %d trials", x$ntrial[[i]])
+    } else if (x$paired[[label]]) {
       sprintf("trial by trial over the same %d trials (seed %s)", x$ntrial[[i]], x$seed[[i]])
     } else {
       "independent standard errors (not run paired on the same trials)"
@@ -207,9 +212,12 @@ plot.combosim_compare <- function(x, which = c("correct", "acceptable", "overtox
   panels <- panels[lengths(panels) > 0L]
   titles <- c(points = "Difference (percentage points)",
               trial = "Difference (per trial)")
-  old <- graphics::par(mfrow = c(1L, length(panels)), mar = c(4.5, 15, 3, 1),
-                       oma = c(1.5, 0, 0, 0))
+  # One panel above the other, each as tall as its figures need.
+  old <- graphics::par(mar = c(4.5, 15, 3, 1), oma = c(1.5, 0, 0, 0))
   on.exit(graphics::par(old))
+  graphics::layout(matrix(seq_along(panels), ncol = 1L),
+                   heights = lengths(panels) + 1.5)
+  on.exit(graphics::layout(1L), add = TRUE)
   colours <- grDevices::palette.colors(max(length(designs), 2L) + 1L)[-1L]
   # The first design on top within each figure, as in the legend.
   offsets <- if (length(designs) == 1L) 0 else
@@ -223,7 +231,8 @@ plot.combosim_compare <- function(x, which = c("correct", "acceptable", "overtox
     y <- rev(seq_along(figs))
     graphics::plot(NA, xlim = range, ylim = c(0.5, length(figs) + 0.5),
                    yaxt = "n", xlab = titles[[p]], ylab = "",
-                   main = paste("Each design minus", x$reference), ...)
+                   main = if (p == names(panels)[1]) paste("Each design minus", x$reference),
+                   ...)
     graphics::axis(2, at = y, labels = trimws(ocrows$label[match(figs, ocrows$name)]),
                    las = 1, cex.axis = 0.8)
     graphics::abline(v = 0, col = "grey50", lty = 2)

@@ -33,6 +33,10 @@ test_that("a result compared with itself differs by exactly 0 with SE 0", {
   expect_identical(again$value_mcse, vapply(paste0(again$figure, "_mcse"),
                                             function(f) x$oc[[f]], 0,
                                             USE.NAMES = FALSE))
+  # Also a run that was not paired: a copy of a result is its own trials.
+  u <- run(seed = 5, ntrial = 4)
+  d <- expect_silent(combosim_compare(u, again = u))$differences
+  expect_true(all(d$difference_mcse[!is.na(d$difference)] == 0))
 })
 
 test_that("paired differences take their SE trial by trial, below the unpaired SE", {
