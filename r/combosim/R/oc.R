@@ -5,6 +5,15 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                         rules = combosim_rules(), seed = NULL,
                         progress = interactive(), posterior = "gibbs",
                         paired = FALSE) {
+  runoc(tox, eff, target, mineff, prior1, prior2, ncohort1, cohortsize1,
+        ncohort2, cohortsize2, ntrial, rules, seed, progress, posterior, paired)
+}
+
+# combosim_oc(); with `checkonly`, only its checks of the arguments, the
+# engine's included: stops on the first problem, else returns NULL.
+runoc <- function(tox, eff, target, mineff, prior1, prior2, ncohort1,
+                  cohortsize1, ncohort2, cohortsize2, ntrial, rules, seed,
+                  progress, posterior, paired, checkonly = FALSE) {
   checkgrid(tox, "tox")
   checkgrid(eff, "eff")
   if (!identical(dim(eff), dim(tox))) {
@@ -42,8 +51,9 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
   run <- cs_simulate(tox, eff, as.double(target), as.double(mineff),
                      as.double(prior1), as.double(prior2),
                      as.integer(unlist(counts)), unclass(rules), post, text,
-                     paired, progress)
+                     paired, progress, checkonly)
   if (nzchar(run$problem)) stop(renameproblem(run$problem), call. = FALSE)
+  if (checkonly) return(NULL)
   if (run$interrupted) {
     stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
                    list(message = sprintf(

@@ -377,6 +377,20 @@ combosim_study <- function(study = NULL, scenarios = NULL, designs = NULL,
     c(r$truth, d, list(ntrial = r$ntrial, seed = seed, paired = paired,
                        progress = FALSE))
   })
+  # Every simulation's arguments checked before any runs.
+  for (k in seq_along(args)) {
+    a <- args[[k]]
+    tryCatch(
+      runoc(a$tox, a$eff, a$target, a$mineff, a$prior1, a$prior2, a$ncohort1,
+            a$cohortsize1, a$ncohort2, a$cohortsize2, a$ntrial,
+            if (is.null(a$rules)) combosim_rules() else a$rules, a$seed, FALSE,
+            if (is.null(a$posterior)) "gibbs" else a$posterior, a$paired,
+            checkonly = TRUE),
+      error = function(e) {
+        fail("combosim_study: design ", jobs$design[k], " on scenario ",
+             jobs$scenario[k], ": ", conditionMessage(e))
+      })
+  }
   one <- function(a) {
     warnings <- character()
     result <- withCallingHandlers(

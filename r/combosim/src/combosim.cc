@@ -605,7 +605,8 @@ std::string cs_seedproblem(std::string seed) {
 // fixed-seed generators, otherwise the decimal seed S of the seeded streams
 // (shard 1, as a plain seeded batch run), or with `paired` of the paired
 // streams from trial 1. Returns list(problem = text) when the scenario,
-// rules or seed is refused; otherwise the run's sums and averages, [drug-1,
+// rules or seed is refused, and list(problem = "") with `checkonly` when
+// they are not; otherwise the run's sums and averages, [drug-1,
 // drug-2], its outcomes, with `paired` each trial's counts against the truth
 // (`trialcounts`), and `interrupted` / `failure` when it did not complete.
 // [[Rcpp::export]]
@@ -613,7 +614,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
                        double target, double mineff, Rcpp::NumericVector prior1,
                        Rcpp::NumericVector prior2, Rcpp::IntegerVector counts,
                        Rcpp::List rules, Rcpp::List posterior, std::string seed,
-                       bool paired, bool progress) {
+                       bool paired, bool progress, bool checkonly) {
   if (counts.size() != 5 || eff.nrow() != tox.nrow() || eff.ncol() != tox.ncol() ||
       prior1.size() != tox.nrow() || prior2.size() != tox.ncol()) {
     return problemonly("the scenario's grids and priors do not agree in shape");
@@ -656,6 +657,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   Streams streams;
   const std::string seedproblem = readstreams(seed, streams, paired);
   if (!seedproblem.empty()) return problemonly(seedproblem);
+  if (checkonly) return problemonly("");
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;

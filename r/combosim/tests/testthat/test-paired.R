@@ -188,7 +188,10 @@ test_that("combosim_study() refuses bad lists, naming the field", {
     list(list(A = list(ntrial = 3)), "designs$A$ntrial: set for every design by the study's trials"),
     list(list(A = list(rules = list(escalte = 0.9))), "designs$A$rules$escalte: unknown field"),
     list(list(A = list(), A = list()), "designs: two designs named A"),
-    list(list(A = list(rules = list(escalate = 2))), "designs$A$rules: escalate"))
+    list(list(A = list(rules = list(escalate = 2))), "designs$A$rules: escalate"),
+    # Checked before any simulation runs.
+    list(list(A = list(), B = list(prior1 = 0.1)),
+         "design B on scenario scenario1: prior1 must be a numeric vector"))
   for (case in bad) {
     expect_error(suppressMessages(combosim_study(scenarios = list(small), designs = case[[1]],
                                                  seed = 1, trials = 2)),
