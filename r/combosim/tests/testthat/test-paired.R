@@ -173,7 +173,11 @@ test_that("a study file gives the study of the same lists", {
     c('"designs": [{"name": "A", "cohorts": 2}]', "designs[1] (A): cohorts: unknown field"),
     c('"designs": [{"name": "A b"}]', "designs[1]: design name \"A b\" must be letters"),
     c(paste0(designs, ', "reference": "B"'), "reference: \"B\" is not one of the designs (A, strict)"),
-    c(paste0(designs, ', "trails": 3'), "trails: unknown field"))
+    c(paste0(designs, ', "trails": 3'), "trails: unknown field"),
+    c(paste0(designs, ', "base": {"targettox": 0.25, "scenprior1": [0.1, 0.2], ',
+             '"scenprior2": [0.05, 0.1, 0.2], "ncohort1": 5, "cohortsize1": 3, ',
+             '"ncohort2": 3, "cohortsize2": 3}'),
+      "base: its target (0.25) is not scenario small's (0.3)"))
   for (case in bad) {
     path <- study(paste0('{"scenarios": ["small.json"], "seed": 1, ', case[1], '}'))
     expect_error(combosim_study(path), paste0(path, ": ", case[2]), fixed = TRUE)
