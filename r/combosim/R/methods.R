@@ -47,7 +47,8 @@ reasonlabels <- c(
 
 randomtext <- function(x) {
   if (is.null(x$seed)) return("combosim's fixed-seed generators")
-  paste0("std::mt19937_64, seed ", seedtext(x$seed))
+  paste0("std::mt19937_64, seed ", seedtext(x$seed),
+         if (isTRUE(x$paired)) ", paired (streams of their own per trial)")
 }
 
 print.combosim_oc <- function(x, ...) {

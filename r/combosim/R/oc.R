@@ -3,7 +3,17 @@
 combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                         ncohort1, cohortsize1, ncohort2, cohortsize2, ntrial,
                         rules = combosim_rules(), seed = NULL,
-                        progress = interactive(), posterior = "gibbs") {
+                        progress = interactive(), posterior = "gibbs",
+                        paired = FALSE) {
+  runoc(tox, eff, target, mineff, prior1, prior2, ncohort1, cohortsize1,
+        ncohort2, cohortsize2, ntrial, rules, seed, progress, posterior, paired)
+}
+
+# combosim_oc(); with `checkonly`, only its checks of the arguments, the
+# engine's included: stops on the first problem, else returns NULL.
+runoc <- function(tox, eff, target, mineff, prior1, prior2, ncohort1,
+                  cohortsize1, ncohort2, cohortsize2, ntrial, rules, seed,
+                  progress, posterior, paired, checkonly = FALSE) {
   checkgrid(tox, "tox")
   checkgrid(eff, "eff")
   if (!identical(dim(eff), dim(tox))) {
@@ -27,6 +37,10 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     fail("rules must come from combosim_rules()")
   }
   text <- seedtext(seed)
+  if (!isTRUE(paired) && !isFALSE(paired)) fail("paired must be TRUE or FALSE")
+  if (paired && is.null(seed)) {
+    fail("paired = TRUE needs a seed: the paired streams are those of a seed")
+  }
   post <- readposterior(posterior)
   if (!isTRUE(progress) && !isFALSE(progress)) {
     fail("progress must be TRUE or FALSE")
@@ -37,8 +51,9 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
   run <- cs_simulate(tox, eff, as.double(target), as.double(mineff),
                      as.double(prior1), as.double(prior2),
                      as.integer(unlist(counts)), unclass(rules), post, text,
-                     progress)
+                     paired, progress, checkonly)
   if (nzchar(run$problem)) stop(renameproblem(run$problem), call. = FALSE)
+  if (checkonly) return(NULL)
   if (run$interrupted) {
     stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
                    list(message = sprintf(
@@ -69,6 +84,9 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
                           "\"quadrature\", nodes = ...))"),
                     run$coarseupdates), call. = FALSE)
   }
+  # A paired run keeps each trial's counts for trial-by-trial comparisons.
+  pairing <- if (paired) list(paired = TRUE, trialcounts = run$trialcounts) else
+    list()
   structure(c(list(
     selection = named(run$means$selections),
     patients = named(run$means$patients),
@@ -85,5 +103,5 @@ combosim_oc <- function(tox, eff, target, mineff, prior1, prior2,
     generator = if (is.null(seed)) "fixed" else "mt19937_64",
     version = as.character(utils::packageVersion("combosim")),
     cpuseconds = run$cpuseconds
-  ), quadrature), class = "combosim_oc")
+  ), pairing, quadrature), class = "combosim_oc")
 }

@@ -17,6 +17,7 @@
 
 #include "design/quadrature.h"
 #include "design/rules.h"
+#include "engine/compare.h"
 #include "engine/conduct.h"
 #include "engine/conductwords.h"
 #include "engine/observer.h"
@@ -306,15 +307,47 @@ Rcpp::List problemonly(const std::string& problem) {
 }
 
 // The streams of `seed`: the fixed-seed generators for "", otherwise the
-// seeded streams (S, 1) of the decimal seed S, as a plain seeded batch run.
-// Returns "" or the problem with the seed, as the command line words it.
-std::string readstreams(const std::string& seed, Streams& streams) {
-  if (seed.empty()) return "";
+// seeded streams (S, 1) of the decimal seed S, as a plain seeded batch run,
+// or with `paired` its paired streams from trial 1, as combosim-batch
+// --paired --seed S. Returns "" or the problem with the seed, as the command
+// line words it.
+std::string readstreams(const std::string& seed, Streams& streams,
+                        bool paired = false) {
+  if (seed.empty()) return paired ? "paired: needs a seed" : "";
   const std::string problem = readseed(seed, streams.seed);
   if (!problem.empty()) return "seed: " + problem;
   streams.seeded = true;
   streams.shard = 1;
+  streams.paired = paired;
+  streams.firsttrial = 1;
   return "";
+}
+
+// The columns of the per-trial counts, in the order of TrialCount.
+constexpr const char* kTrialCountNames[] = {
+    "correct",        "acceptable",      "overtoxic",     "inconclusive",
+    "phase1_stopped", "none_admissible", "all_closed",    "no_positive_mean",
+    "patients",       "toxicities",      "responses",     "overtoxic_patients",
+    "untried",        "phase2_patients"};
+static_assert(std::size(kTrialCountNames) == kNumTrialCounts,
+              "a name for each TrialCount");
+
+// Each trial's counts against the truth (engine/compare.h), one row per
+// trial, one column per TrialCount. Every count fits an int: a trial has at
+// most 2000 cohorts of 1000 patients.
+Rcpp::IntegerMatrix trialcountmatrix(const TruthClasses& classes,
+                                     const std::vector<TrialOutcome>& outcomes) {
+  Rcpp::IntegerMatrix m(static_cast<int>(outcomes.size()), kNumTrialCounts);
+  TrialCounts counts;
+  for (std::size_t t = 0; t < outcomes.size(); ++t) {
+    trialcounts(classes, outcomes[t], counts);
+    for (int i = 0; i < kNumTrialCounts; ++i) {
+      m(static_cast<int>(t), i) = static_cast<int>(counts[i]);
+    }
+  }
+  Rcpp::colnames(m) = Rcpp::CharacterVector(std::begin(kTrialCountNames),
+                                            std::end(kTrialCountNames));
+  return m;
 }
 
 // A combination by level, c(drug1 = , drug2 = ).
@@ -570,16 +603,18 @@ std::string cs_seedproblem(std::string seed) {
 // Simulates the scenario under `rules`. `counts` holds ncohort1,
 // cohortsize1, ncohort2, cohortsize2 and ntrial; `seed` is "" for the
 // fixed-seed generators, otherwise the decimal seed S of the seeded streams
-// (shard 1, as a plain seeded batch run). Returns list(problem = text) when
-// the scenario, rules or seed is refused; otherwise the run's sums and
-// averages, [drug-1, drug-2], its outcomes, and `interrupted` / `failure`
-// when it did not complete.
+// (shard 1, as a plain seeded batch run), or with `paired` of the paired
+// streams from trial 1. Returns list(problem = text) when the scenario,
+// rules or seed is refused, and list(problem = "") with `checkonly` when
+// they are not; otherwise the run's sums and averages, [drug-1,
+// drug-2], its outcomes, with `paired` each trial's counts against the truth
+// (`trialcounts`), and `interrupted` / `failure` when it did not complete.
 // [[Rcpp::export]]
 Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
                        double target, double mineff, Rcpp::NumericVector prior1,
                        Rcpp::NumericVector prior2, Rcpp::IntegerVector counts,
                        Rcpp::List rules, Rcpp::List posterior, std::string seed,
-                       bool progress) {
+                       bool paired, bool progress, bool checkonly) {
   if (counts.size() != 5 || eff.nrow() != tox.nrow() || eff.ncol() != tox.ncol() ||
       prior1.size() != tox.nrow() || prior2.size() != tox.ncol()) {
     return problemonly("the scenario's grids and priors do not agree in shape");
@@ -620,8 +655,9 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   if (!problem.empty()) return problemonly(problem);
 
   Streams streams;
-  const std::string seedproblem = readstreams(seed, streams);
+  const std::string seedproblem = readstreams(seed, streams, paired);
   if (!seedproblem.empty()) return problemonly(seedproblem);
+  if (checkonly) return problemonly("");
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
@@ -641,8 +677,11 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
   }
   // The operating characteristics of a whole run only.
   Rcpp::RObject oc;
+  Rcpp::RObject pertrialcounts;
   if (n == s.ntrial && result.failure.ok() && !observer.interrupted) {
     oc = ocfigurelist(operatingcharacteristics(s, scenario.input, acc, result.outcomes));
+    // What a trial-by-trial comparison with another paired run needs.
+    if (paired) pertrialcounts = trialcountmatrix(classifytruth(s, scenario.input), observer.outcomes);
   }
   return Rcpp::List::create(
       Rcpp::Named("problem") = "",
@@ -667,6 +706,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
       Rcpp::Named("reasons") = reasoncounts(result.outcomes),
       Rcpp::Named("trials") = trialtable(observer.outcomes),
       Rcpp::Named("oc") = oc,
+      Rcpp::Named("trialcounts") = pertrialcounts,
       Rcpp::Named("coarseupdates") = static_cast<double>(result.outcomes.coarseupdates),
       Rcpp::Named("cpuseconds") = result.cpuseconds());
 }
@@ -767,4 +807,53 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
       Rcpp::Named("posterior") = posteriorcolumns(last, result.closures),
       Rcpp::Named("decision") = decisionlist(last, d, words),
       Rcpp::Named("stability") = stability);
+}
+
+// The differences of a design's figures from a reference's, trial by trial:
+// `a` and `b` are the per-trial counts of two paired runs of the same trials
+// on the same truth (cs_simulate's trialcounts), row t of each trial t.
+// Returns one column per field of FigureDifference, one row per figure; NA
+// where a figure has no value or SE.
+// [[Rcpp::export]]
+Rcpp::List cs_differences(Rcpp::IntegerMatrix a, Rcpp::IntegerMatrix b) {
+  if (a.nrow() != b.nrow() || a.ncol() != kNumTrialCounts ||
+      b.ncol() != kNumTrialCounts || a.nrow() < 1) {
+    Rcpp::stop("cs_differences: two count matrices of the same trials, with %d columns",
+               kNumTrialCounts);
+  }
+  PairedSums sums;
+  TrialCounts x;
+  TrialCounts y;
+  for (int t = 0; t < a.nrow(); ++t) {
+    for (int i = 0; i < kNumTrialCounts; ++i) {
+      x[i] = a(t, i);
+      y[i] = b(t, i);
+    }
+    addpair(sums, x, y);
+  }
+  const std::vector<FigureDifference> d = differences(sums);
+  const int n = static_cast<int>(d.size());
+  Rcpp::CharacterVector figure(n);
+  Rcpp::NumericVector value(n), valuemcse(n), reference(n), referencemcse(n),
+      difference(n), mcse(n), unpaired(n);
+  const auto na = [](double v) { return std::isnan(v) ? NA_REAL : v; };
+  for (int k = 0; k < n; ++k) {
+    const FigureDifference& f = d[static_cast<std::size_t>(k)];
+    figure[k] = f.figure;
+    value[k] = na(f.design.value);
+    valuemcse[k] = na(f.design.mcse);
+    reference[k] = na(f.reference.value);
+    referencemcse[k] = na(f.reference.mcse);
+    difference[k] = na(f.difference);
+    mcse[k] = na(f.mcse);
+    unpaired[k] = na(f.unpairedmcse);
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("figure") = figure, Rcpp::Named("value") = value,
+      Rcpp::Named("value_mcse") = valuemcse,
+      Rcpp::Named("reference_value") = reference,
+      Rcpp::Named("reference_mcse") = referencemcse,
+      Rcpp::Named("difference") = difference,
+      Rcpp::Named("difference_mcse") = mcse,
+      Rcpp::Named("unpaired_mcse") = unpaired);
 }

@@ -50,7 +50,11 @@ test_that("as.data.frame() has one row per combination, drug-1 level outer", {
 test_that("combosim_compare() puts results side by side", {
   a <- run()
   strict <- run(rules = combosim_rules(safety = 0.6))
-  table <- combosim_compare(a, strict = strict)
+  # The side-by-side table is the comparison's $table; unpaired runs are
+  # compared as independent, and the message says so.
+  expect_message(cmp <- combosim_compare(a, strict = strict),
+                 "strict (not both run with paired = TRUE)", fixed = TRUE)
+  table <- cmp$table
   expect_identical(names(table), c("measure", "drug1", "drug2", "a", "strict"))
   expect_identical(nrow(table), 2L * 6L + 4L + length(a$oc))
   expect_identical(table$strict[table$measure == "inconclusive %"],

@@ -99,6 +99,12 @@ test_that("seed = S gives combosim-batch --seed S, also under other rules", {
   expect_true(all(is.na(b$csv$shard)) && all(is.na(frame$shard)))
 })
 
+test_that("paired = TRUE gives combosim-batch --paired's figures", {
+  b <- batchrun(small, c("--seed", "9", "--paired"))
+  expect_true(b$json$random$paired)
+  expect_batch_figures(run(seed = 9, paired = TRUE), b$json)
+})
+
 test_that("the options reach the engine as combosim-batch reads them", {
   rules <- combosim_rules(minpatients = 3, minpatients_stop = 1,
                           phase2 = "adjacent", start = c(1, 2))
