@@ -31,7 +31,10 @@ std::string fixed(double v, int decimals) {
 
 // Means per trial get two decimals, percentages one.
 int decimalsof(const std::string& figure) {
-  return figure.size() > 5 && figure.compare(figure.size() - 5, 5, "_mean") == 0 ? 2 : 1;
+  return figure == "patients_mean" || figure == "toxicities_mean" ||
+                 figure == "responses_mean"
+             ? 2
+             : 1;
 }
 
 constexpr char kStyle[] = R"(
