@@ -232,6 +232,22 @@ std::string jointrials(const std::map<int, PartTrials>& files, int nshard,
   return "";
 }
 
+std::string partinfix(int shard, int nshard) {
+  // One part of one is the whole run, and named as one.
+  return shard > 0 && nshard > 1 ? shardinfix(shard, nshard) : "";
+}
+
+std::string takeoutdir(const std::string& outdir, int shard, int nshard,
+                       RunLock& lock) {
+  const std::string problem = makeoutdir(outdir);
+  if (!problem.empty()) return problem;
+  const bool part = !partinfix(shard, nshard).empty();
+  return lock.take(outdir, partinfix(shard, nshard),
+                   part ? "part " + std::to_string(shard) + " of " +
+                              std::to_string(nshard)
+                        : "a whole run");
+}
+
 std::string shardinfix(int k, int n) {
   return ".shard-" + std::to_string(k) + "-of-" + std::to_string(n);
 }
@@ -367,24 +383,14 @@ int availablecores() {
 }
 
 int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) {
-  const std::string dirproblem = makeoutdir(options.outdir);
+  RunLock lock;
+  const std::string dirproblem =
+      takeoutdir(options.outdir, options.shard, options.nshard, lock);
   if (!dirproblem.empty()) {
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
-  // One part of one is the whole run, and named as one.
-  const bool part = options.shard > 0 && options.nshard > 1;
-  const std::string infix = part ? shardinfix(options.shard, options.nshard) : "";
-  RunLock lock;
-  const std::string lockproblem = lock.take(
-      options.outdir, infix,
-      part ? "part " + std::to_string(options.shard) + " of " +
-                 std::to_string(options.nshard)
-           : "a whole run");
-  if (!lockproblem.empty()) {
-    err << "combosim-batch: " << lockproblem << std::endl;
-    return kBatchUsage;
-  }
+  const std::string infix = partinfix(options.shard, options.nshard);
 
   // No output may overwrite a scenario file: not the run's files, which
   // stops the run, nor a scenario's, which stops that scenario.
@@ -480,15 +486,10 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
 
 int runmerge(const std::vector<std::string>& files, const std::string& outdirpath,
              std::ostream& out, std::ostream& err) {
-  const std::string dirproblem = makeoutdir(outdirpath);
+  RunLock lock;
+  const std::string dirproblem = takeoutdir(outdirpath, 0, 1, lock);
   if (!dirproblem.empty()) {
     err << "combosim-batch: " << dirproblem << std::endl;
-    return kBatchUsage;
-  }
-  RunLock lock;
-  const std::string lockproblem = lock.take(outdirpath, "", "a whole run");
-  if (!lockproblem.empty()) {
-    err << "combosim-batch: " << lockproblem << std::endl;
     return kBatchUsage;
   }
 

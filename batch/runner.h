@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "batch/results.h"
+#include "formats/runlock.h"
 
 // Exit statuses of combosim-batch.
 enum BatchExit {
@@ -101,6 +102,15 @@ std::string makeoutdir(const std::string& outdir);
 
 // The file-name infix of part K of N: ".shard-K-of-N".
 std::string shardinfix(int k, int n);
+
+// The infix of a run's files: "" for the whole run (`shard` 0, or part 1 of
+// 1), else shardinfix().
+std::string partinfix(int shard, int nshard);
+
+// Makes `outdir` if needed and takes `lock` of the files of the run of part
+// `shard` of `nshard` in it (formats/runlock.h). Returns "" or the problem.
+std::string takeoutdir(const std::string& outdir, int shard, int nshard,
+                       RunLock& lock);
 
 // "" when none of the files `names` in `outdir` exists but as a file that
 // combosim-batch wrote for a scenario (isbatchoutput); otherwise the problem.

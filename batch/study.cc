@@ -374,24 +374,15 @@ int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err) 
         << std::endl;
     return kBatchUsage;
   }
-  const std::string dirproblem = makeoutdir(options.outdir);
+  RunLock lock;
+  const std::string dirproblem =
+      takeoutdir(options.outdir, options.shard, options.nshard, lock);
   if (!dirproblem.empty()) {
     err << kProgram << ": " << dirproblem << std::endl;
     return kBatchUsage;
   }
-  const bool part = options.shard > 0 && options.nshard > 1;
-  const int shard = part ? options.shard : 0;
-  const std::string infix = part ? shardinfix(options.shard, options.nshard) : "";
-  RunLock lock;
-  const std::string lockproblem = lock.take(
-      options.outdir, infix,
-      part ? "part " + std::to_string(options.shard) + " of " +
-                 std::to_string(options.nshard)
-           : "a whole run");
-  if (!lockproblem.empty()) {
-    err << kProgram << ": " << lockproblem << std::endl;
-    return kBatchUsage;
-  }
+  const std::string infix = partinfix(options.shard, options.nshard);
+  const int shard = infix.empty() ? 0 : options.shard;
 
   // Every file this study writes, checked before anything runs: none may
   // overwrite an input or a file that no run of these programs wrote.
@@ -549,15 +540,10 @@ int runstudymerge(const std::vector<std::string>& manifests,
   }
   const StudyInfo info = studyinfo(study);
 
-  const std::string dirproblem = makeoutdir(outdirpath);
+  RunLock lock;
+  const std::string dirproblem = takeoutdir(outdirpath, 0, 1, lock);
   if (!dirproblem.empty()) {
     err << kProgram << ": " << dirproblem << std::endl;
-    return kBatchUsage;
-  }
-  RunLock lock;
-  const std::string lockproblem = lock.take(outdirpath, "", "a whole run");
-  if (!lockproblem.empty()) {
-    err << kProgram << ": " << lockproblem << std::endl;
     return kBatchUsage;
   }
 
