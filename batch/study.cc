@@ -46,6 +46,37 @@ struct StudyInfo {
   std::string random;  // the generators in words
 };
 
+// True when `study`, read from a manifest, is what studyjson() writes: every
+// name a design name or a file name of a scenario, the reference among the
+// designs.
+bool wellformed(const Json& study) {
+  if (!study.is_object() || !study.contains("designs") || !study["designs"].is_array() ||
+      study["designs"].empty() || !study.contains("reference") ||
+      !study.contains("paired") || !study["paired"].is_boolean() ||
+      !study.contains("scenarios") || !study["scenarios"].is_array() ||
+      !study.contains("file") || !study["file"].is_string() ||
+      (study.contains("seed") && !study["seed"].is_number_unsigned())) {
+    return false;
+  }
+  bool reference = false;
+  for (const Json& d : study["designs"]) {
+    if (!d.is_object() || !d.contains("name") || !d["name"].is_string() ||
+        !isdesignname(d["name"].get<std::string>())) {
+      return false;
+    }
+    reference = reference || d["name"] == study["reference"];
+  }
+  for (const Json& name : study["scenarios"]) {
+    if (!name.is_string()) return false;
+    const std::string text = name.get<std::string>();
+    if (text.empty() || text == "." || text == ".." ||
+        text.find('/') != std::string::npos) {
+      return false;
+    }
+  }
+  return reference;
+}
+
 StudyInfo studyinfo(const Json& study) {
   StudyInfo info;
   info.study = study;
@@ -498,11 +529,16 @@ int runstudymerge(const std::vector<std::string>& manifests,
     }
     if (!j.is_object() || j.value("program", Json()) != kProgram ||
         j.value("contents", Json()) != "manifest" || !j.contains("shard") ||
-        !j.contains("study") || !j.contains("nshard") || !j.contains("scenarios")) {
+        !j.contains("study") || !j["study"].is_object() || !j.contains("nshard") ||
+        !j.contains("scenarios") || !j["scenarios"].is_array()) {
       err << file << ": not the manifest of a part of a study "
                      "(manifest-shard-K-of-N.json, written by combosim-study "
                      "--shard K/N)"
           << std::endl;
+      return kBatchUsage;
+    }
+    if (!wellformed(j["study"])) {
+      err << file << ": study: damaged (not as combosim-study writes it)" << std::endl;
       return kBatchUsage;
     }
     if (j.value("version", Json()) != COMBOSIM_VERSION) {
@@ -517,10 +553,15 @@ int runstudymerge(const std::vector<std::string>& manifests,
       err << file << ": shard: not a part K of N" << std::endl;
       return kBatchUsage;
     }
+    // The parts of one study may have named its file by other paths.
+    const auto withoutfile = [](Json v) {
+      v.erase("file");
+      return v;
+    };
     if (parts.empty()) {
       study = j["study"];
       nshard = n;
-    } else if (j["study"] != study || n != nshard) {
+    } else if (withoutfile(j["study"]) != withoutfile(study) || n != nshard) {
       err << file << ": study: a part of another study (or of another split) "
                      "than " << manifests.front() << std::endl;
       return kBatchUsage;
@@ -555,7 +596,9 @@ int runstudymerge(const std::vector<std::string>& manifests,
     bool everywhere = true;
     for (const auto& [k, entries] : listed) {
       bool found = false;
-      for (const Json& e : entries) found = found || e.value("name", Json()) == name;
+      for (const Json& e : entries) {
+        found = found || (e.is_object() && e.value("name", Json()) == name);
+      }
       everywhere = everywhere && found;
     }
     if (!everywhere) {

@@ -280,6 +280,15 @@ TEST(StudyProgram, ItselfDiffersByZeroAndPartsMergeToTheWholeStudy) {
                   "parts/manifest-shard-2-of-3.json");
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err, "combosim-study: merge: part 3 of 3 is missing\n");
+  // A manifest's names become paths: one that leaves the folder is refused.
+  Json damaged = Json::parse(readfile(dir.path() / "parts/manifest-shard-1-of-3.json"));
+  damaged["study"]["designs"][1]["name"] = "../B";
+  writefile(dir.path() / "parts", "manifest-shard-1-of-3.json", jsontext(damaged));
+  const ProgramRun escape = study(
+      dir.path(), "merge --out merged3 parts/manifest-shard-*-of-3.json");
+  EXPECT_EQ(escape.status, 2);
+  EXPECT_EQ(escape.err, "parts/manifest-shard-1-of-3.json: study: damaged (not as "
+                        "combosim-study writes it)\n");
 }
 
 TEST(StudyProgram, UnpairedStudyHasNoPairedSeAndBadStudyRunsNothing) {
