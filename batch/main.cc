@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "batch/cliparse.h"
 #include "batch/runner.h"
 #include "formats/utf8.h"
 #include "numerics/streams.h"
@@ -102,28 +103,6 @@ constexpr char kFooter[] =
     "command line, unusable output directory, another run writing the same\n"
     "files, or a file of the run (summary.csv, oc.csv, report.html,\n"
     "manifest.json) would overwrite an input.";
-
-// A check of a count option: "" or the problem.
-std::string atleastone(const std::string& text) {
-  int n = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, error] = std::from_chars(text.data(), end, n);
-  if (text.empty() || ptr != end || error != std::errc()) {
-    return "\"" + text + "\" is not a whole number";
-  }
-  return n < 1 ? "must be at least 1" : "";
-}
-
-// Reads "K/N" with 1 <= K <= N. Returns "" or the problem.
-std::string readshard(const std::string& text, int& k, int& n) {
-  static const std::regex form("([0-9]{1,9})/([0-9]{1,9})");
-  std::smatch match;
-  if (!std::regex_match(text, match, form)) return "expected K/N, e.g. 3/8";
-  k = std::stoi(match[1]);
-  n = std::stoi(match[2]);
-  if (n < 1 || k < 1 || k > n) return "K/N needs 1 <= K <= N";
-  return "";
-}
 
 }  // namespace
 

@@ -33,6 +33,7 @@
 
 #include "batch/merge.h"
 #include "batch/outputs.h"
+#include "batch/pool.h"
 #include "batch/resultjson.h"
 #include "batch/resulttext.h"
 #include "formats/runlock.h"
@@ -43,32 +44,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Reads one scenario's result file (NAME.json, or a shard's) into r.
-bool readresultfile(const std::string& file, BatchResult& r,
-                    std::string& problem) {
-  Json j;
-  return readjsonfile(file, j, problem) && resultfromjson(j, file, r, problem);
-}
-
 using Clock = std::chrono::steady_clock;
 
 // --- The worker: one scenario, in its own process -------------------------
-
-// Writes one report line to the pipe; a line never holds a line break.
-void sendline(int fd, char kind, const std::string& text) {
-  std::string line = std::string(1, kind) + " " + text;
-  for (char& c : line) c = c == '\n' ? ' ' : c;
-  line += '\n';
-  const char* p = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the batch program is gone; nothing to tell
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
 
 // Reads, simulates and writes one scenario. Returns the worker's exit status.
 int runworker(const BatchOptions& options, const std::string& path,
@@ -86,12 +64,7 @@ int runworker(const BatchOptions& options, const std::string& path,
   r.position = position;
   // A part records where its scenario file is, so that its merge, wherever
   // it runs, never writes over it.
-  std::error_code error;
-  const fs::path absolute = fs::canonical(path, error);
-  struct stat s;
-  if (!error && stat(absolute.c_str(), &s) == 0) {
-    r.sourcefile = {absolute.string(), s.st_dev, s.st_ino};
-  }
+  r.sourcefile = fileidentity(path);
   r.scenario = read.scenario;
   r.rules = read.rules;
   r.posterior = read.posterior;
@@ -112,18 +85,47 @@ int runworker(const BatchOptions& options, const std::string& path,
   int total = 0;
   for (int k : r.shards) total += shardtrials(r.scenario.settings.ntrial, k, r.nshard).count;
   sendline(fd, 'T', std::to_string(total));
-  // The files go to temporary files of this process; the batch program puts
-  // them in place once the worker has ended well.
-  const std::string stem = outputstem(r);
-  const auto temporary = [&options](const std::string& name) {
-    return temporarypath(outputpath(options.outdir, name), getpid());
-  };
-  const auto fail = [&](const std::string& problem) {
-    for (const std::string& name : scenariofiles(stem, options.trials)) {
-      std::remove(temporary(name).c_str());
-    }
+  const std::string problem = simulatetofiles(
+      r, options.outdir, options.trials,
+      [fd](int done, int) { sendline(fd, 'P', std::to_string(done)); });
+  if (!problem.empty()) {
     sendline(fd, 'E', path + ": " + problem);
     return kBatchFailed;
+  }
+  return kBatchOk;
+}
+
+}  // namespace
+
+bool readresultfile(const std::string& file, BatchResult& r,
+                    std::string& problem) {
+  Json j;
+  return readjsonfile(file, j, problem) && resultfromjson(j, file, r, problem);
+}
+
+FileIdentity fileidentity(const std::string& path) {
+  std::error_code error;
+  const fs::path absolute = fs::canonical(path, error);
+  struct stat s;
+  if (!error && stat(absolute.c_str(), &s) == 0) {
+    return {absolute.string(), s.st_dev, s.st_ino};
+  }
+  return {};
+}
+
+std::string simulatetofiles(BatchResult& r, const std::string& dir, bool trials,
+                            const ProgressFn& progress, const TrialFn& ontrial) {
+  // The files go to temporary files of this process; the program puts them
+  // in place once the worker has ended well.
+  const std::string stem = outputstem(r);
+  const auto temporary = [&dir](const std::string& name) {
+    return temporarypath(outputpath(dir, name), getpid());
+  };
+  const auto fail = [&](const std::string& problem) {
+    for (const std::string& name : scenariofiles(stem, trials)) {
+      std::remove(temporary(name).c_str());
+    }
+    return problem;
   };
   // Each trial's outcome goes straight to its file: memory stays bounded
   // however many trials.
@@ -132,30 +134,27 @@ int runworker(const BatchOptions& options, const std::string& path,
   // file and no other.
   std::ofstream trialsfile;
   Sha256 trialsdigest;
-  TrialFn ontrial;
-  if (options.trials) {
+  TrialFn each = ontrial;
+  if (trials) {
     trialsfile.open(temporary(trialsname), std::ios::binary | std::ios::trunc);
     std::ostringstream header;
     writetrialsheader(header);
     trialsfile << header.str();
     trialsdigest.add(header.str());
-    ontrial = [&trialsfile, &trialsdigest](std::int64_t t,
-                                           const TrialOutcome& outcome) {
+    each = [&trialsfile, &trialsdigest, &ontrial](std::int64_t t,
+                                                  const TrialOutcome& outcome) {
       std::ostringstream row;
       writetrialrow(row, t, outcome);
       trialsfile << row.str();
       trialsdigest.add(row.str());
+      if (ontrial) ontrial(t, outcome);
     };
   }
-  const std::string failure = simulate(
-      r, [fd](int done, int) { sendline(fd, 'P', std::to_string(done)); },
-      ontrial);
+  const std::string failure = simulate(r, progress, each);
   if (!failure.empty()) return fail(failure);
-  if (options.trials) {
+  if (trials) {
     trialsfile.close();
-    if (!trialsfile) {
-      return fail("cannot write " + outputpath(options.outdir, trialsname));
-    }
+    if (!trialsfile) return fail("cannot write " + outputpath(dir, trialsname));
     r.trialssha256 = trialsdigest.hex();
   }
 
@@ -167,258 +166,25 @@ int runworker(const BatchOptions& options, const std::string& path,
     const std::string problem = writewhole(temporary(file.name), file.text);
     if (!problem.empty()) return fail(problem);
   }
-  return kBatchOk;
+  return "";
 }
 
 // --- The batch program's side ---------------------------------------------
 
-struct Job {
-  std::string path;      // scenario file
-  std::string stem;      // its outputs' file name without extension
-  int position = 0;      // its place on the command line, from 1
-  std::string problem;   // why it was not written, once known
-  bool written = false;  // its worker wrote its files
-  pid_t pid = -1;
-  int fd = -1;           // read end of its pipe while it runs
-  std::string partial;   // report text after the last full line
-  int done = 0;          // trials done
-  int total = 0;         // trials to do; 0 until the worker says
-  Clock::time_point started;
-};
-
-// "m:ss", or "h:mm:ss" from an hour on.
-std::string clocktext(double seconds) {
-  const long s = static_cast<long>(seconds + 0.5);
-  std::ostringstream text;
-  if (s >= 3600) {
-    text << s / 3600 << ':' << std::setw(2) << std::setfill('0') << s / 60 % 60;
-  } else {
-    text << s / 60;
-  }
-  text << ':' << std::setw(2) << std::setfill('0') << s % 60;
-  return text.str();
-}
-
-// The progress lines on a terminal: one per running scenario, redrawn in
-// place. Messages are printed above them.
-class ProgressBoard {
- public:
-  explicit ProgressBoard(bool shown) : shown_(shown) {}
-
-  bool shown() const { return shown_; }
-
-  // Prints a line that stays, above the board.
-  void message(std::ostream& err, const std::string& line) {
-    clear(err);
-    err << line << std::endl;
-  }
-
-  void draw(std::ostream& err, const std::vector<Job>& jobs, int finished) {
-    if (!shown_) return;
-    clear(err);
-    std::ostringstream board;
-    board << "combosim-batch: " << finished << " of " << jobs.size()
-          << " scenarios finished\n";
-    lines_ = 1;
-    const Clock::time_point now = Clock::now();
-    for (const Job& job : jobs) {
-      if (job.fd < 0) continue;
-      const double elapsed =
-          std::chrono::duration<double>(now - job.started).count();
-      board << "  " << job.stem << ": ";
-      if (job.total == 0) {
-        board << "reading the scenario\n";
-        ++lines_;
-        continue;
-      }
-      board << job.done << " of " << job.total << " trials, "
-            << clocktext(elapsed) << " elapsed";
-      if (job.done > 0) {
-        board << ", about "
-              << clocktext(elapsed * (job.total - job.done) / job.done)
-              << " left";
-      }
-      board << "\n";
-      ++lines_;
-    }
-    err << board.str() << std::flush;
-  }
-
-  void clear(std::ostream& err) {
-    if (shown_ && lines_ > 0) err << "\x1b[" << lines_ << "A\x1b[J";
-    lines_ = 0;
-  }
-
- private:
-  bool shown_;
-  int lines_ = 0;  // lines of the board on the screen
-};
-
-// Starts the worker of `job`. Returns false, with job.problem set, when no
-// process could be made.
-bool startworker(const BatchOptions& options, Job& job, std::ostream& out,
-                 std::ostream& err) {
-  int fds[2];
-  if (pipe(fds) != 0) {
-    job.problem = job.path + ": cannot start a process: " + std::strerror(errno);
-    return false;
-  }
-  // Nothing buffered may be written twice, by the batch program and the child.
-  out.flush();
-  err.flush();
-  std::cout.flush();
-  std::cerr.flush();
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    job.problem = job.path + ": cannot start a process: " + std::strerror(errno);
-    close(fds[0]);
-    close(fds[1]);
-    return false;
-  }
-  if (pid == 0) {
-    // The worker ends with the batch program, so that none writes after its
-    // run: the next run in the directory cleans up what it left.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
-      _exit(kBatchFailed);
-    }
-    close(fds[0]);
-    const int status = runworker(options, job.path, job.position, fds[1]);
-    std::cout.flush();
-    std::cerr.flush();
-    _exit(status);
-  }
-  close(fds[1]);
-  job.pid = pid;
-  job.fd = fds[0];
-  job.started = Clock::now();
-  return true;
-}
-
-// Handles one full report line of a worker.
-void handleline(Job& job, const std::string& line, ProgressBoard& board,
-                std::ostream& err) {
-  if (line.size() < 2) return;
-  const std::string text = line.substr(2);
-  switch (line[0]) {
-    case 'T': job.total = std::atoi(text.c_str()); break;
-    case 'P': job.done = std::atoi(text.c_str()); break;
-    case 'W': board.message(err, text); break;
-    case 'E': job.problem = text; break;
-    default: break;
-  }
-}
-
-// Reads what the worker of `job` sent. Returns false once its pipe is closed.
-bool readworker(Job& job, ProgressBoard& board, std::ostream& err) {
-  char buffer[4096];
-  const ssize_t n = read(job.fd, buffer, sizeof buffer);
-  if (n < 0 && errno == EINTR) return true;
-  if (n <= 0) return false;
-  job.partial.append(buffer, static_cast<std::size_t>(n));
-  std::size_t end;
-  while ((end = job.partial.find('\n')) != std::string::npos) {
-    handleline(job, job.partial.substr(0, end), board, err);
-    job.partial.erase(0, end + 1);
-  }
-  return true;
-}
-
-// Waits for the worker of `job` after its pipe closed and settles its fate:
-// the files it wrote are put in place in `outdir`, or removed.
-void finishworker(const BatchOptions& options, Job& job, OutputDir& outdir) {
-  close(job.fd);
-  job.fd = -1;
-  int status = 0;
-  while (waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  const std::vector<std::string> names = scenariofiles(job.stem, options.trials);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kBatchOk && job.problem.empty()) {
-    const std::string problem = outdir.place(names, job.pid);
-    job.written = problem.empty();
-    if (!job.written) job.problem = job.path + ": " + problem;
-    return;
-  }
-  // A worker that ended early may leave temporary files behind.
-  for (const std::string& name : names) {
-    std::remove(temporarypath(outputpath(options.outdir, name), job.pid).c_str());
-  }
-  if (job.problem.empty()) {
-    job.problem = job.path + ": the scenario's process ended " +
-                  (WIFSIGNALED(status)
-                       ? "by signal " + std::to_string(WTERMSIG(status))
-                       : "with status " + std::to_string(WEXITSTATUS(status)));
-  }
-}
-
-// Runs the workers of `jobs`, at most `options.jobs` at once, in order, and
-// puts their files in place in `outdir`.
-void runpool(const BatchOptions& options, std::vector<Job>& jobs,
-             OutputDir& outdir, std::ostream& out, std::ostream& err) {
-  ProgressBoard board(isatty(STDERR_FILENO) != 0);
-  std::size_t next = 0;
-  int running = 0;
-  int finished = 0;
-  Clock::time_point lastdraw;
-  while (next < jobs.size() || running > 0) {
-    while (running < options.jobs && next < jobs.size()) {
-      Job& job = jobs[next++];
-      if (job.problem.empty() && startworker(options, job, out, err)) {
-        ++running;
-      } else {
-        board.message(err, job.problem);
-        ++finished;
-      }
-    }
-    if (running == 0) continue;
-
-    std::vector<pollfd> fds;
-    std::vector<Job*> polled;
-    for (Job& job : jobs) {
-      if (job.fd >= 0) {
-        fds.push_back({job.fd, POLLIN, 0});
-        polled.push_back(&job);
-      }
-    }
-    const int ready = poll(fds.data(), fds.size(), board.shown() ? 500 : -1);
-    if (ready < 0 && errno == EINTR) continue;
-    // A poll that fails (it cannot with these descriptors) leaves blocking
-    // reads of each pipe to its end.
-    const bool pollfailed = ready < 0;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      Job& job = *polled[i];
-      if (pollfailed) {
-        while (readworker(job, board, err)) {
-        }
-      } else if (fds[i].revents == 0 || readworker(job, board, err)) {
-        continue;
-      }
-      finishworker(options, job, outdir);
-      --running;
-      ++finished;
-      if (!job.written) board.message(err, job.problem);
-    }
-    const Clock::time_point now = Clock::now();
-    if (now - lastdraw >= std::chrono::milliseconds(500)) {
-      board.draw(err, jobs, finished);
-      lastdraw = now;
-    }
-  }
-  board.clear(err);
-}
-
-// "NAME: 100 trials, 12.00% inconclusive: DIR/NAME.txt DIR/NAME.json", the
-// percentage exact rather than the report's.
-// Warns when some of r's quadrature updates were too narrow for the nodes.
-void coarsewarning(std::ostream& err, const BatchResult& r) {
+void coarsewarning(std::ostream& err, const BatchResult& r,
+                   const std::string& program) {
   if (r.outcomes.coarseupdates == 0) return;
-  err << "combosim-batch: warning: " << r.name << ": " << r.outcomes.coarseupdates
+  err << program << ": warning: " << r.name << ": " << r.outcomes.coarseupdates
       << " cohorts left a posterior too narrow for the quadrature nodes; their "
          "probabilities may be off by more than 0.002 (more nodes: "
          "\"posterior\": {\"method\": \"quadrature\", \"nodes\": ...})"
       << std::endl;
 }
 
+namespace {
+
+// "NAME: 100 trials, 12.00% inconclusive: DIR/NAME.txt DIR/NAME.json", the
+// percentage exact rather than the report's.
 void writtenline(std::ostream& out, const BatchResult& r,
                  const std::string& outdir) {
   std::ostringstream percent;
@@ -430,7 +196,8 @@ void writtenline(std::ostream& out, const BatchResult& r,
       << outputpath(outdir, stem + ".json") << std::endl;
 }
 
-// Makes `outdir` if needed. Returns "" or the problem.
+}  // namespace
+
 std::string makeoutdir(const std::string& outdir) {
   std::error_code error;
   fs::create_directories(outdir, error);
@@ -441,16 +208,6 @@ std::string makeoutdir(const std::string& outdir) {
   return "";
 }
 
-// A part's trials file: its path beside the part's JSON file, and the
-// SHA-256 that the JSON file records of it.
-struct PartTrials {
-  std::string file;
-  std::string sha256;
-};
-
-// Joins the trials files of every part, in the order of the parts, into
-// `joined`: one header, then every part's rows. Each file must be the one
-// its part wrote. `path` is the file it is for. Returns "" or the problem.
 std::string jointrials(const std::map<int, PartTrials>& files, int nshard,
                        const std::string& path, std::string& joined) {
   if (static_cast<int>(files.size()) != nshard) {
@@ -475,10 +232,27 @@ std::string jointrials(const std::map<int, PartTrials>& files, int nshard,
   return "";
 }
 
-// The file-name infix of part K of N: ".shard-K-of-N".
+std::string partinfix(int shard, int nshard) {
+  // One part of one is the whole run, and named as one.
+  return shard > 0 && nshard > 1 ? shardinfix(shard, nshard) : "";
+}
+
+std::string takeoutdir(const std::string& outdir, int shard, int nshard,
+                       RunLock& lock) {
+  const std::string problem = makeoutdir(outdir);
+  if (!problem.empty()) return problem;
+  const bool part = !partinfix(shard, nshard).empty();
+  return lock.take(outdir, partinfix(shard, nshard),
+                   part ? "part " + std::to_string(shard) + " of " +
+                              std::to_string(nshard)
+                        : "a whole run");
+}
+
 std::string shardinfix(int k, int n) {
   return ".shard-" + std::to_string(k) + "-of-" + std::to_string(n);
 }
+
+namespace {
 
 // "" when no run-level file in `outdir` (with `infix`) is one of `inputs`;
 // otherwise the problem, which stops the whole run.
@@ -521,8 +295,8 @@ std::string scenariooverwrites(const InputFiles& inputs,
   return "";
 }
 
-// "" when none of the files `names` in `outdir` exists but as a file that
-// combosim-batch wrote for a scenario (isbatchoutput); otherwise the problem.
+}  // namespace
+
 std::string foreignfile(const std::string& outdir,
                         const std::vector<std::string>& names) {
   for (const std::string& name : names) {
@@ -536,6 +310,8 @@ std::string foreignfile(const std::string& outdir,
   }
   return "";
 }
+
+namespace {
 
 // Writes the run-level files and the manifest, and prints a line for each.
 // Returns the BatchExit of the run: kBatchOk only when nothing failed.
@@ -607,24 +383,14 @@ int availablecores() {
 }
 
 int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) {
-  const std::string dirproblem = makeoutdir(options.outdir);
+  RunLock lock;
+  const std::string dirproblem =
+      takeoutdir(options.outdir, options.shard, options.nshard, lock);
   if (!dirproblem.empty()) {
     err << "combosim-batch: " << dirproblem << std::endl;
     return kBatchUsage;
   }
-  // One part of one is the whole run, and named as one.
-  const bool part = options.shard > 0 && options.nshard > 1;
-  const std::string infix = part ? shardinfix(options.shard, options.nshard) : "";
-  RunLock lock;
-  const std::string lockproblem = lock.take(
-      options.outdir, infix,
-      part ? "part " + std::to_string(options.shard) + " of " +
-                 std::to_string(options.nshard)
-           : "a whole run");
-  if (!lockproblem.empty()) {
-    err << "combosim-batch: " << lockproblem << std::endl;
-    return kBatchUsage;
-  }
+  const std::string infix = partinfix(options.shard, options.nshard);
 
   // No output may overwrite a scenario file: not the run's files, which
   // stops the run, nor a scenario's, which stops that scenario.
@@ -643,14 +409,18 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
   } else {
     for (int k = 1; k <= options.nshard; ++k) form.shards.push_back(k);
   }
-  std::vector<Job> jobs;
+  std::vector<WorkerJob> jobs;
   std::map<std::string, std::string> stems;  // stem -> file that has it
   for (const std::string& path : options.files) {
-    Job job;
+    WorkerJob job;
     job.path = path;
     job.position = static_cast<int>(jobs.size()) + 1;
     form.name = scenarioname(path);
     job.stem = outputstem(form);
+    job.names = scenariofiles(job.stem, options.trials);
+    job.work = [&options, path, position = job.position](int fd) {
+      return runworker(options, path, position, fd);
+    };
     // The name goes into the JSON files, which hold UTF-8 only: merge would
     // not find the files of a name changed there. (A file that is not there
     // is reported as such by its worker.)
@@ -676,7 +446,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
   }
   // The files this run writes, whose leftovers go.
   std::vector<std::string> writes = runfilenames(infix);
-  for (const Job& job : jobs) {
+  for (const WorkerJob& job : jobs) {
     if (!job.problem.empty()) continue;
     for (const std::string& name : scenariofiles(job.stem, options.trials)) {
       writes.push_back(name);
@@ -685,14 +455,14 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
   removeleftovers(options.outdir, writes);
 
   OutputDir outdir(options.outdir, infix);
-  runpool(options, jobs, outdir, out, err);
+  runpool("combosim-batch", options.jobs, jobs, outdir, out, err);
 
   // The run's files, from the scenario files as written, in the order of
   // the scenarios.
   std::vector<BatchResult> results;
   std::vector<ManifestEntry> entries;
   std::vector<std::string> problems;
-  for (Job& job : jobs) {
+  for (WorkerJob& job : jobs) {
     if (!job.written) {
       problems.push_back(job.problem);
       continue;
@@ -706,7 +476,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
       continue;
     }
     writtenline(out, r, options.outdir);
-    coarsewarning(err, r);
+    coarsewarning(err, r, "combosim-batch");
     results.push_back(r);
     entries.push_back({r.name, r.source, r.mathlib,
                        scenariofiles(job.stem, options.trials), r.sourcereplaced});
@@ -716,15 +486,10 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
 
 int runmerge(const std::vector<std::string>& files, const std::string& outdirpath,
              std::ostream& out, std::ostream& err) {
-  const std::string dirproblem = makeoutdir(outdirpath);
+  RunLock lock;
+  const std::string dirproblem = takeoutdir(outdirpath, 0, 1, lock);
   if (!dirproblem.empty()) {
     err << "combosim-batch: " << dirproblem << std::endl;
-    return kBatchUsage;
-  }
-  RunLock lock;
-  const std::string lockproblem = lock.take(outdirpath, "", "a whole run");
-  if (!lockproblem.empty()) {
-    err << "combosim-batch: " << lockproblem << std::endl;
     return kBatchUsage;
   }
 
@@ -819,7 +584,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
     }
     if (!problem.empty()) continue;
     writtenline(out, merged, outdirpath);
-    coarsewarning(err, merged);
+    coarsewarning(err, merged, "combosim-batch");
     results.push_back(merged);
     ManifestEntry entry{name, merged.source, merged.mathlib, {}, merged.sourcereplaced};
     for (const OutputFile& f : written) entry.files.push_back(f.name);

@@ -9,11 +9,13 @@
 #ifndef COMBOSIM_BATCH_RUNNER_H_
 #define COMBOSIM_BATCH_RUNNER_H_
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "batch/results.h"
+#include "formats/runlock.h"
 
 // Exit statuses of combosim-batch.
 enum BatchExit {
@@ -69,5 +71,64 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
 // BatchExit.
 int runmerge(const std::vector<std::string>& files, const std::string& outdir,
              std::ostream& out, std::ostream& err);
+
+// --- Shared with combosim-study --------------------------------------------
+
+// Reads one result file (NAME.json, or a part's) into `r`. Returns false,
+// with the problem naming the file and field, when it cannot.
+bool readresultfile(const std::string& file, BatchResult& r,
+                    std::string& problem);
+
+// The file at `path` by its absolute path and identity on disk; empty when
+// it cannot be found.
+FileIdentity fileidentity(const std::string& path);
+
+// Simulates `r` (simulate()), calling `progress` and `ontrial` (when set)
+// after every trial, and writes its files (scenariofiles() of outputstem(r),
+// the trials file with `trials`) as temporary files of this process in
+// `dir`, for OutputDir::place(). Returns "" or the problem; none of its
+// temporary files is left then.
+std::string simulatetofiles(BatchResult& r, const std::string& dir, bool trials,
+                            const ProgressFn& progress,
+                            const TrialFn& ontrial = nullptr);
+
+// Warns on `err`, as `program`, when some of r's quadrature updates were too
+// narrow for the nodes.
+void coarsewarning(std::ostream& err, const BatchResult& r,
+                   const std::string& program);
+
+// Makes `outdir` if needed. Returns "" or the problem.
+std::string makeoutdir(const std::string& outdir);
+
+// The file-name infix of part K of N: ".shard-K-of-N".
+std::string shardinfix(int k, int n);
+
+// The infix of a run's files: "" for the whole run (`shard` 0, or part 1 of
+// 1), else shardinfix().
+std::string partinfix(int shard, int nshard);
+
+// Makes `outdir` if needed and takes `lock` of the files of the run of part
+// `shard` of `nshard` in it (formats/runlock.h). Returns "" or the problem.
+std::string takeoutdir(const std::string& outdir, int shard, int nshard,
+                       RunLock& lock);
+
+// "" when none of the files `names` in `outdir` exists but as a file that
+// combosim-batch wrote for a scenario (isbatchoutput); otherwise the problem.
+std::string foreignfile(const std::string& outdir,
+                        const std::vector<std::string>& names);
+
+// A part's trials file: its path beside the part's JSON file, and the
+// SHA-256 that the JSON file records of it.
+struct PartTrials {
+  std::string file;
+  std::string sha256;
+};
+
+// Joins the trials files of every part (by part number), in the order of
+// the parts, into `joined`: one header, then every part's rows. Each file
+// must be the one its part wrote. `path` is the file it is for. Returns ""
+// or the problem.
+std::string jointrials(const std::map<int, PartTrials>& files, int nshard,
+                       const std::string& path, std::string& joined);
 
 #endif  // COMBOSIM_BATCH_RUNNER_H_

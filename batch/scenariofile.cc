@@ -179,33 +179,9 @@ std::string answerplace(const std::string& answers, const std::string& source,
 
 // --- The JSON form -------------------------------------------------------
 
-// The fields of the JSON form, in the order the dialogue asks for them.
-constexpr const char* kFields[] = {
-    "ndose1",     "ndose2",     "scentox",     "sceneff",    "targettox",
-    "mineff",     "scenprior1", "scenprior2",  "ncohort1",   "cohortsize1",
-    "ncohort2",   "cohortsize2", "ntrial"};
-
-// The optional object of design rules, and its fields.
+// The optional objects of a JSON scenario.
 constexpr char kRules[] = "rules";
 constexpr char kPosterior[] = "posterior";
-
-// Reads an ndose1 by ndose2 array of probabilities, indexed [drug-1
-// level][drug-2 level], into `m`.
-std::string matrix(const Json& v, const std::string& field, int ndose1,
-                   int ndose2, double m[kMaxDose][kMaxDose]) {
-  if (!v.is_array() || static_cast<int>(v.size()) != ndose1) {
-    return field + ": must be an array of " + std::to_string(ndose1) +
-           " rows (drug-1 levels) of " + std::to_string(ndose2) +
-           " numbers (drug-2 levels)";
-  }
-  for (int d1 = 0; d1 < ndose1; ++d1) {
-    const std::string problem = numberlist(
-        v[static_cast<std::size_t>(d1)], levelname(field, 1, d1), ndose2, true,
-        m[d1], [&field, d1](int d2) { return cellname(field, d1, d2); });
-    if (!problem.empty()) return problem;
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -258,78 +234,14 @@ ScenarioRead readanswers(const std::string& answers, const std::string& source) 
 
 ScenarioRead readjsonscenario(const Json& j, const std::string& source) {
   ScenarioRead read;
-  const auto fail = [&read, &source](const std::string& problem) {
-    read.problem = source + ": " + problem;
-    return read;
-  };
-  if (!j.is_object()) return fail("must hold one JSON object");
-  for (const auto& item : j.items()) {
-    bool known = item.key() == kRules || item.key() == kPosterior;
-    for (const char* f : kFields) known = known || item.key() == f;
-    if (!known) return fail(item.key() + ": unknown field");
-  }
-  for (const char* f : kFields) {
-    if (!j.contains(f)) return fail(std::string(f) + ": missing");
-  }
-
-  // Whole numbers and single probabilities first: they decide the shapes.
   Scenario scenario;
-  SimulationSettings& s = scenario.settings;
-  const std::pair<const char*, int*> counts[] = {
-      {"ndose1", &s.ndose1},           {"ndose2", &s.ndose2},
-      {"ncohort1", &s.ncohort1},       {"cohortsize1", &s.cohortsize1},
-      {"ncohort2", &s.ncohort2},       {"cohortsize2", &s.cohortsize2},
-      {"ntrial", &s.ntrial}};
-  for (const auto& [field, value] : counts) {
-    if (!wholenumber(j[field], *value)) {
-      return fail(std::string(field) + ": " + wholenumberproblem(j[field]));
-    }
+  const std::string problem =
+      scenariofromjson(j, scenario, read.rules, read.posterior);
+  if (!problem.empty()) {
+    read.problem = source + ": " + problem;
+  } else {
+    read.scenario = scenario;
   }
-  const std::pair<const char*, double*> single[] = {{"targettox", &s.targettox},
-                                                    {"mineff", &s.mineff}};
-  for (const auto& [field, value] : single) {
-    if (!j[field].is_number()) return fail(std::string(field) + ": must be a number");
-    if (j[field].get<double>() < 0) {
-      return fail(std::string(field) + ": a probability below 0");
-    }
-    *value = j[field].get<double>();
-  }
-  // The grid's size first: the shapes of the arrays follow from it.
-  if (s.ndose1 < 1 || s.ndose1 > kMaxDose || s.ndose2 < 1 || s.ndose2 > kMaxDose) {
-    return fail(checkscenario(scenario));
-  }
-  ScenarioInput& in = scenario.input;
-  for (const auto& [field, m] : {std::pair<const char*, double(*)[kMaxDose]>{"scentox", in.scentox},
-                                 {"sceneff", in.sceneff}}) {
-    const std::string problem = matrix(j[field], field, s.ndose1, s.ndose2, m);
-    if (!problem.empty()) return fail(problem);
-  }
-  const std::tuple<const char*, int, double*> priors[] = {
-      {"scenprior1", s.ndose1, in.scenprior1}, {"scenprior2", s.ndose2, in.scenprior2}};
-  for (int drug = 1; drug <= 2; ++drug) {
-    const auto& [field, n, to] = priors[drug - 1];
-    const std::string name = field;
-    const std::string problem = numberlist(
-        j[name], name, n, false, to,
-        [&name, drug](int d) { return levelname(name, drug, d); });
-    if (!problem.empty()) return fail(problem);
-  }
-  if (j.contains(kRules)) {
-    // The start is checked on the grid once the grid is sound.
-    const bool grid = s.ndose1 >= 1 && s.ndose1 <= kMaxDose && s.ndose2 >= 1 &&
-                      s.ndose2 <= kMaxDose;
-    const std::string problem =
-        rulesfromjson(j[kRules], read.rules, grid ? s.ndose1 : kMaxDose,
-                      grid ? s.ndose2 : kMaxDose);
-    if (!problem.empty()) return fail(problem);
-  }
-  if (j.contains(kPosterior)) {
-    const std::string problem = posteriorfromjson(j[kPosterior], read.posterior);
-    if (!problem.empty()) return fail(problem);
-  }
-  const std::string problem = checkscenario(scenario);
-  if (!problem.empty()) return fail(problem);
-  read.scenario = scenario;
   return read;
 }
 

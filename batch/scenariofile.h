@@ -42,6 +42,7 @@
 #include "design/rules.h"
 #include "engine/simulate.h"
 #include "formats/jsonfile.h"
+#include "formats/scenariojson.h"
 #include "records/trialstate.h"
 
 // What reading one scenario file gave.

@@ -474,3 +474,5 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios) {
   os << "</body>\n</html>\n";
   return os.str();
 }
+
+std::string htmlescape(const std::string& text) { return escape(text); }

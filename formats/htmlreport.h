@@ -46,4 +46,7 @@ struct HtmlScenario {
 // that says no scenario was written.
 std::string htmlreport(const std::vector<HtmlScenario>& scenarios);
 
+// `text` for an HTML page: &, <, > and " as entities.
+std::string htmlescape(const std::string& text);
+
 #endif  // COMBOSIM_FORMATS_HTMLREPORT_H_

@@ -11,15 +11,6 @@
 
 namespace {
 
-// The design's fields, in the order a scenario gives them.
-constexpr const char* kCountFields[] = {"ndose1", "ndose2", "ncohort1",
-                                        "cohortsize1", "ncohort2", "cohortsize2"};
-constexpr const char* kDesignFields[] = {
-    "ndose1",     "ndose2",     "targettox",   "mineff",   "scenprior1",
-    "scenprior2", "ncohort1",   "cohortsize1", "ncohort2", "cohortsize2"};
-// A batch scenario's fields that a design file may hold and that are not used.
-constexpr const char* kScenarioFields[] = {"scentox", "sceneff", "ntrial"};
-constexpr char kRules[] = "rules";
 constexpr char kPosterior[] = "posterior";
 constexpr char kCohorts[] = "cohorts";
 constexpr const char* kCohortFields[] = {"combination", "patients", "toxicities",
@@ -116,55 +107,6 @@ bool iscsvtrial(const std::string& path, const std::string& text) {
   const std::size_t bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   const std::size_t first = text.find_first_not_of(" \t\r\n", bom);
   return first == std::string::npos || (text[first] != '{' && text[first] != '[');
-}
-
-std::string designfromjson(const Json& j, bool alone, Design& design) {
-  if (!j.is_object()) return "must hold one JSON object";
-  for (const auto& item : j.items()) {
-    const std::string& key = item.key();
-    const bool known = among(key, kDesignFields) || key == kRules || key == kPosterior ||
-                       (alone ? among(key, kScenarioFields) : key == kCohorts);
-    if (!known) return key + ": unknown field";
-  }
-  for (const char* f : kDesignFields) {
-    if (!j.contains(f)) return std::string(f) + ": missing";
-  }
-  Design d;
-  SimulationSettings& s = d.settings;
-  int* const counts[] = {&s.ndose1,   &s.ndose2,   &s.ncohort1,
-                         &s.cohortsize1, &s.ncohort2, &s.cohortsize2};
-  for (int i = 0; i < 6; ++i) {
-    const Json& v = j[kCountFields[i]];
-    if (!wholenumber(v, *counts[i])) {
-      return std::string(kCountFields[i]) + ": " + wholenumberproblem(v);
-    }
-  }
-  const std::pair<const char*, double*> single[] = {{"targettox", &s.targettox},
-                                                    {"mineff", &s.mineff}};
-  for (const auto& [field, value] : single) {
-    if (!j[field].is_number()) return std::string(field) + ": must be a number";
-    if (j[field].get<double>() < 0) {
-      return std::string(field) + ": a probability below 0";
-    }
-    *value = j[field].get<double>();
-  }
-  // The grid's size first: the lengths of the priors follow from it.
-  if (s.ndose1 < 1 || s.ndose1 > kMaxDose || s.ndose2 < 1 || s.ndose2 > kMaxDose) {
-    return checkdesign(d);
-  }
-  std::string problem = numberlist(j["scenprior1"], "scenprior1", s.ndose1, false, d.prior1);
-  if (problem.empty()) {
-    problem = numberlist(j["scenprior2"], "scenprior2", s.ndose2, false, d.prior2);
-  }
-  if (problem.empty() && j.contains(kRules)) problem = rulesfromjson(j[kRules], d.rules, s.ndose1, s.ndose2);
-  if (problem.empty() && j.contains(kPosterior)) {
-    PosteriorChoice choice;
-    problem = posteriorfromjson(j[kPosterior], choice);
-    setposterior(d, choice);
-  }
-  if (problem.empty()) problem = checkdesign(d);
-  if (problem.empty()) design = d;
-  return problem;
 }
 
 std::string cohortsfromjson(const Json& v, std::vector<Cohort>& cohorts) {

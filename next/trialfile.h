@@ -24,6 +24,7 @@
 
 #include "engine/conduct.h"
 #include "formats/jsonfile.h"
+#include "formats/scenariojson.h"
 
 // One file read, for the trial's records.
 struct InputFile {
@@ -47,12 +48,6 @@ struct TrialRead {
 // extension, .csv or .json in any case, or else by its content (JSON starts
 // with { or [).
 bool iscsvtrial(const std::string& path, const std::string& text);
-
-// Reads the design's fields of object `j` into `design`. With `alone`, `j`
-// may hold nothing else (a design file, where a scenario's own fields are
-// allowed); otherwise it may also hold "cohorts". Returns "" or the problem,
-// "FIELD: TEXT".
-std::string designfromjson(const Json& j, bool alone, Design& design);
 
 // Reads the "cohorts" array of a JSON trial file. Returns "" or the problem,
 // "cohort N: FIELD: TEXT".

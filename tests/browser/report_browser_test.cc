@@ -3,7 +3,9 @@
 // whose every trial stops in phase I and a 2 by 2 one; headless Chromium
 // (scripts/chromium-headless.sh) renders the report. From the DOM it
 // renders, every heat-map cell and every metric must carry the values of
-// NAME.json; its screenshot must show the scale's colours. Needs Debian's
+// NAME.json; its screenshot must show the scale's colours. A study's
+// report (combosim-study) must carry designs.csv and differences.csv and
+// show its points and bars. Needs Debian's
 // chromium (`make deps`): CTest label "browser".
 #include <gtest/gtest.h>
 #include <png.h>
@@ -232,6 +234,99 @@ TEST(ReportInChromium, CellsAndMetricsCarryTheResultsAndTheScaleShows) {
     }
   }
   EXPECT_GE(fills, 9u + 3u);  // the scale's stops, and the three cells
+}
+
+// The CSV file at `path` as rows of fields; fields hold no commas here.
+std::vector<std::vector<std::string>> csvrows(const fs::path& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(readfile(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (std::size_t comma; (comma = line.find(',', at)) != std::string::npos;
+         at = comma + 1) {
+      fields.push_back(line.substr(at, comma - at));
+    }
+    fields.push_back(line.substr(at));
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+TEST(StudyReportInChromium, TablesAndDifferencesCarryTheCsvFiles) {
+  if (shell("command -v chromium > /dev/null 2>&1") != 0) {
+    std::cerr << "\n*** chromium is not installed: the study's report.html was "
+                 "NOT checked in a browser (make deps installs it) ***\n\n";
+    GTEST_SKIP() << "chromium is not installed";
+  }
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::ofstream(dir.path() / "study.json")
+      << "{\"scenarios\": [\"" << sourcefile("examples/scenarios/demo.json").string()
+      << "\", \"" << sourcefile("examples/scenarios/none_acceptable.json").string()
+      << "\"], \"designs\": [{\"name\": \"A\", \"posterior\": \"quadrature\"}, "
+         "{\"name\": \"strict\", \"posterior\": \"quadrature\", \"rules\": "
+         "{\"escalate\": 0.9}}, {\"name\": \"long\", \"posterior\": "
+         "\"quadrature\", \"ncohort2\": 8}], \"reference\": \"A\", \"trials\": "
+         "10, \"seed\": 9}";
+  ASSERT_EQ(shell("cd " + shellquote(dir.path().string()) + " && " +
+                  shellquote(COMBOSIM_STUDY_EXE) + " study.json --out out > /dev/null"),
+            0);
+  const std::string script =
+      shellquote(sourcefile("scripts/chromium-headless.sh").string());
+  const fs::path page = dir.path() / "out/report.html";
+  const fs::path shot = dir.path() / "shot.png";
+  ASSERT_EQ(shell(script + " --dump-dom " + shellquote(page.string()) + " > " +
+                  shellquote((dir.path() / "dom.html").string())),
+            0);
+  ASSERT_EQ(shell(script + " --screenshot=" + shellquote(shot.string()) +
+                  " --window-size=1400,1600 " + shellquote(page.string()) +
+                  " > /dev/null"),
+            0);
+  const std::string text = readfile(dir.path() / "dom.html");
+
+  // Every row of designs.csv is a cell of the tables, in order.
+  static const std::regex cell(
+      "<td class=\"figure[a-z ]*\" data-scenario=\"([^\"]*)\" data-design=\"([^\"]*)\" "
+      "data-key=\"([^\"]*)\" data-value=\"([^\"]*)\" data-mcse=\"([^\"]*)\">");
+  std::set<std::vector<std::string>> shown;
+  for (std::sregex_iterator m(text.begin(), text.end(), cell), end; m != end; ++m) {
+    shown.insert({(*m)[1], (*m)[2], (*m)[3], (*m)[4], (*m)[5]});
+  }
+  const auto designs = csvrows(dir.path() / "out/designs.csv");
+  ASSERT_EQ(designs.size(), 1u + 2 * 3 * 13);
+  EXPECT_EQ(shown.size(), designs.size() - 1);
+  for (std::size_t i = 1; i < designs.size(); ++i) {
+    const auto& r = designs[i];
+    EXPECT_EQ(shown.count({r[0], r[1], r[2], r[3], r[4]}), 1u) << r[0] << " " << r[1]
+                                                             << " " << r[2];
+  }
+  // Every difference but the reference's own is drawn, with its paired SE.
+  static const std::regex bar(
+      "<g class=\"difference\" data-scenario=\"([^\"]*)\" data-design=\"([^\"]*)\" "
+      "data-figure=\"([^\"]*)\" data-difference=\"([^\"]*)\" data-se=\"([^\"]*)\">");
+  std::set<std::vector<std::string>> drawn;
+  for (std::sregex_iterator m(text.begin(), text.end(), bar), end; m != end; ++m) {
+    drawn.insert({(*m)[1], (*m)[2], (*m)[3], (*m)[4], (*m)[5]});
+  }
+  const auto differences = csvrows(dir.path() / "out/differences.csv");
+  std::size_t compared = 0;
+  for (std::size_t i = 1; i < differences.size(); ++i) {
+    const auto& r = differences[i];
+    if (r[1] == "A") continue;
+    EXPECT_EQ(drawn.count({r[0], r[1], r[3], r[4], r[5]}), 1u) << r[0] << " " << r[1]
+                                                             << " " << r[3];
+    ++compared;
+  }
+  EXPECT_EQ(compared, 2u * 2 * 13);
+  EXPECT_EQ(drawn.size(), compared);
+
+  // The screenshot shows the points and their bars.
+  std::string problem;
+  const std::set<unsigned> colours = pngcolours(shot, problem);
+  ASSERT_EQ(problem, "");
+  EXPECT_EQ(colours.count(0x08306b), 1u) << "no point on screen";
+  EXPECT_EQ(colours.count(0x2171b5), 1u) << "no bar on screen";
 }
 
 }  // namespace
