@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "batch/calibration.h"
 #include "batch/merge.h"
 #include "batch/outputs.h"
 #include "batch/pool.h"
@@ -399,6 +400,14 @@ int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err) 
   if (!study.problem.empty()) {
     err << study.problem << std::endl;
     return kBatchUsage;
+  }
+  if (study.calibrating) {
+    if (options.shard > 0 && options.nshard > 1) {
+      err << options.file << ": search: a search runs whole; --shard splits "
+                             "only a comparison of designs" << std::endl;
+      return kBatchUsage;
+    }
+    return runcalibration(study, options, out, err);
   }
   if (options.nshard > 1 && !study.seeded) {
     err << options.file << ": seed: missing; parts of a study (--shard) need a seed"

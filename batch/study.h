@@ -27,6 +27,9 @@ struct StudyOptions {
   int nshard = 1;            // N: parts each scenario's trials split into
   int shard = 0;             // K: the one part to run; 0 the whole study
   bool trials = false;       // also write each trial's outcome per design
+  // A study with a search:
+  int maxcandidates = 1000;  // more feasible candidates are refused
+  bool confirmgibbs = false; // confirm the chosen design under gibbs too
 };
 
 // The header of differences.csv. difference_mcse is the paired SE, empty

@@ -86,6 +86,11 @@ int main(int argc, char** argv) {
                  "Scenarios run at once (default: processors available)")
       ->check(CLI::Validator(atleastone, "N >= 1"));
   app.add_option("--shard", shard, "K/N: run only part K of N, for merge");
+  app.add_option("--max-candidates", options.maxcandidates,
+                 "A search: at most this many candidates (default 1000)")
+      ->check(CLI::Validator(atleastone, "N >= 1"));
+  app.add_flag("--confirm-gibbs", options.confirmgibbs,
+               "A search: confirm the chosen design under gibbs as well");
   app.add_flag("--trials", options.trials,
                "Also write DESIGN/NAME.trials.csv: each trial's selection, "
                "reason, patients, toxicities, responses and overly toxic "

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -15,12 +16,27 @@
 
 namespace {
 
-constexpr int kBlock = 25;  // trials per task: the unit of work and progress
+// Trials per task at most: the unit of work and of progress. Each task
+// builds its design's posterior anew (under quadrature, tens of
+// milliseconds), so a task takes every new trial of a stage up to this.
+constexpr int kBlock = 500;
 
 // Phi^-1(p).
 double normalquantile(double p) {
   return boost::math::quantile(
       boost::math::normal_distribution<double, DoublePolicy>(), p);
+}
+
+// The processor time of the calling thread, in seconds: the process's
+// clock would count every thread's.
+double threadseconds() {
+#ifdef CLOCK_THREAD_CPUTIME_ID
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#else
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
 }
 
 // Trials `first` to `first + count - 1` of one design in one scenario.
@@ -35,6 +51,7 @@ struct TaskResult {
   Accumulators acc;
   OutcomeSums sums;
   std::vector<double> values;  // the objective's figure, trial by trial
+  double cpuseconds = 0;
   std::string failure;
 };
 
@@ -127,6 +144,7 @@ class Runner {
     result.values.reserve(static_cast<std::size_t>(task.count));
     Values values(classes_[static_cast<std::size_t>(task.scenario)], count_,
                   scale_, result.values);
+    const double start = threadseconds();
     const SimulationResult sim =
         simulate(design, spec_.scenarios[task.scenario].truth, streams, &values);
     if (!sim.failure.ok()) {
@@ -137,6 +155,7 @@ class Runner {
     }
     result.acc = sim.acc;
     result.sums = sim.outcomes;
+    result.cpuseconds = threadseconds() - start;
   }
 
   const CalibrationSpec& spec_;
@@ -338,6 +357,7 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
         const double w = spec.scenarios[static_cast<std::size_t>(s)].weight / wsum;
         for (int t = trials + 1; t <= target; t += kBlock, ++i) {
           const TaskResult& r = results[i];
+          result.raceseconds += r.cpuseconds;
           addacc(acc[static_cast<std::size_t>(k * S + s)], r.acc);
           addoutcomesums(sums[static_cast<std::size_t>(k * S + s)], r.sums);
           for (std::size_t j = 0; j < r.values.size(); ++j) {
@@ -469,14 +489,18 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
       spec.candidates[static_cast<std::size_t>(result.chosen)].designs;
   std::vector<Design> gibbs = chosen;
   for (Design& d : gibbs) d.method = PosteriorMethod::kGibbs;
-  for (int pass = 0; pass < (spec.confirmgibbs ? 2 : 1); ++pass) {
+  bool allgibbs = true;
+  for (const Design& d : chosen) allgibbs = allgibbs && d.method == PosteriorMethod::kGibbs;
+  // A gibbs design's confirmation is already under gibbs.
+  const bool gibbspass = spec.confirmgibbs && !allgibbs;
+  for (int pass = 0; pass < (gibbspass ? 2 : 1); ++pass) {
     const std::vector<Design>& designs = pass == 0 ? chosen : gibbs;
     std::vector<Task> tasks;
     addtasks(tasks, designs, trials + 1, trials + spec.confirmtrials);
     std::vector<TaskResult> results;
     const std::int64_t planned =
         runner.done() + static_cast<std::int64_t>(S) * spec.confirmtrials *
-                            (spec.confirmgibbs && pass == 0 ? 2 : 1);
+                            (gibbspass && pass == 0 ? 2 : 1);
     if (!runner.run(tasks, results, planned, result.failure)) {
       result.cancelled = result.failure.empty();
       return result;
@@ -490,10 +514,14 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
       for (int t = trials + 1; t <= trials + spec.confirmtrials; t += kBlock, ++i) {
         addacc(a, results[i].acc);
         addoutcomesums(o, results[i].sums);
+        (pass == 0 ? result.confirmationseconds : result.gibbsseconds) +=
+            results[i].cpuseconds;
       }
       out.push_back(operatingcharacteristics(
           spec.scenarios[static_cast<std::size_t>(s)].settings,
           spec.scenarios[static_cast<std::size_t>(s)].truth, a, o));
+      (pass == 0 ? result.confirmationacc : result.gibbsacc).push_back(a);
+      (pass == 0 ? result.confirmationoutcomes : result.gibbsoutcomes).push_back(o);
     }
   }
   return result;

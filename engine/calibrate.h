@@ -107,11 +107,16 @@ struct CalibrationResult {
   int laststage = 0;                    // the race's last stage
   int racetrials = 0;                   // trials per scenario of the race
   std::int64_t spent = 0;               // trials run in the race, in all
+  double raceseconds = 0;               // their processor time
   std::int64_t everywhere = 0;          // trials that every candidate at the
                                         // last stage's count would take
   int confirmfirst = 0;                 // the confirmation's first trial
   std::vector<OperatingCharacteristics> confirmation;       // per scenario
   std::vector<OperatingCharacteristics> gibbsconfirmation;  // per scenario
+  // The sums behind them, per scenario, and their processor time.
+  std::vector<Accumulators> confirmationacc, gibbsacc;
+  std::vector<OutcomeSums> confirmationoutcomes, gibbsoutcomes;
+  double confirmationseconds = 0, gibbsseconds = 0;
   bool cancelled = false;
   std::string failure;  // a sampler failure ends the race; its message
 };

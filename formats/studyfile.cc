@@ -13,9 +13,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kStudyFields[] = {"scenarios", "designs", "reference",
-                                        "trials",    "seed",    "paired",
-                                        "base"};
+constexpr const char* kStudyFields[] = {
+    "scenarios", "designs",   "reference",   "trials", "seed",     "paired",
+    "base",      "posterior", "search",      "objective", "constraints",
+    "budget"};
+// The sections of a study that calibrates: a search instead of designs.
+constexpr const char* kSearchFields[] = {"search", "objective", "constraints",
+                                         "budget"};
 // What a design may change, and what only a scenario gives.
 constexpr const char* kDesignFields[] = {
     "scenprior1", "scenprior2", "ncohort1", "cohortsize1",
@@ -181,24 +185,55 @@ Study readstudyfile(const std::string& path) {
   for (const auto& item : j.items()) {
     if (!among(item.key(), kStudyFields)) return fail(item.key() + ": unknown field");
   }
-  for (const char* f : {"scenarios", "designs", "reference"}) {
-    if (!j.contains(f)) return fail(std::string(f) + ": missing");
-  }
-
-  std::string problem = readdesigns(j["designs"], study.designs);
-  if (!problem.empty()) return fail(problem);
-  if (!j["reference"].is_string()) return fail("reference: must be a design's name");
-  const std::string reference = j["reference"].get<std::string>();
-  bool listed = false;
-  for (std::size_t i = 0; i < study.designs.size(); ++i) {
-    if (study.designs[i].name == reference) {
-      study.reference = i;
-      listed = true;
+  std::string problem;
+  study.calibrating = j.contains("search");
+  if (study.calibrating) {
+    // The candidates come from the search: the scenario's own design (or
+    // the base) is the one design formed here.
+    for (const char* f : {"designs", "reference"}) {
+      if (j.contains(f)) {
+        return fail(std::string(f) + ": a study with a search tries the "
+                                     "search's candidates, not designs");
+      }
+    }
+    if (j.contains("paired") && j["paired"] != true) {
+      return fail("paired: a search races its candidates on paired trials");
+    }
+    for (const char* f : kSearchFields) {
+      if (j.contains(f)) study.race[f] = j[f];
+    }
+    study.designs.push_back(StudyDesign{"base", Json::object()});
+  } else {
+    for (const char* f : {"scenarios", "designs", "reference"}) {
+      if (!j.contains(f)) return fail(std::string(f) + ": missing");
+    }
+    for (const char* f : kSearchFields) {
+      if (j.contains(f)) {
+        return fail(std::string(f) + ": only a study with a search has one");
+      }
+    }
+    problem = readdesigns(j["designs"], study.designs);
+    if (!problem.empty()) return fail(problem);
+    if (!j["reference"].is_string()) return fail("reference: must be a design's name");
+    const std::string reference = j["reference"].get<std::string>();
+    bool listed = false;
+    for (std::size_t i = 0; i < study.designs.size(); ++i) {
+      if (study.designs[i].name == reference) {
+        study.reference = i;
+        listed = true;
+      }
+    }
+    if (!listed) {
+      return fail("reference: \"" + utf8escaped(reference) +
+                  "\" is not the name of one of the designs");
     }
   }
-  if (!listed) {
-    return fail("reference: \"" + utf8escaped(reference) +
-                "\" is not the name of one of the designs");
+  if (!j.contains("scenarios")) return fail("scenarios: missing");
+  if (j.contains("posterior")) {
+    PosteriorChoice choice;
+    problem = posteriorfromjson(j["posterior"], choice);
+    if (!problem.empty()) return fail(problem);
+    study.posterior = j["posterior"];
   }
 
   if (j.contains("trials")) {
@@ -263,6 +298,7 @@ Study readstudyfile(const std::string& path) {
     // The scenario as its file gives it, checked on its own first.
     Json sj;
     if (!readjsonfile(scenario.path, sj, study.problem)) return study;
+    if (!base.is_null()) study.basefields = base;
     StudyCell own;
     problem = scenariofromjson(sj, own.scenario, own.rules, own.posterior);
     if (!problem.empty()) {
@@ -290,6 +326,9 @@ Study readstudyfile(const std::string& path) {
                             scenario.path);
     }
     if (study.trials > 0) sj["ntrial"] = study.trials;
+    // The study's method for every design that does not name its own.
+    if (!study.posterior.is_null()) sj["posterior"] = study.posterior;
+    scenario.fields = sj;
     for (std::size_t d = 0; d < study.designs.size(); ++d) {
       StudyCell cell;
       problem = scenariofromjson(withchanges(sj, study.designs[d].changes),
@@ -303,6 +342,11 @@ Study readstudyfile(const std::string& path) {
     study.scenarios.push_back(scenario);
   }
   return study;
+}
+
+std::string studycell(const Json& fields, const Json& changes, StudyCell& cell) {
+  return scenariofromjson(withchanges(fields, changes), cell.scenario, cell.rules,
+                          cell.posterior);
 }
 
 Json studyjson(const Study& study) {
@@ -321,5 +365,6 @@ Json studyjson(const Study& study) {
   j["paired"] = study.paired;
   if (study.seeded) j["seed"] = study.seed;
   if (!study.base.empty()) j["base"] = study.base;
+  if (!study.posterior.is_null()) j["posterior"] = study.posterior;
   return j;
 }

@@ -18,6 +18,11 @@
 // scenario's ntrial. "paired" (default true) needs "seed", 0 to 2^32 - 1;
 // without "paired" a study may leave out the seed, and its designs then run
 // on the fixed-seed generators. Design names are letters, digits, - and _.
+// "posterior" sets the method of every design that does not change it.
+//
+// A study that calibrates has "search" (formats/searchspace.h), and with it
+// optionally "objective", "constraints" and "budget", instead of "designs"
+// and "reference"; its candidates race on paired trials.
 #ifndef COMBOSIM_FORMATS_STUDYFILE_H_
 #define COMBOSIM_FORMATS_STUDYFILE_H_
 
@@ -49,6 +54,9 @@ struct StudyScenario {
                                  // as given there, as the program opens it
   std::string name;              // its file name without the extension
   std::vector<StudyCell> cells;  // one per design, in the designs' order
+  Json fields;                   // the scenario object every design changes:
+                                 // its file's, with the base's design
+                                 // fields, the study's trials and method
 };
 
 struct Study {
@@ -64,6 +72,13 @@ struct Study {
                                        // given in the study, "" for none
   std::vector<std::string> notes;      // one line per field the study
                                        // replaces in a scenario
+  Json posterior;                      // the study's method for every
+                                       // design, or null
+  Json basefields;                     // the base's fields, or null
+  bool calibrating = false;            // a search instead of designs: one
+                                       // design, "base", the scenario's own
+  Json race = Json::object();          // then its search, objective,
+                                       // constraints and budget as given
   std::string problem;                 // one line; empty when read
 };
 
@@ -78,6 +93,10 @@ bool isdesignname(const std::string& name);
 // name, a design changing a truth field or ntrial, a base that does not fit
 // a scenario, paired without a seed.
 Study readstudyfile(const std::string& path);
+
+// Forms the design `changes` (design fields, "rules" rule by rule) on a
+// scenario's `fields` into `cell`. Returns "" or the problem, "FIELD: TEXT".
+std::string studycell(const Json& fields, const Json& changes, StudyCell& cell);
 
 // The study as read: the JSON of its settings (study file, designs with
 // their changes, reference, trials, seed, paired, base), which the outputs
