@@ -549,8 +549,9 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
 }
 
 // Watches a race on the calling thread: draws the progress bar against the
-// planned trials, which shrink as candidates drop out, and cancels it after
-// an interrupt.
+// trials planned, which shrink as candidates drop out and grow by the
+// confirmation's once the race is over, and cancels the race after an
+// interrupt.
 class CalibrationWatch : public CalibrationObserver {
  public:
   explicit CalibrationWatch(bool progress) : bar_(1, "trials"), progress_(progress) {}
@@ -566,7 +567,12 @@ class CalibrationWatch : public CalibrationObserver {
     return true;
   }
 
-  void finish() { bar_.finish(); }
+  // Draws the bar full after a race that ended before its plan, with no
+  // confirmation after it.
+  void finish(bool complete) {
+    if (progress_ && complete && done > 0) bar_.draw(done, done);
+    bar_.finish();
+  }
 
   bool interrupted = false;
   std::int64_t done = 0;
@@ -1066,7 +1072,7 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
   const RunningGuard guard;
   CalibrationWatch watch(progress);
   const CalibrationResult r = calibrate(spec, &watch);
-  watch.finish();
+  watch.finish(!r.cancelled && r.failure.empty());
 
   const std::size_t n = r.history.size();
   Rcpp::IntegerVector candidate(n), stage(n), trials(n);
