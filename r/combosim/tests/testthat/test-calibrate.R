@@ -64,13 +64,17 @@ test_that("the clear winner that keeps the constraint is chosen, the far-off dro
 test_that("the race runs a stage's survivors on, one row per candidate, stage and scenario", {
   x <- calibrate(search = list(ncohort1 = c(1, 5), rules.escalate = c(0.7, 0.8)),
                  constraints = list(list(figure = "overtoxic", max = 100)),
-                 confirm = 0)
+                 weights = c(b = 3), confirm = 0)
   # The last key varies fastest.
   expect_identical(x$candidates$label[1:2], c("ncohort1=1, rules.escalate=0.7",
                                                "ncohort1=1, rules.escalate=0.8"))
   d <- as.data.frame(x)
   rows <- nrow(x$history)
   expect_identical(nrow(d), rows * 2L)
+  # Scenario b weighs 3, a by default 1.
+  expect_equal(d$objective[d$scenario == "a"],
+               (d$correct[d$scenario == "a"] + 3 * d$correct[d$scenario == "b"]) / 4,
+               tolerance = 1e-12)
   expect_identical(x$history$stage[1:4], rep(1L, 4))
   expect_identical(unique(x$history$trials[x$history$stage == 2L]), 20L)
   expect_true(all(x$survivors %in% x$history$candidate[x$history$stage == x$laststage]))
