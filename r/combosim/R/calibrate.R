@@ -193,7 +193,8 @@ searchgrid <- function(keys, rules, max_candidates) {
          ", more than max_candidates (", max_candidates, "); search fewer ",
          "values or raise max_candidates")
   }
-  grid <- as.matrix(expand.grid(lapply(n[others], seq_len)))
+  grid <- if (length(others) == 0L) matrix(0L, 1L, 0L) else
+    as.matrix(expand.grid(lapply(n[others], seq_len)))
   index <- matrix(0L, nrow(pairs) * nrow(grid), length(keys))
   rows <- rep(seq_len(nrow(pairs)), each = nrow(grid))
   if (!is.na(ie)) index[, ie] <- pairs[rows, 1]
