@@ -650,7 +650,8 @@ summary.combosim_calibration <- function(object, ...) {
   figs <- unique(c(object$objective, vapply(object$constraints, function(c) c$figure, "")))
   last <- d[d$stage == object$laststage & d$candidate %in% object$survivors, , drop = FALSE]
   scen <- do.call(rbind, lapply(figs, function(f) {
-    data.frame(candidate = last$candidate, scenario = last$scenario, figure = f,
+    data.frame(candidate = last$candidate, scenario = last$scenario,
+               figure = rep(f, nrow(last)),
                value = last[[f]], mcse = last[[paste0(f, "_mcse")]],
                stringsAsFactors = FALSE)
   }))
