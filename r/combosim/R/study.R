@@ -248,6 +248,58 @@ checkdesignname <- function(name, where) {
   }
 }
 
+# The scenarios of a study as a named list (a character vector of paths
+# becomes a list): unnamed ones are named, a file by its name, a list by its
+# position.
+namescenarios <- function(scenarios) {
+  if (is.character(scenarios)) scenarios <- as.list(scenarios)
+  if (!is.list(scenarios) || length(scenarios) == 0L) {
+    fail("scenarios must be a list of truth lists or scenario files' paths")
+  }
+  labels <- names(scenarios)
+  if (is.null(labels)) labels <- rep("", length(scenarios))
+  for (i in which(is.na(labels) | !nzchar(labels))) {
+    s <- scenarios[[i]]
+    labels[i] <- if (is.character(s) && length(s) == 1L) {
+      sansextension(s)
+    } else paste0("scenario", i)
+  }
+  names(scenarios) <- labels
+  scenarios
+}
+
+# The design fields that scenario `n` (`s`, as readstudyscenario() gives it)
+# runs before any change: the base's, which must share its grid, target and
+# mineff, or without a base the scenario's own. `caller` names the function
+# in messages.
+scenariobase <- function(s, n, base, where, caller) {
+  own <- intersect(names(s), designchangefields)
+  if (is.null(base)) {
+    missing <- setdiff(c("prior1", "prior2", designcounts), own)
+    if (length(missing) > 0L) {
+      fail("scenario ", n, ": ", missing[1], " missing: without a base, each ",
+           "scenario gives the design")
+    }
+    return(s[own])
+  }
+  for (f in c("target", "mineff")) {
+    if (!is.null(base[[f]]) && !identical(as.double(base[[f]]), as.double(s[[f]]))) {
+      fail(where, "base: its ", f, " (", fmtg(base[[f]]), ") is not scenario ",
+           n, "'s (", fmtg(s[[f]]), ")")
+    }
+  }
+  grid <- c(length(base$prior1), length(base$prior2))
+  if (is.matrix(s$tox) && any(grid != dim(s$tox))) {
+    fail(where, "base: its grid (", grid[1], " by ", grid[2], ") is not scenario ",
+         n, "'s (", nrow(s$tox), " by ", ncol(s$tox), ")")
+  }
+  if (length(own) > 0L) {
+    message(caller, ": scenario ", n, ": the base replaces its design ",
+            "fields (", paste(own, collapse = ", "), ")")
+  }
+  base[intersect(names(base), designchangefields)]
+}
+
 combosim_study <- function(study = NULL, scenarios = NULL, designs = NULL,
                            reference = NULL, trials = NULL, seed = NULL,
                            paired = TRUE, base = NULL, cores = 2L) {
@@ -283,20 +335,7 @@ combosim_study <- function(study = NULL, scenarios = NULL, designs = NULL,
       readchanges(designs[[n]], paste0("designs$", n, "$"), json = FALSE)
     })
     names(designs) <- labels
-    if (is.character(scenarios)) scenarios <- as.list(scenarios)
-    if (!is.list(scenarios) || length(scenarios) == 0L) {
-      fail("scenarios must be a list of truth lists or scenario files' paths")
-    }
-    # Unnamed: a file by its name, a list by its position.
-    labels <- names(scenarios)
-    if (is.null(labels)) labels <- rep("", length(scenarios))
-    for (i in which(is.na(labels) | !nzchar(labels))) {
-      s <- scenarios[[i]]
-      labels[i] <- if (is.character(s) && length(s) == 1L) {
-        sansextension(s)
-      } else paste0("scenario", i)
-    }
-    names(scenarios) <- labels
+    scenarios <- namescenarios(scenarios)
   }
   twice <- unique(names(scenarios)[duplicated(names(scenarios))])
   if (length(twice) > 0L) fail(where, "scenarios: two scenarios named ", twice[1])
@@ -326,32 +365,7 @@ combosim_study <- function(study = NULL, scenarios = NULL, designs = NULL,
   # Each scenario with its base design and number of trials.
   runs <- lapply(names(truths), function(n) {
     s <- truths[[n]]
-    own <- intersect(names(s), designchangefields)
-    if (is.null(base)) {
-      missing <- setdiff(c("prior1", "prior2", designcounts), own)
-      if (length(missing) > 0L) {
-        fail("scenario ", n, ": ", missing[1], " missing: without a base, each ",
-             "scenario gives the design")
-      }
-      design <- s[own]
-    } else {
-      for (f in c("target", "mineff")) {
-        if (!is.null(base[[f]]) && !identical(as.double(base[[f]]), as.double(s[[f]]))) {
-          fail(where, "base: its ", f, " (", fmtg(base[[f]]), ") is not scenario ",
-               n, "'s (", fmtg(s[[f]]), ")")
-        }
-      }
-      grid <- c(length(base$prior1), length(base$prior2))
-      if (is.matrix(s$tox) && any(grid != dim(s$tox))) {
-        fail(where, "base: its grid (", grid[1], " by ", grid[2], ") is not scenario ",
-             n, "'s (", nrow(s$tox), " by ", ncol(s$tox), ")")
-      }
-      if (length(own) > 0L) {
-        message("combosim_study: scenario ", n, ": the base replaces its design ",
-                "fields (", paste(own, collapse = ", "), ")")
-      }
-      design <- base[intersect(names(base), designchangefields)]
-    }
+    design <- scenariobase(s, n, base, where, "combosim_study")
     ntrial <- s$ntrial
     if (!is.null(trials)) {
       if (!is.null(ntrial) && !identical(as.double(ntrial), as.double(trials))) {

@@ -17,6 +17,7 @@
 
 #include "design/quadrature.h"
 #include "design/rules.h"
+#include "engine/calibrate.h"
 #include "engine/compare.h"
 #include "engine/conduct.h"
 #include "engine/conductwords.h"
@@ -50,16 +51,15 @@ class ProgressBar {
  public:
   ProgressBar(std::int64_t total, const char* unit) : total_(total), unit_(unit) {}
 
-  void draw(std::int64_t done) {
-    const int percent = static_cast<int>(done * 100 / total_);
-    if (percent == percent_) return;
-    percent_ = percent;
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    const std::string bar = std::string(static_cast<std::size_t>(filled), '=') +
-                            std::string(static_cast<std::size_t>(kWidth - filled), ' ');
-    REprintf("\r|%s| %3d%% (%lld of %lld %s)", bar.c_str(), percent,
-             static_cast<long long>(done), static_cast<long long>(total_), unit_);
+  void draw(std::int64_t done) { render(done, ""); }
+
+  // The same against a total that changes as the work goes (a race plans
+  // fewer trials as candidates drop out): redrawn when the total moves, with
+  // blanks after it that clear what a longer line before left.
+  void draw(std::int64_t done, std::int64_t total) {
+    if (total != total_) percent_ = -2;
+    total_ = total > 0 ? total : 1;
+    render(done, "    ");
   }
 
   // Ends the bar's line, if one was drawn.
@@ -68,6 +68,18 @@ class ProgressBar {
   }
 
  private:
+  void render(std::int64_t done, const char* pad) {
+    const int percent = static_cast<int>(std::min<std::int64_t>(done * 100 / total_, 100));
+    if (percent == percent_) return;
+    percent_ = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    const std::string bar = std::string(static_cast<std::size_t>(filled), '=') +
+                            std::string(static_cast<std::size_t>(kWidth - filled), ' ');
+    REprintf("\r|%s| %3d%% (%lld of %lld %s)%s", bar.c_str(), percent,
+             static_cast<long long>(done), static_cast<long long>(total_), unit_, pad);
+  }
+
   std::int64_t total_;
   const char* unit_;
   int percent_ = -1;
@@ -536,6 +548,112 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
           Rcpp::Named("compared") = compared));
 }
 
+// Watches a race on the calling thread: draws the progress bar against the
+// trials planned, which shrink as candidates drop out and grow by the
+// confirmation's once the race is over, and cancels the race after an
+// interrupt.
+class CalibrationWatch : public CalibrationObserver {
+ public:
+  explicit CalibrationWatch(bool progress) : bar_(1, "trials"), progress_(progress) {}
+
+  bool progress(std::int64_t done, std::int64_t total) override {
+    this->done = done;
+    this->total = total;
+    if (progress_) bar_.draw(done, total);
+    if (interruptpending()) {
+      interrupted = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Draws the bar full after a race that ended before its plan, with no
+  // confirmation after it.
+  void finish(bool complete) {
+    if (progress_ && complete && done > 0) bar_.draw(done, done);
+    bar_.finish();
+  }
+
+  bool interrupted = false;
+  std::int64_t done = 0;
+  std::int64_t total = 0;
+
+ private:
+  ProgressBar bar_;
+  bool progress_;
+};
+
+// Every figure of engine/oc.h of each of `ocs`, one row each, columns by
+// the figures' names; NA where a figure has no value.
+Rcpp::NumericMatrix ocmatrix(const std::vector<const OperatingCharacteristics*>& ocs) {
+  const std::vector<OcFigure> names = ocfigures(OperatingCharacteristics{});
+  Rcpp::NumericMatrix m(static_cast<int>(ocs.size()), static_cast<int>(names.size()));
+  for (std::size_t r = 0; r < ocs.size(); ++r) {
+    const std::vector<OcFigure> figures = ocfigures(*ocs[r]);
+    for (std::size_t c = 0; c < figures.size(); ++c) {
+      const double v = figures[c].value;
+      m(static_cast<int>(r), static_cast<int>(c)) = std::isnan(v) ? NA_REAL : v;
+    }
+  }
+  Rcpp::CharacterVector columns(names.size());
+  for (std::size_t c = 0; c < names.size(); ++c) {
+    columns[static_cast<R_xlen_t>(c)] = names[c].name;
+  }
+  Rcpp::colnames(m) = columns;
+  return m;
+}
+
+Rcpp::NumericMatrix ocmatrix(const std::vector<OperatingCharacteristics>& ocs) {
+  std::vector<const OperatingCharacteristics*> rows;
+  for (const OperatingCharacteristics& oc : ocs) rows.push_back(&oc);
+  return ocmatrix(rows);
+}
+
+// The scenario of `truth`, list(name, tox, eff, target, mineff, weight), with
+// the design fields of `design`, list(prior1, prior2, counts = c(ncohort1,
+// cohortsize1, ncohort2, cohortsize2), rules, posterior), into `d`. Returns
+// "" or the problem, fields named as the engine names them.
+std::string calibrationdesign(const Rcpp::List& truth, const Rcpp::List& design,
+                              Scenario& scenario, Design& d) {
+  const Rcpp::NumericMatrix tox = truth["tox"];
+  const Rcpp::NumericMatrix eff = truth["eff"];
+  const Rcpp::NumericVector prior1 = design["prior1"];
+  const Rcpp::NumericVector prior2 = design["prior2"];
+  const Rcpp::IntegerVector counts = design["counts"];
+  if (counts.size() != 4 || eff.nrow() != tox.nrow() || eff.ncol() != tox.ncol() ||
+      prior1.size() != tox.nrow() || prior2.size() != tox.ncol()) {
+    return "the scenario's grids and priors do not agree in shape";
+  }
+  scenario = Scenario{};
+  SimulationSettings& s = scenario.settings;
+  s.ndose1 = tox.nrow();
+  s.ndose2 = tox.ncol();
+  s.targettox = Rcpp::as<double>(truth["target"]);
+  s.mineff = Rcpp::as<double>(truth["mineff"]);
+  s.ncohort1 = counts[0];
+  s.cohortsize1 = counts[1];
+  s.ncohort2 = counts[2];
+  s.cohortsize2 = counts[3];
+  s.ntrial = 1;  // the race sets each run's
+  if (s.ndose1 <= kMaxDose && s.ndose2 <= kMaxDose) {
+    for (int d1 = 0; d1 < s.ndose1; ++d1) {
+      scenario.input.scenprior1[d1] = prior1[d1];
+      for (int d2 = 0; d2 < s.ndose2; ++d2) {
+        scenario.input.scentox[d1][d2] = tox(d1, d2);
+        scenario.input.sceneff[d1][d2] = eff(d1, d2);
+      }
+    }
+    for (int d2 = 0; d2 < s.ndose2; ++d2) scenario.input.scenprior2[d2] = prior2[d2];
+  }
+  std::string problem = checkscenario(scenario);
+  if (!problem.empty()) return problem;
+  const DesignRules rules = rulesfromlist(design["rules"]);
+  problem = checkrules(rules, s.ndose1, s.ndose2);
+  if (!problem.empty()) return "rules." + problem;
+  d = designof(scenario, rules);
+  return posteriorfromlist(design["posterior"], d);
+}
+
 }  // namespace
 
 // The design's default rules, as the engine holds them.
@@ -856,4 +974,160 @@ Rcpp::List cs_differences(Rcpp::IntegerMatrix a, Rcpp::IntegerMatrix b) {
       Rcpp::Named("difference") = difference,
       Rcpp::Named("difference_mcse") = mcse,
       Rcpp::Named("unpaired_mcse") = unpaired);
+}
+
+// The figures a race can aim at and bound: `objective`, the per-trial
+// figures; `constraints`, the figures of engine/oc.h that are estimates.
+// [[Rcpp::export]]
+Rcpp::List cs_calibrationfigures() {
+  std::vector<std::string> objective;
+  std::vector<std::string> constraints;
+  for (const OcFigure& f : ocfigures(OperatingCharacteristics{})) {
+    int count = 0;
+    double scale = 0;
+    if (pertrialfigure(f.name, &count, &scale)) objective.push_back(f.name);
+    if (!f.integer && f.name.find("_mcse") == std::string::npos &&
+        f.name != "patients_sd") {
+      constraints.push_back(f.name);
+    }
+  }
+  return Rcpp::List::create(Rcpp::Named("objective") = objective,
+                            Rcpp::Named("constraints") = constraints);
+}
+
+// Races the candidates over the scenarios (engine/calibrate.h).
+// `scenarios`: one list(name, tox, eff, target, mineff, weight) each;
+// `candidates`: one list(label, designs) each, `designs` one design list
+// per scenario (see calibrationdesign()); `constraints`: one list(figure,
+// upper, limit, scenarios = their positions from 1) each; `seed` the
+// decimal seed of the paired streams. Returns list(problem = text) when
+// something is refused; otherwise the race: its history (one entry per
+// candidate and stage, `figures` one row per entry and scenario), survivors
+// and choice (positions from 1, 0 for none), the confirmation's figures,
+// and `interrupted` / `failure` when it did not finish.
+// [[Rcpp::export]]
+Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
+                        std::string objective, Rcpp::List constraints,
+                        Rcpp::IntegerVector stages, double margin, std::string seed,
+                        int confirm, bool confirmgibbs, int cores, bool progress) {
+  CalibrationSpec spec;
+  const int S = static_cast<int>(scenarios.size());
+  std::vector<Scenario> truths(static_cast<std::size_t>(S));
+  for (int s = 0; s < S; ++s) {
+    const Rcpp::List t = scenarios[s];
+    CalibrationScenario cs;
+    cs.name = Rcpp::as<std::string>(t["name"]);
+    cs.weight = Rcpp::as<double>(t["weight"]);
+    spec.scenarios.push_back(cs);
+  }
+  for (R_xlen_t k = 0; k < candidates.size(); ++k) {
+    const Rcpp::List c = candidates[k];
+    const Rcpp::List designs = c["designs"];
+    Candidate candidate;
+    candidate.label = Rcpp::as<std::string>(c["label"]);
+    if (designs.size() != S) return problemonly("candidate " + candidate.label + ": not one design per scenario");
+    for (int s = 0; s < S; ++s) {
+      Scenario scenario;
+      Design d;
+      const std::string problem =
+          calibrationdesign(scenarios[s], designs[s], scenario, d);
+      if (!problem.empty()) {
+        return problemonly("candidate " + std::to_string(k + 1) + " (" + candidate.label +
+                           ") in scenario " + spec.scenarios[static_cast<std::size_t>(s)].name +
+                           ": " + problem);
+      }
+      // The truth is the scenario's, whatever the candidate.
+      if (k == 0) {
+        spec.scenarios[static_cast<std::size_t>(s)].settings = scenario.settings;
+        spec.scenarios[static_cast<std::size_t>(s)].truth = scenario.input;
+      }
+      candidate.designs.push_back(d);
+    }
+    spec.candidates.push_back(std::move(candidate));
+  }
+  spec.objective = objective;
+  for (R_xlen_t i = 0; i < constraints.size(); ++i) {
+    const Rcpp::List c = constraints[i];
+    Constraint constraint;
+    constraint.figure = Rcpp::as<std::string>(c["figure"]);
+    constraint.upper = Rcpp::as<bool>(c["upper"]);
+    constraint.limit = Rcpp::as<double>(c["limit"]);
+    const Rcpp::IntegerVector at = c["scenarios"];
+    for (int s : at) constraint.scenarios.push_back(s - 1);
+    spec.constraints.push_back(constraint);
+  }
+  spec.stages.assign(stages.begin(), stages.end());
+  spec.margin = margin;
+  Streams streams;
+  const std::string seedproblem = readstreams(seed, streams, true);
+  if (!seedproblem.empty()) return problemonly(seedproblem);
+  spec.seed = streams.seed;
+  spec.confirmtrials = confirm;
+  spec.confirmgibbs = confirmgibbs;
+  spec.threads = cores;
+  const std::string problem = checkcalibration(spec);
+  if (!problem.empty()) return problemonly(problem);
+
+  if (running) return problemonly("another simulation is running in this R session");
+  const RunningGuard guard;
+  CalibrationWatch watch(progress);
+  const CalibrationResult r = calibrate(spec, &watch);
+  watch.finish(!r.cancelled && r.failure.empty());
+
+  const std::size_t n = r.history.size();
+  Rcpp::IntegerVector candidate(n), stage(n), trials(n);
+  Rcpp::NumericVector value(n), valuemcse(n), behind(n), behindmcse(n);
+  Rcpp::LogicalVector best(n), met(n);
+  Rcpp::CharacterVector dropped(n);
+  std::vector<const OperatingCharacteristics*> ocs;
+  const auto na = [](double v) { return std::isnan(v) ? NA_REAL : v; };
+  // A stage whose every candidate broke a constraint has no best, and no
+  // difference to it.
+  std::vector<bool> hasbest(spec.stages.size(), false);
+  for (const CandidateStage& row : r.history) {
+    if (row.best) hasbest[static_cast<std::size_t>(row.stage)] = true;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const CandidateStage& row = r.history[i];
+    const R_xlen_t at = static_cast<R_xlen_t>(i);
+    candidate[at] = row.candidate + 1;
+    stage[at] = row.stage + 1;
+    trials[at] = row.trials;
+    value[at] = na(row.objective.value);
+    valuemcse[at] = na(row.objective.mcse);
+    const bool compared = hasbest[static_cast<std::size_t>(row.stage)];
+    behind[at] = compared ? na(row.behind.value) : NA_REAL;
+    behindmcse[at] = compared ? na(row.behind.mcse) : NA_REAL;
+    best[at] = row.best;
+    met[at] = row.constraintsmet;
+    dropped[at] = row.dropped;
+    for (const OperatingCharacteristics& oc : row.oc) ocs.push_back(&oc);
+  }
+  Rcpp::IntegerVector survivors(r.survivors.size());
+  for (std::size_t i = 0; i < r.survivors.size(); ++i) {
+    survivors[static_cast<R_xlen_t>(i)] = r.survivors[i] + 1;
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("problem") = "",
+      Rcpp::Named("interrupted") = watch.interrupted && r.cancelled,
+      Rcpp::Named("done") = static_cast<double>(watch.done),
+      Rcpp::Named("planned") = static_cast<double>(watch.total),
+      Rcpp::Named("failure") = r.failure,
+      Rcpp::Named("history") = Rcpp::List::create(
+          Rcpp::Named("candidate") = candidate, Rcpp::Named("stage") = stage,
+          Rcpp::Named("trials") = trials, Rcpp::Named("objective") = value,
+          Rcpp::Named("objective_mcse") = valuemcse, Rcpp::Named("behind") = behind,
+          Rcpp::Named("behind_mcse") = behindmcse, Rcpp::Named("best") = best,
+          Rcpp::Named("constraints_met") = met, Rcpp::Named("dropped") = dropped),
+      Rcpp::Named("figures") = ocmatrix(ocs),
+      Rcpp::Named("survivors") = survivors,
+      Rcpp::Named("chosen") = r.chosen + 1,
+      Rcpp::Named("stopped") = r.stopped,
+      Rcpp::Named("laststage") = r.laststage + 1,
+      Rcpp::Named("racetrials") = r.racetrials,
+      Rcpp::Named("spent") = static_cast<double>(r.spent),
+      Rcpp::Named("everywhere") = static_cast<double>(r.everywhere),
+      Rcpp::Named("confirmfirst") = r.confirmfirst,
+      Rcpp::Named("confirmation") = ocmatrix(r.confirmation),
+      Rcpp::Named("gibbsconfirmation") = ocmatrix(r.gibbsconfirmation));
 }
