@@ -313,3 +313,64 @@ TEST(StudyProgram, UnpairedStudyHasNoPairedSeAndBadStudyRunsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StudyProgram, SearchRacesCandidatesAndWritesTheChosenDesign) {
+  ScratchDir dir;
+  const std::string scenario = sourcefile(kBorderline).string();
+  const auto searchstudy = [&scenario](const std::string& rest) {
+    return "{\"scenarios\": [\"" + scenario + "\"], \"seed\": 4, "
+           "\"posterior\": \"quadrature\", " + rest + "}";
+  };
+  writefile(dir.path(), "search.json",
+            searchstudy(R"("search": {"rules.escalate": [0.5, 0.8],
+                "rules.deescalate": [0.45, 0.6], "rules.admissible": [0.4, 0.999]},
+                "budget": {"trials": [8, 16], "confirm": 10})"));
+  const ProgramRun run = study(dir.path(), "search.json --out cal --jobs 2");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // 0.5 over 0.6 is infeasible: 2 of 8 combinations skipped.
+  EXPECT_NE(run.out.find("6 candidates (2 infeasible combinations skipped)"),
+            std::string::npos) << run.out;
+  // Admitting nothing to phase II never selects right in this scenario.
+  const std::string ranking = readfile(dir.path() / "cal/ranking.csv");
+  EXPECT_EQ(ranking.find("rules.admissible=0.999"), std::string::npos) << ranking;
+  const Json chosen = Json::parse(readfile(dir.path() / "cal/chosen.json"));
+  EXPECT_EQ(chosen["rules"]["admissible"], 0.4);
+  for (const char* file : {"calibration.csv", "calibration.html", "confirmation.csv",
+                           "manifest.json", "confirmation/report.html"}) {
+    EXPECT_TRUE(fs::exists(dir.path() / "cal" / file)) << file;
+  }
+  // The confirmation runs trials after the race's last.
+  EXPECT_NE(readfile(dir.path() / "cal/confirmation.csv").find(",17,10,"),
+            std::string::npos);
+
+  const struct {
+    std::string rest;
+    std::string problem;
+  } bad[] = {
+      {R"("search": {}, "designs": [{"name": "A"}])",
+       "designs: a study with a search tries the search's candidates, not designs"},
+      {R"("search": {"rules.safety": {"from": 0.3, "to": 0.5, "step": -0.1}})",
+       "search.rules.safety.step: must be above 0"},
+      {R"("search": {"targettox": [0.2]})", "search.targettox: not a field"},
+      {R"("search": {"rules.safety": [0.3]}, "objective": {"figure": "nonsense"})",
+       "objective: figure \"nonsense\""},
+      {R"("search": {"rules.safety": [0.3]}, "constraints": [{"figure": "overtoxic",
+          "max": 5, "scenarios": ["elsewhere"]}])",
+       "constraints[1].scenarios: unknown scenario \"elsewhere\""},
+      {R"("search": {"rules.safety": {"from": 0.01, "to": 0.99, "step": 0.01},
+          "ncohort2": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21]})",
+       "search: 2079 candidates, more than the 1000 allowed"},
+  };
+  for (const auto& b : bad) {
+    writefile(dir.path(), "bad.json", searchstudy(b.rest));
+    const ProgramRun refused = study(dir.path(), "bad.json --out bad");
+    EXPECT_EQ(refused.status, 2) << b.rest;
+    EXPECT_NE(refused.err.find("bad.json: " + b.problem), std::string::npos)
+        << refused.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "bad/manifest.json"));
+}
+
+}  // namespace
