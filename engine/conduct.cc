@@ -369,6 +369,7 @@ void phase1branches(const Conduct& from, int parent, int depth, int maxdepth,
     const Cohort cohort{from.last.next, size, t, 0};
     CohortStep step = addcohort(next, cohort, starts);
     if (!step.problem.empty()) {
+      p.failure = step.failure;
       p.problem = "the pathway with " + std::to_string(t) + " of " +
                   std::to_string(size) + " toxicities at " + levels(cohort.at) +
                   ": " + step.problem;
@@ -600,6 +601,7 @@ Pathways pathways(const Conduct& c, int depth, const UpdateStreams& starts) {
         const Cohort cohort{{s.adm1[k], s.adm2[k]}, size, t, r};
         CohortStep step = addcohort(next, cohort, starts);
         if (!step.problem.empty()) {
+          p.failure = step.failure;
           p.problem = "the pathway with " + std::to_string(t) + " toxicities and " +
                       std::to_string(r) + " responses at " + levels(cohort.at) +
                       ": " + step.problem;

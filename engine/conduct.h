@@ -280,6 +280,7 @@ struct Pathways {
                            // updates; or the sampler failed
   int depth = 0;           // asked for
   bool phase2 = false;     // the next cohort is a phase II one
+  DrawStatus failure;      // the sampler failed on a pathway
   double updates = 0;      // the updates the tree needs at most
   std::vector<PathwayNode> nodes;  // depth first, outcomes ascending
 };

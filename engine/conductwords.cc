@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -43,6 +44,10 @@ std::string closurewords(const Closure& x, const Design& design) {
          inwords(because) + " with " + patients(x.npat) + ", more than " +
          std::to_string(rules.minpatients_close);
 }
+
+// How the trial ended, as the last part of outcomelabel: "select (1, 2)",
+// "stop", "no selection"...
+std::string endlabel(const Decision& d);
 
 // The phase I rule's line.
 std::string phase1words(const Decision& d, const Design& design) {
@@ -254,6 +259,110 @@ std::string outcomelabel(const Decision& d) {
   }
   std::string text;
   for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  return text;
+}
+
+namespace {
+
+std::string endlabel(const Decision& d) {
+  const std::string full = outcomelabel(d);
+  const std::size_t last = full.rfind("; ");
+  return last == std::string::npos ? full : full.substr(last + 2);
+}
+
+}  // namespace
+
+std::string rulelabel(const Decision& d) {
+  std::vector<std::string> parts;
+  if (d.switched) {
+    std::vector<std::string> adm;
+    for (Combination at : d.admissible) adm.push_back(levels(at));
+    parts.push_back(adm.empty() ? "none admissible" : "admissible " + inwords(adm));
+  }
+  for (const Closure& x : d.closures) {
+    parts.push_back("close " + levels(x.at) + " (" + closurewhy(x) + ")");
+  }
+  if (d.stage == Stage::kEnded) parts.push_back(endlabel(d));
+  if (parts.empty()) return "no closure";
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  return text;
+}
+
+std::vector<std::string> closecallwords(const Decision& d, const Design& design) {
+  const DesignRules& rules = design.rules;
+  std::vector<std::string> lines;
+  char se[32];
+  for (const CloseCall& x : d.closecalls) {
+    std::snprintf(se, sizeof se, "%.2g", x.se);
+    if (x.candidates) {
+      char apart[32];
+      std::snprintf(apart, sizeof apart, "%.4f", std::fabs(x.value));
+      lines.push_back("close call: the candidates " + levels(x.at) + " and " +
+                      levels(x.other) + " are " + apart +
+                      " apart in the distance of their mean toxicity from " +
+                      num(design.settings.targettox) +
+                      ", within 2 Monte Carlo standard errors of that "
+                      "difference (SE " + se + "); " + levels(x.at) +
+                      " was chosen as the closer");
+      continue;
+    }
+    const char* role = "futile";
+    std::string p = toxwords(design);
+    switch (x.what) {
+      case Compared::kPhase1:
+        role = x.threshold == rules.escalate ? "escalate" : "de-escalate";
+        break;
+      case Compared::kAdmissible: role = "admissible"; break;
+      case Compared::kSafety: role = "unsafe"; break;
+      case Compared::kFutility: p = effwords(design); break;
+    }
+    lines.push_back("close call: " + p + " = " + probtext(x.value, x.threshold) +
+                    " at " + levels(x.at) +
+                    " is within 2 Monte Carlo standard errors (SE " + se + ") of " +
+                    num(x.threshold) + " (" + role + ")");
+  }
+  return lines;
+}
+
+std::string pathwaywords(const Decision& d, const Design& design) {
+  std::string text;
+  if (d.phase1 && !d.switched) {
+    text = outcomelabel(d) + "; " + toxwords(design) + " = " +
+           probtext(d.prsafe) + " at " + levels(d.current);
+  } else if (d.switched) {
+    // What follows the switch depends on the responses, which the pathways
+    // leave out.
+    std::vector<std::string> adm;
+    for (Combination at : d.admissible) adm.push_back(levels(at));
+    text = "phase I complete: " +
+           (adm.empty() ? std::string("none admissible, the trial ends")
+                        : "admissible " + inwords(adm));
+  } else if (d.stage == Stage::kEnded && d.end == TrialEnd::kPhase1Stopped) {
+    text = outcomelabel(d);
+  } else {
+    std::vector<std::string> parts;
+    for (const Closure& x : d.closures) {
+      parts.push_back("close " + levels(x.at) + " (" + closurewhy(x) + ")");
+    }
+    if (parts.empty()) parts.push_back("no closure");
+    if (d.stage == Stage::kEnded) {
+      parts.push_back(endlabel(d));
+    } else if (d.randomised) {
+      std::vector<std::string> shares;
+      for (std::size_t j = 0; j < d.probs.size(); ++j) {
+        if (d.probs[j] <= 0) continue;
+        for (const PosteriorRow& row : d.table) {
+          if (row.entry == static_cast<int>(j)) {
+            shares.push_back(levels(row.at) + " " + probtext(d.probs[j]));
+          }
+        }
+      }
+      parts.push_back("randomise " + inwords(shares));
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  }
+  if (!d.closecalls.empty()) text += " (close call)";
   return text;
 }
 

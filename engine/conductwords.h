@@ -48,6 +48,23 @@ std::vector<std::string> decisionwords(const Decision& d,
 // (futile); select (1, 2)"...
 std::string outcomelabel(const Decision& d);
 
+// The rule decisions of `d` apart from the randomisation's draw: outcomelabel
+// without the next cohort ("admissible (1, 1), (2, 1); close (2, 2)
+// (futile)", "select (1, 2)"), or "no closure".
+std::string rulelabel(const Decision& d);
+
+// One line per close call of `d`, each starting "close call: ", e.g.
+// "close call: pr(toxicity<0.3) = 0.812 at (2, 1) is within 2 Monte Carlo
+// standard errors (SE 0.011) of 0.8 (escalate)".
+std::vector<std::string> closecallwords(const Decision& d, const Design& design);
+
+// A pathway's decision in a few words: in phase I the move with the
+// probability behind it ("escalate to (3, 2); pr(toxicity<0.3) = 0.912 at
+// (2, 2)"), at the switch "phase I complete: admissible (1, 1), (2, 1)"; in
+// phase II the closures and then the randomisation's probabilities or the
+// end. Marked "(close call)" when it has one.
+std::string pathwaywords(const Decision& d, const Design& design);
+
 // The state after decision `d` with `total` patients treated in all: "state after
 // cohort 4: phase I, 4 of 10 phase I cohorts treated, 12 patients", in phase
 // II with the open and closed combinations, or the end.
