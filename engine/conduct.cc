@@ -126,7 +126,7 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
   const std::string place = cohortplace(number);
   const Combination chosen = c.last.next;
   if (!(k.at == chosen)) {
-    std::string where = "treated at " + levels(k.at);
+    std::string where = "treated at " + levels(k.at, c.design);
     if (!s.phase1) {
       const int entry = entryof(s, k.at);
       if (entry < 0) {
@@ -146,7 +146,7 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
         }
       }
     }
-    warnings.push_back(place + where + "; the design chose " + levels(chosen));
+    warnings.push_back(place + where + "; the design chose " + levels(chosen, c.design));
   }
   const int size = s.phase1 ? c.design.settings.cohortsize1
                             : c.design.settings.cohortsize2;

@@ -14,6 +14,21 @@ namespace {
 
 Json levelsjson(Combination at) { return Json::array({at.d1 + 1, at.d2 + 1}); }
 
+// Does the design name its dose levels?
+bool labelled(const Design& design) {
+  return !design.labels1.empty() || !design.labels2.empty();
+}
+
+// The names of a combination's levels, beside its numbers in JSON.
+Json labelsjson(Combination at, const Design& design) {
+  return Json::array({levelname(design, 1, at.d1), levelname(design, 2, at.d2)});
+}
+
+// Puts `key`_labels beside `key` in `j` when the design names its levels.
+void putlabels(Json& j, const std::string& key, Combination at, const Design& design) {
+  if (labelled(design)) j[key + "_labels"] = labelsjson(at, design);
+}
+
 std::vector<double> thresholds(Compared what, const DesignRules& rules) {
   switch (what) {
     case Compared::kPhase1: return {rules.escalate, rules.deescalate};
@@ -34,12 +49,16 @@ void writetable(std::ostream& out, const Decision& d, const Design& design) {
                 "combination", "patients", "toxicities", "responses", "mean tox",
                 ("pr(tox<" + numbertext(design.settings.targettox) + ")").c_str());
   out << line;
+  // The levels' names, when the design has them, close each row.
+  const bool names = labelled(design);
+  const char* last = names ? "  %13s  %9s  %-14s" : "  %13s  %9s  %s";
   if (phase2) {
-    std::snprintf(line, sizeof line, "  %13s  %9s  %s",
+    std::snprintf(line, sizeof line, last,
                   ("pr(resp>" + numbertext(design.settings.mineff) + ")").c_str(),
                   "mean resp", "status");
     out << line;
   }
+  if (names) out << "  dose levels";
   out << '\n';
   for (const PosteriorRow& row : d.table) {
     std::snprintf(line, sizeof line, "  %-11s  %8d  %10d  %9d  %8s  %13s",
@@ -48,13 +67,14 @@ void writetable(std::ostream& out, const Decision& d, const Design& design) {
     out << line;
     if (phase2) {
       if (row.entry < 0) {
-        std::snprintf(line, sizeof line, "  %13s  %9s  %s", "-", "-", "not admissible");
+        std::snprintf(line, sizeof line, last, "-", "-", "not admissible");
       } else {
-        std::snprintf(line, sizeof line, "  %13s  %9s  %s", probtext(row.preff).c_str(),
+        std::snprintf(line, sizeof line, last, probtext(row.preff).c_str(),
                       probtext(row.meaneff).c_str(), row.open ? "open" : "closed");
       }
       out << line;
     }
+    if (names) out << "  " << levels(row.at, design);
     out << '\n';
   }
 }
@@ -166,7 +186,7 @@ void writepathways(std::ostream& out, const NextReport& r) {
     if (p.phase2) {
       if (!(k.at == at)) {
         at = k.at;
-        out << "  next cohort at " << levels(at) << ":\n";
+        out << "  next cohort at " << levels(at, design) << ":\n";
       }
       out << "    " << k.ntox << (k.ntox == 1 ? " toxicity, " : " toxicities, ")
           << k.nresp << (k.nresp == 1 ? " response: " : " responses: ")
@@ -174,7 +194,7 @@ void writepathways(std::ostream& out, const NextReport& r) {
       continue;
     }
     out << std::string(static_cast<std::size_t>(2 * n.depth), ' ') << "cohort "
-        << n.decision.cohort << " at " << levels(k.at) << ", " << k.ntox << " of "
+        << n.decision.cohort << " at " << levels(k.at, design) << ", " << k.ntox << " of "
         << k.npat << " with toxicity: " << pathwaywords(n.decision, design) << '\n';
   }
 }
@@ -199,6 +219,8 @@ std::string pathwayscsv(const NextReport& r) {
   for (Combination at : entries) {
     text += ",randomise_" + std::to_string(at.d1 + 1) + "_" + std::to_string(at.d2 + 1);
   }
+  const bool names = labelled(r.design);
+  if (names) text += ",drug1_label,drug2_label";
   text += "\n";
   for (std::size_t i = 0; i < p.nodes.size(); ++i) {
     const PathwayNode& n = p.nodes[i];
@@ -218,26 +240,30 @@ std::string pathwayscsv(const NextReport& r) {
     // In phase II the next cohort's combination is the randomisation's draw,
     // which the probabilities describe.
     fields.push_back(csvfield(switched    ? pathwaywords(d, r.design)
-                              : p.phase2 ? rulelabel(d)
-                                         : outcomelabel(d)));
+                              : p.phase2 ? rulelabel(d, r.design)
+                                         : outcomelabel(d, r.design)));
     const bool next = d.stage != Stage::kEnded && !switched && !p.phase2;
     fields.push_back(switched && d.stage != Stage::kEnded ? "phase2" : stagename(d.stage));
     fields.push_back(next ? std::to_string(d.next.d1 + 1) : "");
     fields.push_back(next ? std::to_string(d.next.d2 + 1) : "");
     fields.push_back(d.phase1 && !d.switched ? csvnumber(d.prsafe) : "");
     std::string adm;
-    for (Combination at : d.admissible) adm += (adm.empty() ? "" : " ") + levels(at);
+    for (Combination at : d.admissible) adm += (adm.empty() ? "" : " ") + levels(at, r.design);
     fields.push_back(csvfield(adm));
     std::string closed;
     if (!switched) {
       for (const Closure& x : d.closures) {
-        closed += (closed.empty() ? "" : "; ") + levels(x.at) + " " + closurewhy(x);
+        closed += (closed.empty() ? "" : "; ") + levels(x.at, r.design) + " " + closurewhy(x);
       }
     }
     fields.push_back(csvfield(closed));
     fields.push_back(d.closecalls.empty() ? "false" : "true");
     for (std::size_t k = 0; k < entries.size(); ++k) {
       fields.push_back(d.randomised && k < d.probs.size() ? csvnumber(d.probs[k]) : "");
+    }
+    if (names) {
+      fields.push_back(csvfield(levelname(r.design, 1, n.cohort.at.d1)));
+      fields.push_back(csvfield(levelname(r.design, 2, n.cohort.at.d2)));
     }
     for (std::size_t f = 0; f < fields.size(); ++f) text += (f > 0 ? "," : "") + fields[f];
     text += "\n";
@@ -266,13 +292,25 @@ void writetext(std::ostream& out, const NextReport& r) {
   out << "; drug 2";
   for (int i = 0; i < s.ndose2; ++i) out << (i > 0 ? ", " : " ") << numbertext(design.prior2[i]);
   out << '\n';
+  if (labelled(design)) {
+    out << "  dose levels: drug 1";
+    for (int i = 0; i < s.ndose1; ++i) {
+      out << (i > 0 ? ", " : " ") << i + 1 << " = " << levelname(design, 1, i);
+    }
+    out << "; drug 2";
+    for (int i = 0; i < s.ndose2; ++i) {
+      out << (i > 0 ? ", " : " ") << i + 1 << " = " << levelname(design, 2, i);
+    }
+    out << '\n';
+  }
   out << "  phase I: ";
   if (rules.start1 != 0 || rules.start2 != 0) {
-    out << "first cohort at " << levels({rules.start1, rules.start2}) << "; ";
+    out << "first cohort at " << levels({rules.start1, rules.start2}, design) << "; ";
   }
   out << "escalate when " << toxwords(design) << " > " << numbertext(rules.escalate)
       << ", de-escalate when < " << numbertext(rules.deescalate)
-      << ", stop at (1, 1) with more than " << rules.minpatients_stop << " patients\n";
+      << ", stop at " << levels({0, 0}, design) << " with more than "
+      << rules.minpatients_stop << " patients\n";
   out << "  phase II: admissible when " << toxwords(design) << " > "
       << numbertext(rules.admissible) << "; closed as unsafe when < " << numbertext(rules.safety)
       << ", as futile when " << effwords(design) << " < " << numbertext(rules.futility)
@@ -288,18 +326,27 @@ void writetext(std::ostream& out, const NextReport& r) {
   out << "\ncohorts treated: " << r.cohorts.size() << '\n';
   if (!r.cohorts.empty()) {
     const std::vector<Combination> chosen = choices(r);
+    // The levels' names, when the design has them, close each row.
+    const bool names = labelled(design);
     char line[160];
-    std::snprintf(line, sizeof line, "  %6s  %-5s  %-11s  %8s  %10s  %9s  %s\n",
+    std::snprintf(line, sizeof line, "  %6s  %-5s  %-11s  %8s  %10s  %9s  %s",
                   "cohort", "phase", "combination", "patients", "toxicities",
                   "responses", "design's choice");
-    out << line;
+    out << line << (names ? "  dose levels (design's choice)\n" : "\n");
     for (std::size_t i = 0; i < r.cohorts.size(); ++i) {
       const Cohort& k = r.cohorts[i];
-      std::snprintf(line, sizeof line, "  %6zu  %-5s  %-11s  %8d  %10d  %9d  %s\n",
+      std::snprintf(line, sizeof line,
+                    names ? "  %6zu  %-5s  %-11s  %8d  %10d  %9d  %-15s"
+                          : "  %6zu  %-5s  %-11s  %8d  %10d  %9d  %s",
                     i + 1, static_cast<int>(i) < s.ncohort1 ? "I" : "II",
                     levels(k.at).c_str(), k.npat, k.ntox, k.nresp,
                     levels(chosen[i]).c_str());
       out << line;
+      if (names) {
+        out << "  " << levels(k.at, design);
+        if (!(k.at == chosen[i])) out << " (" << levels(chosen[i], design) << ")";
+      }
+      out << '\n';
     }
   }
   for (const std::string& w : res.warnings) out << "warning: " << w << '\n';
@@ -312,7 +359,7 @@ void writetext(std::ostream& out, const NextReport& r) {
       const Closure* x = row.entry >= 0 && !row.open ? closureof(res.closures, row.entry)
                                                      : nullptr;
       if (x != nullptr) {
-        out << "  " << levels(row.at) << " closed after cohort " << x->cohort
+        out << "  " << levels(row.at, design) << " closed after cohort " << x->cohort
             << " as " << closurewhy(*x) << '\n';
       }
     }
@@ -341,7 +388,7 @@ void writetext(std::ostream& out, const NextReport& r) {
         if (x.what != Compared::kAdmissible) continue;
         for (const PosteriorRow& row : d.table) {
           if (!(row.at == x.at)) continue;
-          both += (both.empty() ? "" : ", ") + levels(x.at) + " " +
+          both += (both.empty() ? "" : ", ") + levels(x.at, design) + " " +
                   probtext(x.value, rules.admissible) + " and " + probtext(row.prsafe);
         }
       }
@@ -382,7 +429,7 @@ void writetext(std::ostream& out, const NextReport& r) {
           << (d.randomised ? "the randomisation's draw:" : "the decision:") << '\n';
     }
     for (const OutcomeCount& o : st.outcomes) {
-      out << "  " << outcomelabel(o.decision) << ": " << o.count << " of "
+      out << "  " << outcomelabel(o.decision, design) << ": " << o.count << " of "
           << st.replicates << '\n';
     }
     if (fixed) return;
@@ -390,14 +437,14 @@ void writetext(std::ostream& out, const NextReport& r) {
       out << "  the rule decisions (admissible list, closures, end), apart from the "
              "randomisation's draw:\n";
       for (const OutcomeCount& o : st.rules) {
-        out << "    " << rulelabel(o.decision) << ": " << o.count << " of "
+        out << "    " << rulelabel(o.decision, design) << ": " << o.count << " of "
             << st.replicates << '\n';
       }
     }
     if (!st.draws.empty()) {
       out << "  the randomisation's draw:\n";
       for (const DrawCount& x : st.draws) {
-        out << "    next cohort at " << levels(x.at) << ": " << x.count << " of "
+        out << "    next cohort at " << levels(x.at, design) << ": " << x.count << " of "
             << st.replicates << '\n';
       }
     }
@@ -450,6 +497,8 @@ Json reportjson(const NextReport& r) {
   dj["ncohort2"] = s.ncohort2;
   dj["cohortsize2"] = s.cohortsize2;
   dj["rules"] = rulestojson(design.rules);
+  if (!design.labels1.empty()) dj["labels1"] = design.labels1;
+  if (!design.labels2.empty()) dj["labels2"] = design.labels2;
   if (design.method != PosteriorMethod::kGibbs) {
     dj["posterior"] = posteriortojson(posteriorof(design));
     dj["boost"] = boostversion();
@@ -471,6 +520,8 @@ Json reportjson(const NextReport& r) {
                             {decisionkey::kToxicities, k.ntox},
                             {decisionkey::kResponses, k.nresp},
                             {"design_choice", levelsjson(chosen[i])}});
+    putlabels(j["cohorts"].back(), "combination", k.at, design);
+    putlabels(j["cohorts"].back(), "design_choice", chosen[i], design);
   }
   j["warnings"] = res.warnings;
 
@@ -487,6 +538,7 @@ Json reportjson(const NextReport& r) {
   for (const PosteriorRow& row : d.table) {
     Json p;
     p["combination"] = levelsjson(row.at);
+    putlabels(p, "combination", row.at, design);
     p[decisionkey::kPatients] = row.npat;
     p[decisionkey::kToxicities] = row.ntox;
     p[decisionkey::kResponses] = row.nresp;
@@ -508,7 +560,7 @@ Json reportjson(const NextReport& r) {
 
   Json dec;
   dec[decisionkey::kAfterCohort] = d.cohort;
-  dec[decisionkey::kOutcome] = outcomelabel(d);
+  dec[decisionkey::kOutcome] = outcomelabel(d, design);
   dec[decisionkey::kText] = decisionwords(d, design, streamswords(r.streams));
   dec[decisionkey::kStage] = stagename(d.stage);
   dec[decisionkey::kNext] =
@@ -518,6 +570,10 @@ Json reportjson(const NextReport& r) {
       d.stage == Stage::kEnded && d.end == TrialEnd::kSelected
           ? levelsjson(d.selected)
           : Json(nullptr);
+  if (d.stage != Stage::kEnded) putlabels(dec, decisionkey::kNext, d.next, design);
+  if (d.stage == Stage::kEnded && d.end == TrialEnd::kSelected) {
+    putlabels(dec, decisionkey::kSelected, d.selected, design);
+  }
   if (d.phase1) {
     Json rule;
     rule[decisionkey::kAt] = levelsjson(d.current);
@@ -543,6 +599,7 @@ Json reportjson(const NextReport& r) {
                                              {decisionkey::kPatients, x.npat},
                                              {decisionkey::kPrEff, x.preff},
                                              {decisionkey::kPrSafe, x.prsafe}});
+      putlabels(dec[decisionkey::kClosures].back(), "combination", x.at, design);
     }
   }
   if (d.switched) {
@@ -589,11 +646,13 @@ Json reportjson(const NextReport& r) {
           rj[decisionkey::kProbabilities].push_back(
               {{"combination", levelsjson(row.at)},
                {decisionkey::kProbability, d.probs[k]}});
+          putlabels(rj[decisionkey::kProbabilities].back(), "combination", row.at, design);
         }
       }
     }
     rj[decisionkey::kU] = d.u;
     rj[decisionkey::kDrawn] = levelsjson(d.next);
+    putlabels(rj, decisionkey::kDrawn, d.next, design);
     j["randomisation"] = rj;
   } else {
     j["randomisation"] = nullptr;
@@ -609,12 +668,12 @@ Json reportjson(const NextReport& r) {
     if (design.method != PosteriorMethod::kGibbs) sj["rule_decisions"] = "fixed";
     sj["outcomes"] = Json::array();
     for (const OutcomeCount& o : st.outcomes) {
-      sj["outcomes"].push_back({{"outcome", outcomelabel(o.decision)}, {"count", o.count}});
+      sj["outcomes"].push_back({{"outcome", outcomelabel(o.decision, design)}, {"count", o.count}});
     }
     if (!st.rules.empty()) {
       sj["rules"] = Json::array();
       for (const OutcomeCount& o : st.rules) {
-        sj["rules"].push_back({{"outcome", rulelabel(o.decision)}, {"count", o.count}});
+        sj["rules"].push_back({{"outcome", rulelabel(o.decision, design)}, {"count", o.count}});
       }
     }
     if (!st.draws.empty()) {
@@ -661,12 +720,13 @@ Json reportjson(const NextReport& r) {
       node["depth"] = n.depth;
       node["cohort"] = nd.cohort;
       node["combination"] = levelsjson(n.cohort.at);
+      putlabels(node, "combination", n.cohort.at, design);
       node[decisionkey::kPatients] = n.cohort.npat;
       node[decisionkey::kToxicities] = n.cohort.ntox;
       node[decisionkey::kResponses] = n.cohort.nresp;
       node[decisionkey::kOutcome] = switched   ? pathwaywords(nd, design)
-                                    : p.phase2 ? rulelabel(nd)
-                                               : outcomelabel(nd);
+                                    : p.phase2 ? rulelabel(nd, design)
+                                               : outcomelabel(nd, design);
       node[decisionkey::kStage] =
           switched && nd.stage != Stage::kEnded ? "phase2" : stagename(nd.stage);
       node[decisionkey::kNext] = nd.stage == Stage::kEnded || switched || p.phase2

@@ -39,7 +39,8 @@ Json reportjson(const NextReport& r);
 // toxicities,responses,outcome,stage,next_drug1,next_drug2,
 // pr_toxicity_below_target,admissible,closures,close_call and, in phase II,
 // one randomisation probability per admissible combination
-// (randomise_D1_D2). In phase II the outcome is the rule decisions and the
+// (randomise_D1_D2), then, when the design names its dose levels,
+// drug1_label and drug2_label of the cohort's combination. In phase II the outcome is the rule decisions and the
 // next combination is left empty: the probabilities stand for the draw. At
 // the switch the outcome is the admissible list alone. REQUIRES: r.pathways > 0 and no problem with them.
 std::string pathwayscsv(const NextReport& r);
