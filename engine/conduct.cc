@@ -281,19 +281,34 @@ std::vector<double> thresholdsof(Compared what, const DesignRules& rules) {
 }
 
 // The close calls of a Gibbs decision, from the retained draws of its
-// updates; draws no random number.
+// updates; draws no random number. REQUIRES: d.ntotal is the trial's.
 void findclosecalls(const TrialState& s, const Design& design, Decision& d) {
-  for (const Comparison& x : d.comparisons) {
+  const SimulationSettings& grid = design.settings;
+  for (Comparison& x : d.comparisons) {
+    x.se = comparisonse(s, design, x);
+    // A threshold whose other side leads to the same move is no close call:
+    // escalating from the top corner, or de-escalating from the lowest
+    // combination without enough patients to stop, both stay.
+    std::vector<double> edges = thresholdsof(x.what, design.rules);
+    if (x.what == Compared::kPhase1) {
+      edges.clear();
+      if (!(x.at == Combination{grid.ndose1 - 1, grid.ndose2 - 1})) {
+        edges.push_back(design.rules.escalate);
+      }
+      if (!(x.at == Combination{0, 0}) || d.ntotal > design.rules.minpatients_stop) {
+        edges.push_back(design.rules.deescalate);
+      }
+    }
     double nearest = 0;
     double gap = -1;
-    for (double edge : thresholdsof(x.what, design.rules)) {
+    for (double edge : edges) {
       if (gap < 0 || std::fabs(x.value - edge) < gap) {
         gap = std::fabs(x.value - edge);
         nearest = edge;
       }
     }
-    const double se = comparisonse(s, design, x);
-    if (se > 0 && gap < 2 * se) {
+    const double se = x.se;
+    if (gap >= 0 && se > 0 && gap < 2 * se) {
       CloseCall call;
       call.what = x.what;
       call.at = x.at;

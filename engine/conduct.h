@@ -85,6 +85,8 @@ struct Comparison {
   Compared what = Compared::kPhase1;
   Combination at;
   double value = 0;
+  double se = 0;  // gibbs: its Monte Carlo standard error (CloseCall); 0
+                  // under quadrature
 };
 
 // An admissible combination closed by a phase II update.
