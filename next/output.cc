@@ -2,6 +2,7 @@
 #include "next/output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "formats/csvtext.h"
@@ -163,12 +164,13 @@ std::string pathwaysheading(const NextReport& r) {
   }
   const int depth = pathwaydepth(p);
   return "pathways: the design's decisions after each number of toxicities in " +
-         (depth == 1 ? std::string("the next cohort of ")
-                     : "each of the next " + std::to_string(depth) + " cohorts of ") +
-         std::to_string(s.cohortsize1) +
-         ", each at the combination the design chooses; responses do not enter "
-         "phase I decisions, and a pathway that reaches phase II ends with the "
-         "admissible list (" + updates + " posterior updates):";
+         (depth == 1 ? "the next cohort of " + std::to_string(s.cohortsize1) +
+                           ", at the combination the design chose"
+                     : "each of the next " + std::to_string(depth) + " cohorts of " +
+                           std::to_string(s.cohortsize1) +
+                           ", each at the combination the design chooses") +
+         "; responses do not enter phase I decisions, and a pathway that reaches "
+         "phase II ends with the admissible list (" + updates + " posterior updates):";
 }
 
 void writepathways(std::ostream& out, const NextReport& r) {
@@ -705,7 +707,7 @@ Json reportjson(const NextReport& r) {
     Json pj;
     pj["cohorts_ahead"] = p.depth;
     pj["phase"] = p.phase2 ? 2 : 1;
-    pj["updates"] = p.updates;
+    pj["updates"] = static_cast<std::int64_t>(p.updates);  // at most 2000
     pj["posterior"] = posteriorname(design.method);
     pj["exact"] = design.method != PosteriorMethod::kGibbs;
     pj["note"] = pathwaysmethod(r);
