@@ -7,6 +7,9 @@
 #ifndef COMBOSIM_DESIGN_DESIGN_H_
 #define COMBOSIM_DESIGN_DESIGN_H_
 
+#include <string>
+#include <vector>
+
 #include "design/rules.h"
 #include "records/trialstate.h"
 
@@ -38,6 +41,13 @@ struct Design {
   DesignRules rules;
   PosteriorMethod method = PosteriorMethod::kGibbs;
   QuadratureSettings quadrature;  // read only by the quadrature method
+  // Names of the dose levels for the conduct's words, one per level of each
+  // drug (at most kMaxLabel printable characters each), or empty: the levels
+  // go by number. No rule reads them.
+  std::vector<std::string> labels1;
+  std::vector<std::string> labels2;
 };
+
+constexpr int kMaxLabel = 20;  // characters in a dose level's name
 
 #endif  // COMBOSIM_DESIGN_DESIGN_H_

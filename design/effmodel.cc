@@ -198,6 +198,7 @@ DrawStatus phase2gibbs(TrialState& s, const Design& design,
     // 3.4 summaries of the retained iterations.
     if (iter < kBurnIn) continue;
     const int t = iter - kBurnIn;
+    for (int k = 0; k < 3; ++k) s.toxdraws2[t][k] = s.betatox[k];
     grid.update(s, rowlevels, nrows, collevels, ncols, memo);
     for (int j = 0; j < s.nadm; ++j) {
       const double pi = grid.probtox(s.adm1[j], s.adm2[j]);

@@ -80,7 +80,8 @@ int applystoppingrules(TrialState& s, const DesignRules& rules,
 // iterations (100 burn-in), each iteration drawing the toxicity parameters,
 // then every entry's response probability, then the efficacy
 // hyper-parameters, and fills admprsafe, admpreff, meaneff and the 2000
-// effdraws of every admissible entry. Returns the failed draw, if any;
+// effdraws of every admissible entry, and keeps the retained toxicity
+// parameter draws in toxdraws2. Returns the failed draw, if any;
 // nothing else is then valid. Advances both streams of `streams`. With
 // `wholegrid`, also fills meantox and prsafe of every combination of the grid
 // from the same draws, as updatetox does in phase I (admprsafe of an entry

@@ -60,6 +60,12 @@ double probtox(const TrialState& s, int d1, int d2) {
   return jointtox(a, b, gamma);
 }
 
+double probtoxat(const double par[3], double p, double q) {
+  const double a = drugterm(p, par[0], par[2]);
+  const double b = drugterm(q, par[1], par[2]);
+  return jointtox(a, b, par[2]);
+}
+
 double logdenstox(double x, TrialState& s, const Design& design) {
   s.betatox[s.toxpar] = x;
   const double prior = toxlogprior(s.toxpar, x);
@@ -337,6 +343,8 @@ DrawStatus updatetox(TrialState& s, const Design& design, StreamState& streams) 
     const DrawStatus status = drawtoxparams(s, cells, prev, memo, streams);
     if (!status.ok()) return status;
     if (iter < kBurnIn) continue;
+    double* kept = s.toxdraws1[iter - kBurnIn];
+    for (int k = 0; k < 3; ++k) kept[k] = s.betatox[k];
     grid.update(s, kLevels, J, kLevels, K, memo);
     for (int d1 = 0; d1 < J; ++d1) {
       for (int d2 = 0; d2 < K; ++d2) {

@@ -27,6 +27,10 @@ double toxlogprior(int k, double x);
 // Returns the model's toxicity probability of (d1, d2) at the current betatox.
 double probtox(const TrialState& s, int d1, int d2);
 
+// probtox at the parameters par = (alpha, beta, gamma) for the prior guesses
+// p and q: the same operations, so the same value.
+double probtoxat(const double par[3], double p, double q);
+
 // Log full conditional of betatox[toxpar] at x, up to a constant: the
 // parameter's log prior plus the binomial log likelihood of every treated
 // combination of the design's grid. Leaves x in betatox[toxpar].
@@ -164,7 +168,8 @@ DrawStatus drawtoxparams(TrialState& s, const TreatedCells& cells,
 
 // Recomputes meantox and prsafe of every combination of the grid from the
 // trial's counts by 2100 Gibbs iterations (100 burn-in), chains restarted at
-// (1, 1, 1), drawing from `streams`. Returns the failed draw, if any; the
+// (1, 1, 1), drawing from `streams`; keeps the retained parameter draws in
+// toxdraws1. Returns the failed draw, if any; the
 // summaries are then partial.
 DrawStatus updatetox(TrialState& s, const Design& design, StreamState& streams);
 

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <utility>
 
 #include "design/quadrature.h"
+#include "design/toxmodel.h"
 #include "engine/conductwords.h"
 #include "engine/trial.h"
 #include "numerics/streams.h"
@@ -124,7 +126,7 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
   const std::string place = cohortplace(number);
   const Combination chosen = c.last.next;
   if (!(k.at == chosen)) {
-    std::string where = "treated at " + levels(k.at);
+    std::string where = "treated at " + levels(k.at, c.design);
     if (!s.phase1) {
       const int entry = entryof(s, k.at);
       if (entry < 0) {
@@ -144,7 +146,7 @@ std::vector<std::string> deviations(const Conduct& c, const Cohort& k,
         }
       }
     }
-    warnings.push_back(place + where + "; the design chose " + levels(chosen));
+    warnings.push_back(place + where + "; the design chose " + levels(chosen, c.design));
   }
   const int size = s.phase1 ? c.design.settings.cohortsize1
                             : c.design.settings.cohortsize2;
@@ -223,6 +225,176 @@ void describestep(Conduct& c, const StepDecision& step, Combination current,
   } else {
     d.stage = step.nextphase1 ? Stage::kPhase1 : Stage::kPhase2;
     d.next = {step.next1, step.next2};
+  }
+}
+
+// The standard error of the mean of kNumDraws successive draws by batch
+// means: 20 batches of 100, the spread of their means.
+double batchse(const double* values) {
+  constexpr int kBatches = 20;
+  constexpr int kBatch = kNumDraws / kBatches;
+  double means[kBatches];
+  double total = 0;
+  for (int b = 0; b < kBatches; ++b) {
+    double sum = 0;
+    for (int i = 0; i < kBatch; ++i) sum += values[b * kBatch + i];
+    means[b] = sum / kBatch;
+    total += means[b];
+  }
+  const double mean = total / kBatches;
+  double squares = 0;
+  for (double m : means) squares += (m - mean) * (m - mean);
+  return std::sqrt(squares / (kBatches - 1) / kBatches);
+}
+
+// The Monte Carlo standard error of a compared probability, from the draws
+// of the update that gave it: the last phase I update's for the phase I rule
+// and the admissible list, the phase II update's for the closures.
+double comparisonse(const TrialState& s, const Design& design,
+                    const Comparison& x) {
+  double values[kNumDraws];
+  if (x.what == Compared::kFutility) {
+    const int entry = entryof(s, x.at);
+    for (int t = 0; t < kNumDraws; ++t) {
+      values[t] = s.effdraws[entry][t] > design.settings.mineff ? 1 : 0;
+    }
+    return batchse(values);
+  }
+  const auto& draws = x.what == Compared::kSafety ? s.toxdraws2 : s.toxdraws1;
+  const double p = s.priortox1[x.at.d1];
+  const double q = s.priortox2[x.at.d2];
+  for (int t = 0; t < kNumDraws; ++t) {
+    values[t] = probtoxat(draws[t], p, q) < design.settings.targettox ? 1 : 0;
+  }
+  return batchse(values);
+}
+
+// The thresholds a comparison's probability was compared with.
+std::vector<double> thresholdsof(Compared what, const DesignRules& rules) {
+  switch (what) {
+    case Compared::kPhase1: return {rules.escalate, rules.deescalate};
+    case Compared::kAdmissible: return {rules.admissible};
+    case Compared::kSafety: return {rules.safety};
+    case Compared::kFutility: break;
+  }
+  return {rules.futility};
+}
+
+// The close calls of a Gibbs decision, from the retained draws of its
+// updates; draws no random number. REQUIRES: d.ntotal is the trial's.
+void findclosecalls(const TrialState& s, const Design& design, Decision& d) {
+  const SimulationSettings& grid = design.settings;
+  for (Comparison& x : d.comparisons) {
+    x.se = comparisonse(s, design, x);
+    // A threshold whose other side leads to the same move is no close call:
+    // escalating from the top corner, or de-escalating from the lowest
+    // combination without enough patients to stop, both stay.
+    std::vector<double> edges = thresholdsof(x.what, design.rules);
+    if (x.what == Compared::kPhase1) {
+      edges.clear();
+      if (!(x.at == Combination{grid.ndose1 - 1, grid.ndose2 - 1})) {
+        edges.push_back(design.rules.escalate);
+      }
+      if (!(x.at == Combination{0, 0}) || d.ntotal > design.rules.minpatients_stop) {
+        edges.push_back(design.rules.deescalate);
+      }
+    }
+    double nearest = 0;
+    double gap = -1;
+    for (double edge : edges) {
+      if (gap < 0 || std::fabs(x.value - edge) < gap) {
+        gap = std::fabs(x.value - edge);
+        nearest = edge;
+      }
+    }
+    const double se = x.se;
+    if (gap >= 0 && se > 0 && gap < 2 * se) {
+      CloseCall call;
+      call.what = x.what;
+      call.at = x.at;
+      call.value = x.value;
+      call.threshold = nearest;
+      call.se = se;
+      d.closecalls.push_back(call);
+    }
+  }
+  // The phase I move's choice among its candidates by distance of mean
+  // toxicity to the target, linearised at the posterior means.
+  if (!d.phase1 || d.switched || d.stage != Stage::kPhase1 || d.ncand < 2) return;
+  const Combination* first = d.candidates;
+  const Combination* end = first + d.ncand;
+  if (std::find(first, end, d.next) == end) return;
+  const double target = design.settings.targettox;
+  const Combination chosen = d.next;
+  const double mchosen = s.meantox[chosen.d1][chosen.d2];
+  const double schosen = mchosen >= target ? 1 : -1;
+  for (const Combination* other = first; other != end; ++other) {
+    if (*other == chosen) continue;
+    const double mother = s.meantox[other->d1][other->d2];
+    const double sother = mother >= target ? 1 : -1;
+    double values[kNumDraws];
+    for (int t = 0; t < kNumDraws; ++t) {
+      const double pc = probtoxat(s.toxdraws1[t], s.priortox1[chosen.d1],
+                                  s.priortox2[chosen.d2]);
+      const double po = probtoxat(s.toxdraws1[t], s.priortox1[other->d1],
+                                  s.priortox2[other->d2]);
+      values[t] = sother * (po - target) - schosen * (pc - target);
+    }
+    const double se = batchse(values);
+    const double difference = std::fabs(mother - target) - std::fabs(mchosen - target);
+    if (se > 0 && std::fabs(difference) < 2 * se) {
+      CloseCall call;
+      call.candidates = true;
+      call.at = chosen;
+      call.other = *other;
+      call.value = difference;
+      call.se = se;
+      d.closecalls.push_back(call);
+    }
+  }
+}
+
+// The entries the next phase II cohort may go to: the open ones where the
+// design randomises.
+std::vector<int> openentries(const Conduct& c) {
+  const TrialState& s = *c.s;
+  bool allowed[kMaxAdm];
+  const bool scoped = c.design.rules.phase2 != Phase2Scope::kAdmissible;
+  if (scoped) phase2allowed(s, c.design.rules, allowed);
+  std::vector<int> entries;
+  for (int k = 0; k < s.nadm; ++k) {
+    if (s.admopen[k] != 0 && (!scoped || allowed[k])) entries.push_back(k);
+  }
+  return entries;
+}
+
+// A count of updates in words: whole below 10^15.
+std::string updatecount(double n) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, n < 1e15 ? "%.0f" : "%.3g", n);
+  return buffer;
+}
+
+// The phase I pathways below `from`, whose node is `parent`.
+void phase1branches(const Conduct& from, int parent, int depth, int maxdepth,
+                    const UpdateStreams& starts, Pathways& p) {
+  const int size = from.design.settings.cohortsize1;
+  for (int t = 0; t <= size && p.problem.empty(); ++t) {
+    Conduct next = copyconduct(from);
+    const Cohort cohort{from.last.next, size, t, 0};
+    CohortStep step = addcohort(next, cohort, starts);
+    if (!step.problem.empty()) {
+      p.failure = step.failure;
+      p.problem = "the pathway with " + std::to_string(t) + " of " +
+                  std::to_string(size) + " toxicities at " + levels(cohort.at) +
+                  ": " + step.problem;
+      return;
+    }
+    p.nodes.push_back({parent, depth, cohort, std::move(step.decision)});
+    const int index = static_cast<int>(p.nodes.size()) - 1;
+    if (depth < maxdepth && next.last.stage == Stage::kPhase1) {
+      phase1branches(next, index, depth + 1, maxdepth, starts, p);
+    }
   }
 }
 
@@ -357,6 +529,7 @@ CohortStep addcohort(Conduct& c, const Cohort& cohort,
   d.cohort = number;
   describestep(c, next, at, d);
   d.table = posteriortable(s, c.design);
+  if (c.design.method == PosteriorMethod::kGibbs) findclosecalls(s, c.design, d);
   c.last = d;
   return step;
 }
@@ -373,6 +546,87 @@ bool sameoutcome(const Decision& a, const Decision& b) {
   }
   if (a.stage != Stage::kEnded) return a.next == b.next;
   return a.end == b.end && (a.end != TrialEnd::kSelected || a.selected == b.selected);
+}
+
+bool sameruledecisions(const Decision& a, const Decision& b) {
+  if (a.admissible != b.admissible || a.closures.size() != b.closures.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.closures.size(); ++i) {
+    const Closure& x = a.closures[i];
+    const Closure& y = b.closures[i];
+    if (x.entry != y.entry || x.futile != y.futile || x.unsafe != y.unsafe) {
+      return false;
+    }
+  }
+  if ((a.stage == Stage::kEnded) != (b.stage == Stage::kEnded)) return false;
+  if (a.stage != Stage::kEnded) return true;
+  return a.end == b.end && (a.end != TrialEnd::kSelected || a.selected == b.selected);
+}
+
+double pathwayupdates(const Conduct& c, int depth) {
+  const SimulationSettings& g = c.design.settings;
+  if (c.last.stage == Stage::kEnded) return 0;
+  if (c.last.stage == Stage::kPhase2) {
+    const double outcomes = static_cast<double>(g.cohortsize2 + 1) * (g.cohortsize2 + 1);
+    return static_cast<double>(openentries(c).size()) * outcomes;
+  }
+  double total = 0;
+  double width = 1;
+  for (int k = 1; k <= depth; ++k) {
+    const int cohort = c.ncohort + k;
+    if (cohort > g.ncohort1) break;
+    width *= g.cohortsize1 + 1;
+    total += width * (cohort == g.ncohort1 ? 2 : 1);
+  }
+  return total;
+}
+
+Pathways pathways(const Conduct& c, int depth, const UpdateStreams& starts) {
+  Pathways p;
+  p.depth = depth;
+  p.phase2 = c.last.stage == Stage::kPhase2;
+  if (c.last.stage == Stage::kEnded) {
+    p.problem = "the trial has ended (" + endwords(c.last.end) +
+                "): there is no next cohort";
+    return p;
+  }
+  if (p.phase2 && depth > 1) {
+    p.problem = "in phase II the pathways go one cohort ahead, not " +
+                std::to_string(depth);
+    return p;
+  }
+  p.updates = pathwayupdates(c, depth);
+  if (p.updates > kMaxPathwayUpdates) {
+    p.problem = "needs " + updatecount(p.updates) +
+                " posterior updates, more than the " +
+                std::to_string(kMaxPathwayUpdates) + " allowed";
+    return p;
+  }
+  if (!p.phase2) {
+    phase1branches(c, -1, 1, depth, starts, p);
+    return p;
+  }
+  const TrialState& s = *c.s;
+  const int size = c.design.settings.cohortsize2;
+  for (int k : openentries(c)) {
+    for (int t = 0; t <= size; ++t) {
+      for (int r = 0; r <= size; ++r) {
+        Conduct next = copyconduct(c);
+        const Cohort cohort{{s.adm1[k], s.adm2[k]}, size, t, r};
+        CohortStep step = addcohort(next, cohort, starts);
+        if (!step.problem.empty()) {
+          p.failure = step.failure;
+          p.problem = "the pathway with " + std::to_string(t) + " toxicities and " +
+                      std::to_string(r) + " responses at " + levels(cohort.at) +
+                      ": " + step.problem;
+          return p;
+        }
+        p.nodes.push_back({-1, 1, cohort, std::move(step.decision)});
+      }
+    }
+  }
+  return p;
 }
 
 ConductResult runconduct(const Design& design,
@@ -396,6 +650,10 @@ ConductResult runconduct(const Design& design,
   }
   result.next = c.last;
   result.closures = c.closures;
+  if (options.pathways > 0) {
+    result.pathways = pathways(c, options.pathways, options.streams);
+    if (!result.pathways.problem.empty()) return result;
+  }
   if (!replicate) return result;
 
   // Step 2: the last cohort's steps again, on other streams.
@@ -428,6 +686,26 @@ ConductResult runconduct(const Design& design,
     } else {
       same->count += 1;
     }
+    if (d.phase2) {
+      auto rules = std::find_if(st.rules.begin(), st.rules.end(),
+                                [&d](const OutcomeCount& o) {
+                                  return sameruledecisions(o.decision, d);
+                                });
+      if (rules == st.rules.end()) {
+        st.rules.push_back({d, 1});
+      } else {
+        rules->count += 1;
+      }
+    }
+    if (d.randomised) {
+      auto drawn = std::find_if(st.draws.begin(), st.draws.end(),
+                                [&d](const DrawCount& x) { return x.at == d.next; });
+      if (drawn == st.draws.end()) {
+        st.draws.push_back({d.next, 1});
+      } else {
+        drawn->count += 1;
+      }
+    }
     for (const Comparison& x : d.comparisons) {
       auto it = std::find_if(sums.begin(), sums.end(), [&x](const SpreadSums& s) {
         return s.what == x.what && s.at == x.at;
@@ -443,10 +721,10 @@ ConductResult runconduct(const Design& design,
       it->values.push_back(x.value);
     }
   }
-  std::stable_sort(st.outcomes.begin(), st.outcomes.end(),
-                   [](const OutcomeCount& a, const OutcomeCount& b) {
-                     return a.count > b.count;
-                   });
+  const auto morefirst = [](const auto& a, const auto& b) { return a.count > b.count; };
+  std::stable_sort(st.outcomes.begin(), st.outcomes.end(), morefirst);
+  std::stable_sort(st.rules.begin(), st.rules.end(), morefirst);
+  std::stable_sort(st.draws.begin(), st.draws.end(), morefirst);
   for (const SpreadSums& s : sums) {
     Spread spread;
     spread.what = s.what;

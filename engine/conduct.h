@@ -85,6 +85,8 @@ struct Comparison {
   Compared what = Compared::kPhase1;
   Combination at;
   double value = 0;
+  double se = 0;  // gibbs: its Monte Carlo standard error (CloseCall); 0
+                  // under quadrature
 };
 
 // An admissible combination closed by a phase II update.
@@ -97,6 +99,24 @@ struct Closure {
   bool unsafe = false;  // pr(toxicity < target) < rules.safety
   double preff = 0;     // pr(response > mineff) then
   double prsafe = 0;    // pr(toxicity < target) then
+};
+
+// Under gibbs, a decision the sampler's noise could turn: a compared
+// probability within two Monte Carlo standard errors of a threshold it was
+// compared with, or two phase I candidates whose distances to the target
+// differ by less than two standard errors of that difference. Each standard
+// error comes from the update's own 2000 retained draws by batch means (20
+// batches of 100); no random number is drawn for it.
+struct CloseCall {
+  bool candidates = false;  // two candidates, or else a threshold
+  Compared what = Compared::kPhase1;  // threshold: the comparison
+  Combination at;           // threshold: where; candidates: the chosen one
+  Combination other;        // candidates: the other one
+  double value = 0;         // threshold: the probability; candidates: the
+                            // other's distance |mean toxicity - target| less
+                            // the chosen one's
+  double threshold = 0;     // threshold: the threshold it is near
+  double se = 0;            // the standard error of `value`
 };
 
 // One combination's posterior after the latest update.
@@ -147,6 +167,8 @@ struct Decision {
   Combination selected;                // end == kSelected: the selection
 
   std::vector<Comparison> comparisons;  // every threshold comparison made
+  std::vector<CloseCall> closecalls;    // gibbs: the close calls among them,
+                                        // and among the candidates
   std::vector<PosteriorRow> table;      // the grid, drug 1 outer; empty at
                                         // the start
 };
@@ -209,10 +231,21 @@ struct Spread {
   double min = 0;
   double max = 0;
 };
+// How often the randomisation chose a combination.
+struct DrawCount {
+  Combination at;
+  int count = 0;
+};
 struct Stability {
   int replicates = 0;
   std::uint64_t seed = 0;              // S of the streams (S, r + 1)
   std::vector<OutcomeCount> outcomes;  // most frequent first, then first seen
+  // With a phase II update in the decision: the rule decisions (admissible
+  // list, closures, end and selection) apart from the randomisation, as
+  // sameruledecisions groups them, and the randomisation's draws; each most
+  // frequent first, then first seen.
+  std::vector<OutcomeCount> rules;
+  std::vector<DrawCount> draws;
   std::vector<Spread> spreads;         // in the order first compared
 };
 
@@ -220,12 +253,57 @@ struct Stability {
 // same end and selection, after the same admissible list and closures.
 bool sameoutcome(const Decision& a, const Decision& b);
 
+// True when two decisions' rules decided alike: the same admissible list,
+// closures and end (and selection), whatever the randomisation drew.
+bool sameruledecisions(const Decision& a, const Decision& b);
+
+// Decision pathways: the design's decisions for every outcome of the next
+// cohorts, each hypothetical cohort taken through addcohort from the state
+// after the real ones, its updates starting where the trial's would.
+//
+// In phase I the tree branches on the toxicities (0 to cohortsize1) of each
+// next cohort of cohortsize1 patients at the combination the design chose,
+// `depth` cohorts deep; responses do not enter phase I decisions (they are
+// taken as 0). A pathway ends where the trial ends or at the switch to phase
+// II, whose admissible list does not depend on responses. In phase II the
+// tree is one cohort deep: a cohort of cohortsize2 at each open combination
+// the design may randomise to, by (toxicities, responses).
+constexpr int kMaxPathwayUpdates = 2000;
+struct PathwayNode {
+  int parent = -1;    // the node before it, or -1 for the next cohort
+  int depth = 1;      // cohorts ahead, from 1
+  Cohort cohort;      // the hypothetical cohort
+  Decision decision;  // the design's decision after it
+};
+struct Pathways {
+  std::string problem;     // refused (the rest is not to be used): the
+                           // trial has ended, more than one cohort ahead in
+                           // phase II, or more than kMaxPathwayUpdates
+                           // updates; or the sampler failed
+  int depth = 0;           // asked for
+  bool phase2 = false;     // the next cohort is a phase II one
+  DrawStatus failure;      // the sampler failed on a pathway
+  double updates = 0;      // the updates the tree needs at most
+  std::vector<PathwayNode> nodes;  // depth first, outcomes ascending
+};
+
+// The posterior updates a tree of `depth` cohorts from `c` needs at most:
+// in phase I (cohortsize1 + 1)^k at k cohorts ahead, one more for each that
+// reaches the switch; in phase II (cohortsize2 + 1)^2 per open combination.
+double pathwayupdates(const Conduct& c, int depth);
+
+// The pathways from the state `c` (which is not changed).
+// REQUIRES: depth >= 1.
+Pathways pathways(const Conduct& c, int depth, const UpdateStreams& starts);
+
 struct ConductOptions {
   UpdateStreams streams;    // where each update starts
   int replicates = 0;       // R: recompute the last cohort's decision R times
   std::uint64_t seed = 0;   // replicate r on the seeded streams (seed, r + 1)
   Observer* observer = nullptr;  // or its starttrial(r) before replicate r,
                                  // from 1: false stops the replicates
+  int pathways = 0;         // K > 0: the decision pathways K cohorts deep
+                            // from the state after the cohorts
 };
 
 struct ConductResult {
@@ -240,9 +318,12 @@ struct ConductResult {
   Stability stability;            // with replicates and at least one cohort
   bool cancelled = false;         // the observer stopped the replicates:
                                   // `stability` is not to be used
+  Pathways pathways;              // with options.pathways > 0
 };
 
-// Takes `cohorts` one by one through addcohort and, with R replicates,
+// Takes `cohorts` one by one through addcohort, with K pathways computes
+// them from the state after the cohorts (a refusal goes to
+// pathways.problem, and no replicates are run then), and, with R replicates,
 // recomputes the last cohort's steps (its updates and draw, from the state
 // before it) R times, replicate r with every update starting afresh on the
 // seeded streams (seed, r + 1). Only the observer's starttrial is called.

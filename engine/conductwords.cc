@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -39,10 +40,23 @@ std::string closurewords(const Closure& x, const Design& design) {
     because.push_back(toxwords(design) + " = " + probtext(x.prsafe, rules.safety) +
                       " < " + num(rules.safety));
   }
-  return "close " + levels(x.at) + " as " + closurewhy(x) + ": " +
+  return "close " + levels(x.at, design) + " as " + closurewhy(x) + ": " +
          inwords(because) + " with " + patients(x.npat) + ", more than " +
          std::to_string(rules.minpatients_close);
 }
+
+// A combination by its levels' names when `design` has them.
+std::string levels(Combination at, const Design* design) {
+  return design != nullptr ? levels(at, *design) : levels(at);
+}
+
+// outcomelabel and rulelabel, with the levels' names of `design`, if any.
+std::string outcomelabelof(const Decision& d, const Design* design);
+std::string rulelabelof(const Decision& d, const Design* design);
+
+// How the trial ended, as the last part of outcomelabel: "select (1, 2)",
+// "stop", "no selection"...
+std::string endlabel(const Decision& d, const Design* design);
 
 // The phase I rule's line.
 std::string phase1words(const Decision& d, const Design& design) {
@@ -53,7 +67,7 @@ std::string phase1words(const Decision& d, const Design& design) {
   for (int i = 0; i < d.ncand; ++i) {
     for (const PosteriorRow& row : d.table) {
       if (row.at == d.candidates[i]) {
-        cands.push_back(levels(row.at) + " " + probtext(row.meantox));
+        cands.push_back(levels(row.at, design) + " " + probtext(row.meantox));
       }
     }
   }
@@ -61,33 +75,33 @@ std::string phase1words(const Decision& d, const Design& design) {
       std::string(d.ncand == 1 ? "candidate" : "candidates") +
       " by mean toxicity, the closest to " + num(design.settings.targettox) +
       " chosen: " + inwords(cands);
-  const std::string next = "next cohort at " + levels(d.next);
+  const std::string next = "next cohort at " + levels(d.next, design);
   switch (d.branch) {
     case Branch::kEscalate:
       return "escalate: " + p + " = " + probtext(d.prsafe, rules.escalate) + " > " +
-             num(rules.escalate) + " at " + levels(d.current) + "; " +
+             num(rules.escalate) + " at " + levels(d.current, design) + "; " +
              (d.ncand > 0 ? candidates : "no higher combination") + "; " + next;
     case Branch::kStay:
       return "stay: " + num(rules.deescalate) + " <= " + p + " = " +
              probtext(d.prsafe) + " <= " + num(rules.escalate) + " at " +
-             levels(d.current) + "; " + next;
+             levels(d.current, design) + "; " + next;
     case Branch::kDeescalate: break;
   }
   const std::string below = p + " = " + probtext(d.prsafe, rules.deescalate) +
                             " < " + num(rules.deescalate);
   if (d.stage == Stage::kEnded && d.end == TrialEnd::kPhase1Stopped) {
-    return "stop: " + below + " at the lowest combination " + levels(d.current) +
+    return "stop: " + below + " at the lowest combination " + levels(d.current, design) +
            " with " + patients(d.ntotal) + ", more than " +
            std::to_string(rules.minpatients_stop) +
            ": the trial ends without a selection";
   }
   if (d.ncand == 0) {
-    return "de-escalate: " + below + " at " + levels(d.current) +
+    return "de-escalate: " + below + " at " + levels(d.current, design) +
            "; no lower combination, and " + patients(d.ntotal) +
            (d.ntotal == 1 ? " is" : " are") + " not more than " +
            std::to_string(rules.minpatients_stop) + "; " + next;
   }
-  return "de-escalate: " + below + " at " + levels(d.current) + "; " +
+  return "de-escalate: " + below + " at " + levels(d.current, design) + "; " +
          candidates + "; " + next;
 }
 
@@ -98,7 +112,7 @@ std::string switchwords(const Decision& d, const Design& design) {
   std::vector<std::string> out;
   for (const Comparison& x : d.comparisons) {
     if (x.what != Compared::kAdmissible) continue;
-    const std::string item = levels(x.at) + " " + probtext(x.value, edge);
+    const std::string item = levels(x.at, design) + " " + probtext(x.value, edge);
     (x.value > edge ? in : out).push_back(item);
   }
   std::string text = "phase I complete after cohort " + std::to_string(d.cohort) +
@@ -140,10 +154,10 @@ void phase2words(const Decision& d, const Design& design,
     double top = 0;
     for (const PosteriorRow& row : d.table) {
       if (row.entry < 0 || !row.open) continue;
-      open.push_back(levels(row.at) + " " + probtext(row.meaneff));
+      open.push_back(levels(row.at, design) + " " + probtext(row.meaneff));
       if (row.at == d.selected) top = row.meaneff;
     }
-    lines.push_back("select " + levels(d.selected) +
+    lines.push_back("select " + levels(d.selected, design) +
                     ": the highest posterior mean response among the open "
                     "combinations, " + probtext(top) + " (open: " + inwords(open) + ")");
     return;
@@ -158,7 +172,7 @@ void phase2words(const Decision& d, const Design& design,
     if (d.probs[j] <= 0) continue;
     for (const PosteriorRow& row : d.table) {
       if (row.entry == static_cast<int>(j)) {
-        shares.push_back(levels(row.at) + " " + probtext(d.probs[j]));
+        shares.push_back(levels(row.at, design) + " " + probtext(d.probs[j]));
       }
     }
   }
@@ -172,7 +186,7 @@ void phase2words(const Decision& d, const Design& design,
   lines.push_back("draw: u = " + num(d.u) +
                   ", the first uniform number after this update on " + streams +
                   ", lies above " + probtext(below) + " and up to " + probtext(upto) +
-                  ": next cohort at " + levels(d.next));
+                  ": next cohort at " + levels(d.next, design));
 }
 
 }  // namespace
@@ -200,6 +214,20 @@ std::string levels(Combination at) {
   return "(" + std::to_string(at.d1 + 1) + ", " + std::to_string(at.d2 + 1) + ")";
 }
 
+std::string levels(Combination at, const Design& design) {
+  if (design.labels1.empty() && design.labels2.empty()) return levels(at);
+  const auto name = [](const std::vector<std::string>& labels, int level) {
+    return labels.empty() ? std::to_string(level + 1)
+                          : labels[static_cast<std::size_t>(level)];
+  };
+  return "(" + name(design.labels1, at.d1) + ", " + name(design.labels2, at.d2) + ")";
+}
+
+std::string levelname(const Design& design, int drug, int level) {
+  const std::vector<std::string>& labels = drug == 1 ? design.labels1 : design.labels2;
+  return labels.empty() ? std::to_string(level + 1) : labels[static_cast<std::size_t>(level)];
+}
+
 std::string streamswords(const Streams& streams) {
   if (!streams.seeded) return "the program's fixed streams";
   return "the seeded streams (" + std::to_string(streams.seed) + ", " +
@@ -214,7 +242,7 @@ std::vector<std::string> decisionwords(const Decision& d,
     const bool lowest = d.next.d1 == 0 && d.next.d2 == 0;
     lines.push_back(std::string("start: the first cohort at ") +
                     (lowest ? "the lowest combination " : "the design's start ") +
-                    levels(d.next));
+                    levels(d.next, design));
     return lines;
   }
   if (d.phase1 && !d.switched) lines.push_back(phase1words(d, design));
@@ -223,20 +251,22 @@ std::vector<std::string> decisionwords(const Decision& d,
   return lines;
 }
 
-std::string outcomelabel(const Decision& d) {
+namespace {
+
+std::string outcomelabelof(const Decision& d, const Design* design) {
   std::vector<std::string> parts;
-  if (d.cohort == 0) return "start at " + levels(d.next);
+  if (d.cohort == 0) return "start at " + levels(d.next, design);
   if (d.switched) {
     std::vector<std::string> adm;
-    for (Combination at : d.admissible) adm.push_back(levels(at));
+    for (Combination at : d.admissible) adm.push_back(levels(at, design));
     parts.push_back(adm.empty() ? "none admissible" : "admissible " + inwords(adm));
   }
   for (const Closure& x : d.closures) {
-    parts.push_back("close " + levels(x.at) + " (" + closurewhy(x) + ")");
+    parts.push_back("close " + levels(x.at, design) + " (" + closurewhy(x) + ")");
   }
   if (d.stage == Stage::kEnded) {
     switch (d.end) {
-      case TrialEnd::kSelected: parts.push_back("select " + levels(d.selected)); break;
+      case TrialEnd::kSelected: parts.push_back("select " + levels(d.selected, design)); break;
       case TrialEnd::kPhase1Stopped: parts.push_back("stop"); break;
       case TrialEnd::kNoneAdmissible: parts.push_back("no selection"); break;
       case TrialEnd::kAllClosed: parts.push_back("every combination closed"); break;
@@ -244,16 +274,130 @@ std::string outcomelabel(const Decision& d) {
     }
   } else if (d.phase1 && !d.switched) {
     if (d.next == d.current) {
-      parts.push_back("stay at " + levels(d.next));
+      parts.push_back("stay at " + levels(d.next, design));
     } else {
       parts.push_back(std::string(d.branch == Branch::kEscalate ? "escalate" : "de-escalate") +
-                      " to " + levels(d.next));
+                      " to " + levels(d.next, design));
     }
   } else {
-    parts.push_back("next cohort at " + levels(d.next));
+    parts.push_back("next cohort at " + levels(d.next, design));
   }
   std::string text;
   for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  return text;
+}
+
+std::string endlabel(const Decision& d, const Design* design) {
+  const std::string full = outcomelabelof(d, design);
+  const std::size_t last = full.rfind("; ");
+  return last == std::string::npos ? full : full.substr(last + 2);
+}
+
+std::string rulelabelof(const Decision& d, const Design* design) {
+  std::vector<std::string> parts;
+  if (d.switched) {
+    std::vector<std::string> adm;
+    for (Combination at : d.admissible) adm.push_back(levels(at, design));
+    parts.push_back(adm.empty() ? "none admissible" : "admissible " + inwords(adm));
+  }
+  for (const Closure& x : d.closures) {
+    parts.push_back("close " + levels(x.at, design) + " (" + closurewhy(x) + ")");
+  }
+  if (d.stage == Stage::kEnded) parts.push_back(endlabel(d, design));
+  if (parts.empty()) return "no closure";
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  return text;
+}
+
+}  // namespace
+
+std::string outcomelabel(const Decision& d) { return outcomelabelof(d, nullptr); }
+
+std::string outcomelabel(const Decision& d, const Design& design) {
+  return outcomelabelof(d, &design);
+}
+
+std::string rulelabel(const Decision& d) { return rulelabelof(d, nullptr); }
+
+std::string rulelabel(const Decision& d, const Design& design) {
+  return rulelabelof(d, &design);
+}
+
+std::vector<std::string> closecallwords(const Decision& d, const Design& design) {
+  const DesignRules& rules = design.rules;
+  std::vector<std::string> lines;
+  char se[32];
+  for (const CloseCall& x : d.closecalls) {
+    std::snprintf(se, sizeof se, "%.2g", x.se);
+    if (x.candidates) {
+      char apart[32];
+      std::snprintf(apart, sizeof apart, "%.4f", std::fabs(x.value));
+      lines.push_back("close call: the candidates " + levels(x.at, design) + " and " +
+                      levels(x.other, design) + " are " + apart +
+                      " apart in the distance of their mean toxicity from " +
+                      num(design.settings.targettox) +
+                      ", within 2 Monte Carlo standard errors of that "
+                      "difference (SE " + se + "); " + levels(x.at, design) +
+                      " was chosen as the closer");
+      continue;
+    }
+    const char* role = "futile";
+    std::string p = toxwords(design);
+    switch (x.what) {
+      case Compared::kPhase1:
+        role = x.threshold == rules.escalate ? "escalate" : "de-escalate";
+        break;
+      case Compared::kAdmissible: role = "admissible"; break;
+      case Compared::kSafety: role = "unsafe"; break;
+      case Compared::kFutility: p = effwords(design); break;
+    }
+    lines.push_back("close call: " + p + " = " + probtext(x.value, x.threshold) +
+                    " at " + levels(x.at, design) +
+                    " is within 2 Monte Carlo standard errors (SE " + se + ") of " +
+                    num(x.threshold) + " (" + role + ")");
+  }
+  return lines;
+}
+
+std::string pathwaywords(const Decision& d, const Design& design) {
+  std::string text;
+  if (d.phase1 && !d.switched) {
+    text = outcomelabel(d, design) + "; " + toxwords(design) + " = " +
+           probtext(d.prsafe) + " at " + levels(d.current, design);
+  } else if (d.switched) {
+    // What follows the switch depends on the responses, which the pathways
+    // leave out.
+    std::vector<std::string> adm;
+    for (Combination at : d.admissible) adm.push_back(levels(at, design));
+    text = "phase I complete: " +
+           (adm.empty() ? std::string("none admissible, the trial ends")
+                        : "admissible " + inwords(adm));
+  } else if (d.stage == Stage::kEnded && d.end == TrialEnd::kPhase1Stopped) {
+    text = outcomelabel(d, design);
+  } else {
+    std::vector<std::string> parts;
+    for (const Closure& x : d.closures) {
+      parts.push_back("close " + levels(x.at, design) + " (" + closurewhy(x) + ")");
+    }
+    if (parts.empty()) parts.push_back("no closure");
+    if (d.stage == Stage::kEnded) {
+      parts.push_back(endlabel(d, &design));
+    } else if (d.randomised) {
+      std::vector<std::string> shares;
+      for (std::size_t j = 0; j < d.probs.size(); ++j) {
+        if (d.probs[j] <= 0) continue;
+        for (const PosteriorRow& row : d.table) {
+          if (row.entry == static_cast<int>(j)) {
+            shares.push_back(levels(row.at, design) + " " + probtext(d.probs[j]));
+          }
+        }
+      }
+      parts.push_back("randomise " + inwords(shares));
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) text += (i > 0 ? "; " : "") + parts[i];
+  }
+  if (!d.closecalls.empty()) text += " (close call)";
   return text;
 }
 
@@ -274,7 +418,7 @@ std::string statewords(const Decision& d, const Design& design, int total) {
   std::vector<std::string> open;
   std::vector<std::string> closed;
   for (const PosteriorRow& row : d.table) {
-    if (row.entry >= 0) (row.open ? open : closed).push_back(levels(row.at));
+    if (row.entry >= 0) (row.open ? open : closed).push_back(levels(row.at, design));
   }
   if (!open.empty()) text += "; open: " + inwords(open);
   if (!closed.empty()) text += "; closed: " + inwords(closed);
@@ -287,7 +431,7 @@ std::string closurewhy(const Closure& x) {
 
 std::string spreadwords(const Spread& s, const Design& design) {
   const DesignRules& rules = design.rules;
-  const std::string at = " at " + levels(s.at) + ", against ";
+  const std::string at = " at " + levels(s.at, design) + ", against ";
   switch (s.what) {
     case Compared::kPhase1:
       return toxwords(design) + at + num(rules.escalate) + " (escalate) and " +

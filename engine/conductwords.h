@@ -30,6 +30,15 @@ std::string posteriorwords(PosteriorMethod method,
 // "(2, 1)" for the indices (1, 0).
 std::string levels(Combination at);
 
+// The same with the names of the design's dose levels, where it has them
+// (labels1, labels2): "(20 mg, 5 mg)", or "(20 mg, 1)" with names for drug 1
+// only. Every line of words below names the levels so.
+std::string levels(Combination at, const Design& design);
+
+// The name of level `level` (from 0) of drug `drug` (1 or 2): its label, or
+// its number from 1.
+std::string levelname(const Design& design, int drug, int level);
+
 // The random numbers behind the updates: "the program's fixed streams" or
 // "the seeded streams (S, K)".
 std::string streamswords(const Streams& streams);
@@ -47,6 +56,25 @@ std::vector<std::string> decisionwords(const Decision& d,
 // (2, 1)", "admissible (1, 1), (2, 1); next cohort at (2, 1)", "close (2, 2)
 // (futile); select (1, 2)"...
 std::string outcomelabel(const Decision& d);
+std::string outcomelabel(const Decision& d, const Design& design);  // named
+
+// The rule decisions of `d` apart from the randomisation's draw: outcomelabel
+// without the next cohort ("admissible (1, 1), (2, 1); close (2, 2)
+// (futile)", "select (1, 2)"), or "no closure".
+std::string rulelabel(const Decision& d);
+std::string rulelabel(const Decision& d, const Design& design);  // named
+
+// One line per close call of `d`, each starting "close call: ", e.g.
+// "close call: pr(toxicity<0.3) = 0.812 at (2, 1) is within 2 Monte Carlo
+// standard errors (SE 0.011) of 0.8 (escalate)".
+std::vector<std::string> closecallwords(const Decision& d, const Design& design);
+
+// A pathway's decision in a few words: in phase I the move with the
+// probability behind it ("escalate to (3, 2); pr(toxicity<0.3) = 0.912 at
+// (2, 2)"), at the switch "phase I complete: admissible (1, 1), (2, 1)"; in
+// phase II the closures and then the randomisation's probabilities or the
+// end. Marked "(close call)" when it has one.
+std::string pathwaywords(const Decision& d, const Design& design);
 
 // The state after decision `d` with `total` patients treated in all: "state after
 // cohort 4: phase I, 4 of 10 phase I cohorts treated, 12 patients", in phase

@@ -25,6 +25,8 @@ constexpr const char* kDesignFields[] = {
     "scenprior2", "ncohort1",   "cohortsize1", "ncohort2", "cohortsize2"};
 // A batch scenario's fields that a design file may hold and that are not used.
 constexpr const char* kScenarioFields[] = {"scentox", "sceneff", "ntrial"};
+// The names of the dose levels, which a design file may give.
+constexpr const char* kLabelFields[] = {"labels1", "labels2"};
 constexpr char kCohorts[] = "cohorts";
 
 bool among(const std::string& key, const auto& fields) {
@@ -49,6 +51,50 @@ std::string matrix(const Json& v, const std::string& field, int ndose1,
         m[d1], [&field, d1](int d2) { return cellname(field, d1, d2); });
     if (!problem.empty()) return problem;
   }
+  return "";
+}
+
+// The names of one drug's `n` dose levels from `v`, field `field`: an array
+// of n distinct strings, each of 1 to kMaxLabel printable characters (the
+// parser has checked the UTF-8). Returns "" or the problem, "FIELD: TEXT".
+std::string labelsfromjson(const Json& v, const char* field, int n,
+                           std::vector<std::string>& labels) {
+  const std::string name = field;
+  const std::string drug = name.back() == '1' ? "drug 1" : "drug 2";
+  if (!v.is_array() || static_cast<int>(v.size()) != n) {
+    return name + ": must be an array of " + std::to_string(n) +
+           " names, one per dose level of " + drug;
+  }
+  std::vector<std::string> read;
+  for (int i = 0; i < n; ++i) {
+    const std::string place = name + ": level " + std::to_string(i + 1) + ": ";
+    const Json& x = v[static_cast<std::size_t>(i)];
+    if (!x.is_string()) return place + "must be a string";
+    const std::string text = x.get<std::string>();
+    int characters = 0;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const unsigned char c = static_cast<unsigned char>(text[k]);
+      const bool c1 = c == 0xC2 && k + 1 < text.size() &&
+                      static_cast<unsigned char>(text[k + 1]) < 0xA0;
+      if (c < 0x20 || c == 0x7F || c1) {
+        return place + "holds a control character; names are printable text";
+      }
+      if ((c & 0xC0) != 0x80) ++characters;
+    }
+    if (characters == 0) return place + "must not be empty";
+    if (characters > kMaxLabel) {
+      return place + "has " + std::to_string(characters) + " characters, more than " +
+             std::to_string(kMaxLabel);
+    }
+    for (std::size_t k = 0; k < read.size(); ++k) {
+      if (read[k] == text) {
+        return name + ": levels " + std::to_string(k + 1) + " and " +
+               std::to_string(i + 1) + " have the same name";
+      }
+    }
+    read.push_back(text);
+  }
+  labels = read;
   return "";
 }
 
@@ -132,7 +178,8 @@ std::string designfromjson(const Json& j, bool alone, Design& design) {
   if (!j.is_object()) return "must hold one JSON object";
   for (const auto& item : j.items()) {
     const std::string& key = item.key();
-    const bool known = among(key, kDesignFields) || key == kRules || key == kPosterior ||
+    const bool known = among(key, kDesignFields) || among(key, kLabelFields) ||
+                       key == kRules || key == kPosterior ||
                        (alone ? among(key, kScenarioFields) : key == kCohorts);
     if (!known) return key + ": unknown field";
   }
@@ -171,6 +218,12 @@ std::string designfromjson(const Json& j, bool alone, Design& design) {
     PosteriorChoice choice;
     problem = posteriorfromjson(j[kPosterior], choice);
     setposterior(d, choice);
+  }
+  if (problem.empty() && j.contains("labels1")) {
+    problem = labelsfromjson(j["labels1"], "labels1", s.ndose1, d.labels1);
+  }
+  if (problem.empty() && j.contains("labels2")) {
+    problem = labelsfromjson(j["labels2"], "labels2", s.ndose2, d.labels2);
   }
   if (problem.empty()) problem = checkdesign(d);
   if (problem.empty()) design = d;

@@ -42,8 +42,23 @@ constexpr char kFooter[] =
     "Under quadrature every posterior probability, and so every rule's decision,\n"
     "is the same under every seed; only phase II's randomisation draws.\n"
     "\n"
+    "Close calls: under gibbs a decision whose probability lies within 2\n"
+    "Monte Carlo standard errors of its threshold (batch means of the update's\n"
+    "own draws), or whose phase I candidates are as close to the target, is\n"
+    "noted \"close call\"; --no-close-call leaves the note out.\n"
+    "\n"
+    "Pathways: --pathways K shows the design's decision after each number of\n"
+    "toxicities of each of the next K phase I cohorts, at its own choices, up\n"
+    "to the switch to phase II; in phase II (K = 1) the closures and the\n"
+    "randomisation after each outcome of a cohort at each open combination.\n"
+    "At most 2000 posterior updates. --pathways-csv FILE writes them as CSV.\n"
+    "\n"
+    "Labels: \"labels1\" and \"labels2\" in the design, one name per dose\n"
+    "level (at most 20 printable characters), name the levels in the report.\n"
+    "\n"
     "Examples:\n"
     "  combosim-next examples/trial_phase1.json\n"
+    "  combosim-next --pathways 2 examples/trial_phase1.json\n"
     "  combosim-next --replicates 50 examples/trial_phase2.json\n"
     "  combosim-next --design design.json --seed 2024 --json cohorts.csv\n"
     "\n"
@@ -79,6 +94,14 @@ int main(int argc, char** argv) {
                  "R: the next decision again on R other streams")
       ->check(CLI::Range(0, 100000));
   app.add_flag("--json", options.json, "Print one JSON object instead of text");
+  app.add_option("--pathways", options.pathways,
+                 "K: the design's decisions for every outcome of the next K "
+                 "cohorts (phase II: K = 1)")
+      ->check(CLI::Range(1, 100));
+  app.add_option("--pathways-csv", options.pathwayscsv,
+                 "FILE: the pathways also as CSV, to a new file");
+  app.add_flag("!--no-close-call", options.closecalls,
+               "Do not note decisions within the sampler's noise (gibbs)");
   app.add_option("--posterior", options.posterior,
                  "gibbs or quadrature: the posterior method when the design "
                  "file holds none")

@@ -1,6 +1,13 @@
 // next/run.cc: the run of combosim-next, from the files to the report.
 #include "next/run.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "engine/conduct.h"
@@ -11,9 +18,46 @@ namespace {
 
 constexpr char kProgram[] = "combosim-next: ";
 
+// Writes `text` to a new file at `path`: whole through a temporary file
+// beside it, linked into place only if nothing is there. Returns "" or the
+// problem.
+std::string writenewfile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (file) {
+      file << text;
+      file.close();
+    }
+    if (!file) {
+      const std::string why = std::strerror(errno);
+      std::remove(temporary.c_str());
+      return "cannot write " + path + ": " + why;
+    }
+  }
+  const bool linked = link(temporary.c_str(), path.c_str()) == 0;
+  const std::string why = linked ? "" : std::strerror(errno);
+  std::remove(temporary.c_str());
+  if (!linked) return "cannot write " + path + ": " + why;
+  return "";
+}
+
 }  // namespace
 
 int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
+  if (!options.pathwayscsv.empty()) {
+    std::error_code error;
+    if (options.pathways < 1) {
+      err << kProgram << "--pathways-csv needs --pathways K\n";
+      return kNextUsage;
+    }
+    if (std::filesystem::symlink_status(options.pathwayscsv, error).type() !=
+        std::filesystem::file_type::not_found) {
+      err << kProgram << "--pathways-csv " << options.pathwayscsv
+          << ": the file exists; combosim-next writes only a new file\n";
+      return kNextUsage;
+    }
+  }
   TrialRead read = readtrial(options.trial, options.design);
   if (!read.problem.empty()) {
     err << kProgram << read.problem << '\n';
@@ -42,12 +86,15 @@ int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
   conduct.streams = freshstreams(options.streams);
   conduct.replicates = options.replicates;
   conduct.seed = options.streams.seeded ? options.streams.seed : 0;
+  conduct.pathways = options.pathways;
   NextReport report;
   report.inputs = read.inputs;
   report.design = read.design;
   report.streams = options.streams;
   report.cohorts = read.cohorts;
   report.replicates = options.replicates;
+  report.closecalls = options.closecalls;
+  report.pathways = options.pathways;
   report.result = runconduct(read.design, read.cohorts, conduct);
   const ConductResult& result = report.result;
   if (!result.problem.empty()) {
@@ -57,6 +104,18 @@ int runnext(const NextOptions& options, std::ostream& out, std::ostream& err) {
     if (k >= 1 && k <= read.lines.size()) place += ":" + std::to_string(read.lines[k - 1]);
     err << kProgram << place << ": " << result.problem << '\n';
     return kNextFailed;
+  }
+  if (!result.pathways.problem.empty()) {
+    err << kProgram << "--pathways " << options.pathways << ": "
+        << result.pathways.problem << '\n';
+    return result.pathways.failure.ok() ? kNextUsage : kNextFailed;
+  }
+  if (!options.pathwayscsv.empty()) {
+    const std::string problem = writenewfile(options.pathwayscsv, pathwayscsv(report));
+    if (!problem.empty()) {
+      err << kProgram << problem << '\n';
+      return kNextFailed;
+    }
   }
 
   std::ostringstream text;

@@ -9,7 +9,8 @@
 //                 "responses": 1}]}
 //
 // with dose levels counted from 1 and "rules" and "posterior" optional, as in
-// a batch scenario. A batch scenario's own fields scentox, sceneff and ntrial may
+// a batch scenario, and "labels1" and "labels2" optional too (one name per
+// dose level of each drug, 1 to 20 printable characters, distinct). A batch scenario's own fields scentox, sceneff and ntrial may
 // stand beside them and are not used, so a scenario file can serve as the
 // design. A CSV trial file holds the cohorts only, one row each under the
 // header drug1,drug2,patients,toxicities,responses (quoted fields and R's row

@@ -74,6 +74,11 @@ struct TrialState {
   double peff[kMaxAdm] = {};                // current Gibbs value of the response probability
   double effdraws[kMaxAdm][kNumDraws] = {}; // retained draws, in draw order
   int ndraws = kNumDraws;                   // draws per entry in effdraws
+  double toxdraws1[kNumDraws][3] = {};      // Gibbs: the last phase I toxicity
+                                            // update's retained alpha, beta,
+                                            // gamma, in draw order
+  double toxdraws2[kNumDraws][3] = {};      // Gibbs: the same of the last
+                                            // phase II update
   double effectivenodes = 0;                // effective number of quadrature
                                             // nodes behind the last update
                                             // (0: not a quadrature update)

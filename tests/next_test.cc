@@ -3,9 +3,11 @@
 // library's numbers exactly, JSON and CSV alike, exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/conduct.h"
+#include "engine/conductwords.h"
 #include "formats/sha256.h"
 #include "next/trialfile.h"
 #include "tests/program_runner.h"
@@ -431,6 +433,161 @@ TEST(NextProgram, FileNamesThatAreNotUtf8NeverAbort) {
   EXPECT_EQ(typo.status, 1);
   EXPECT_EQ(typo.err, "combosim-next: " + dir.path().string() +
                           "/x\\xfe.json: cannot be read: No such file or directory\n");
+}
+
+TEST(TrialFile, DoseLevelNamesAreCheckedAndNameTheField) {
+  struct Case {
+    const char* labels;
+    const char* problem;
+  } const cases[] = {
+      {R"("labels1": ["10 mg", "20 mg"], "labels2": ["A", "B \u00b5g"])", ""},
+      {R"("labels1": ["10 mg"])", "labels1: must be an array of 2 names, one per dose level of drug 1"},
+      {R"("labels2": "A, B")", "labels2: must be an array of 2 names, one per dose level of drug 2"},
+      {R"("labels1": ["10 mg", 20])", "labels1: level 2: must be a string"},
+      {R"("labels1": ["", "20 mg"])", "labels1: level 1: must not be empty"},
+      {R"("labels1": ["10 mg", "twenty-one characters"])",
+       "labels1: level 2: has 21 characters, more than 20"},
+      {R"("labels2": ["A\tB", "C"])",
+       "labels2: level 1: holds a control character; names are printable text"},
+      {R"("labels2": ["A", "\u0085"])",
+       "labels2: level 2: holds a control character; names are printable text"},
+      {R"("labels1": ["x", "x"])", "labels1: levels 1 and 2 have the same name"},
+  };
+  for (const Case& c : cases) {
+    Design design;
+    EXPECT_EQ(designfromjson(parsed("{" + std::string(kDesign) + ", " + c.labels + "}"),
+                             true, design),
+              c.problem)
+        << c.labels;
+  }
+  // Twenty characters, counted as characters, not bytes.
+  Design design;
+  ASSERT_EQ(designfromjson(parsed("{" + std::string(kDesign) +
+                                  R"(, "labels1": ["\u00b5\u00b5\u00b5\u00b5\u00b5)"
+                                  R"(\u00b5\u00b5\u00b5\u00b5\u00b5 123456789", "b"]})"),
+                           true, design),
+            "");
+  EXPECT_EQ(levels({0, 1}, design), "(\u00b5\u00b5\u00b5\u00b5\u00b5\u00b5\u00b5\u00b5\u00b5\u00b5 123456789, 2)");
+}
+
+TEST(NextProgram, DoseLevelNamesReachEveryOutput) {
+  ScratchDir dir;
+  Json trial = parsed(readfile(sourcefile("examples/trial_phase2.json")));
+  trial["labels1"] = {"10 mg", "20 mg", "40 mg"};
+  trial["labels2"] = {"=low", "mid, daily", "high"};
+  const fs::path file = dir.path() / "named.json";
+  std::ofstream(file) << trial.dump();
+  const NextRun text = runnext(shellquote(file.string()));
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("  dose levels: drug 1 1 = 10 mg, 2 = 20 mg, 3 = 40 mg; "
+                          "drug 2 1 = =low, 2 = mid, daily, 3 = high\n"),
+            std::string::npos) << text.out;
+  // Tables keep their numbers and add the names; the words use the names.
+  EXPECT_NE(text.out.find("  (3, 3)             14           6          6     "),
+            std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("not admissible  (40 mg, high)\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(": next cohort at (40 mg, =low)\n"), std::string::npos) << text.out;
+
+  const NextRun json = runnext("--json " + shellquote(file.string()));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json j = Json::parse(json.out);
+  EXPECT_EQ(j["design"]["labels2"][1], "mid, daily");
+  EXPECT_EQ(j["decision"]["next"], Json::array({3, 1}));
+  EXPECT_EQ(j["decision"]["next_labels"], Json::array({"40 mg", "=low"}));
+  EXPECT_EQ(j["posterior"][8]["combination_labels"], Json::array({"40 mg", "high"}));
+
+  // The pathways CSV quotes what a spreadsheet would misread.
+  const fs::path csv = dir.path() / "paths.csv";
+  const NextRun paths = runnext("--pathways 1 --pathways-csv " + shellquote(csv.string()) +
+                                " " + shellquote(file.string()));
+  ASSERT_EQ(paths.status, 0) << paths.err;
+  const std::string rows = readfile(csv);
+  EXPECT_NE(rows.find(",10 mg,\"'=low\"\n"), std::string::npos) << rows.substr(0, 600);
+  EXPECT_NE(rows.find(",10 mg,\"mid, daily\"\n"), std::string::npos);
+}
+
+TEST(NextProgram, CloseCallsAreNotedAndSeededDecisionsStayAsTheyWere) {
+  // A futility probability 0.164 against 0.15, SE about 0.04.
+  ScratchDir dir;
+  Json trial = parsed(readfile(sourcefile("examples/trial_phase2.json")));
+  for (int i = 0; i < 2; ++i) {
+    trial["cohorts"].push_back(
+        {{"combination", {2, 3}}, {"patients", 3}, {"toxicities", 0}, {"responses", 0}});
+  }
+  const fs::path file = dir.path() / "close.json";
+  std::ofstream(file) << trial.dump();
+  const NextRun text = runnext("--seed 1 " + shellquote(file.string()));
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("\n  close call: pr(response>0.2) = 0.164 at (2, 3) is within 2 "
+                          "Monte Carlo standard errors (SE 0.038) of 0.15 (futile)\n"),
+            std::string::npos) << text.out;
+  // The draw the program made before close calls were noted, on the same
+  // streams: still the first uniform number after the update.
+  EXPECT_NE(text.out.find("  draw: u = 0.753052766683307, the first uniform number after "
+                          "this update on the seeded streams (1, 1), lies above 0.630 and "
+                          "up to 0.882: next cohort at (3, 1)\n"),
+            std::string::npos) << text.out;
+  const NextRun quiet = runnext("--no-close-call --seed 1 " + shellquote(file.string()));
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out.find("close call"), std::string::npos);
+  std::string noted = text.out;
+  for (std::size_t at; (at = noted.find("  close call: ")) != std::string::npos;) {
+    noted.erase(at, noted.find('\n', at) + 1 - at);
+  }
+  EXPECT_EQ(noted, quiet.out);
+  // Quadrature makes no close calls: its probabilities are exact.
+  const NextRun exact = runnext("--posterior quadrature --json " + shellquote(file.string()));
+  ASSERT_EQ(exact.status, 0) << exact.err;
+  EXPECT_FALSE(Json::parse(exact.out)["decision"].contains("close_calls"));
+}
+
+TEST(NextProgram, PathwaysInEveryFormAndTheirLimits) {
+  ScratchDir dir;
+  const fs::path csv = dir.path() / "paths.csv";
+  const NextRun json = runnext("--json --pathways 2 --posterior quadrature --pathways-csv " +
+                               shellquote(csv.string()) + " examples/trial_phase1.json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const Json p = Json::parse(json.out)["pathways"];
+  EXPECT_EQ(p["updates"], 20);
+  EXPECT_EQ(p["exact"], true);
+  ASSERT_EQ(p["nodes"].size(), 20u);
+  EXPECT_EQ(p["nodes"][1]["parent"], 1);
+  EXPECT_EQ(p["nodes"][1]["cohort"], 6);
+  // The CSV holds the same rows.
+  const std::string rows = readfile(csv);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 21);
+  EXPECT_EQ(rows.rfind("node,parent,depth,cohort,drug1,drug2,patients,toxicities,", 0), 0u);
+  EXPECT_NE(rows.find("\n2,1,2,6,3,3,3,0,0,\"stay at (3, 3)\",phase1,3,3,"), std::string::npos)
+      << rows;
+  // An existing file is not overwritten.
+  const NextRun again = runnext("--pathways 2 --pathways-csv " + shellquote(csv.string()) +
+                                " examples/trial_phase1.json");
+  EXPECT_EQ(again.status, 2);
+  EXPECT_EQ(readfile(csv), rows);
+
+  const NextRun text = runnext("--pathways 1 examples/trial_phase1.json");
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("\n  under gibbs each entry is one realisation of the sampler"),
+            std::string::npos);
+  EXPECT_NE(text.out.find("\n  cohort 5 at (3, 3), 3 of 3 with toxicity: "), std::string::npos);
+
+  struct Case {
+    const char* args;
+    const char* err;
+  } const refused[] = {
+      {"--pathways 6 examples/trial_phase1.json",
+       "combosim-next: --pathways 6: needs 9556 posterior updates, more than the 2000 allowed\n"},
+      {"--pathways 2 examples/trial_phase2.json",
+       "combosim-next: --pathways 2: in phase II the pathways go one cohort ahead, not 2\n"},
+      {"--pathways-csv x.csv examples/trial_phase1.json",
+       "combosim-next: --pathways-csv needs --pathways K\n"},
+  };
+  for (const Case& c : refused) {
+    const NextRun run = runnext(c.args);
+    EXPECT_EQ(run.status, 2) << c.args;
+    EXPECT_EQ(run.out, "") << c.args;
+    EXPECT_EQ(run.err, c.err) << c.args;
+  }
 }
 
 }  // namespace
