@@ -100,46 +100,49 @@ std::clock_t preparetrials(const Design& design, const ScenarioInput& truth,
   return std::clock();
 }
 
-void gencohort(TrialState& s, const Design& design, StreamState& streams) {
+namespace {
+
+// Treats the cohort at (cur1, cur2) with `draw`(n, p, q, x, y), which counts
+// the toxicities x and responses y of its n patients at true toxicity p and
+// response q, and adds them to the trial's counts.
+template <typename Draw>
+void treatcohort(TrialState& s, const Design& design, Draw draw) {
   const int n =
       s.phase1 ? design.settings.cohortsize1 : design.settings.cohortsize2;
   const int c1 = s.cur1;
   const int c2 = s.cur2;
-  const double p = s.truetox[c1][c2];
-  const double q = s.trueeff[c1][c2];
   int x = 0;  // toxicities
-  for (int i = 0; i < n; ++i) {
-    if (uniform01(streams) < p) ++x;
-  }
-  int y = 0;  // responses, drawn after every toxicity
-  for (int i = 0; i < n; ++i) {
-    if (uniform01(streams) < q) ++y;
-  }
+  int y = 0;  // responses
+  draw(n, s.truetox[c1][c2], s.trueeff[c1][c2], x, y);
   s.npat[c1][c2] += n;
   s.ntotal += n;
   s.ntox[c1][c2] += x;
   s.nresp[c1][c2] += y;
 }
 
+}  // namespace
+
+void gencohort(TrialState& s, const Design& design, StreamState& streams) {
+  treatcohort(s, design, [&streams](int n, double p, double q, int& x, int& y) {
+    for (int i = 0; i < n; ++i) {
+      if (uniform01(streams) < p) ++x;
+    }
+    // Responses, drawn after every toxicity.
+    for (int i = 0; i < n; ++i) {
+      if (uniform01(streams) < q) ++y;
+    }
+  });
+}
+
 void genpatients(TrialState& s, const Design& design, StreamState& patients) {
-  const int n =
-      s.phase1 ? design.settings.cohortsize1 : design.settings.cohortsize2;
-  const int c1 = s.cur1;
-  const int c2 = s.cur2;
-  const double p = s.truetox[c1][c2];
-  const double q = s.trueeff[c1][c2];
-  int x = 0;  // toxicities
-  int y = 0;  // responses
-  for (int i = 0; i < n; ++i) {
-    const double utox = uniform01(patients);
-    const double ueff = uniform01(patients);
-    if (utox < p) ++x;
-    if (ueff < q) ++y;
-  }
-  s.npat[c1][c2] += n;
-  s.ntotal += n;
-  s.ntox[c1][c2] += x;
-  s.nresp[c1][c2] += y;
+  treatcohort(s, design, [&patients](int n, double p, double q, int& x, int& y) {
+    for (int i = 0; i < n; ++i) {
+      const double utox = uniform01(patients);
+      const double ueff = uniform01(patients);
+      if (utox < p) ++x;
+      if (ueff < q) ++y;
+    }
+  });
 }
 
 int bestentry(const TrialState& s, bool treatedonly) {
