@@ -374,18 +374,17 @@ constexpr MetricRow kRows[] = {
      "patients)", 1, false},
 };
 
-// The side-by-side tables of the scenarios at `order`, kMetricsPerTable
-// scenarios to a table, each table with the metrics' names, so that many
-// scenarios wrap instead of running off the page. `design` numbers each
-// scenario's group; a row shows it when there is more than one group.
+// The side-by-side tables of the scenarios in the order given (the run's,
+// which the reader chose), kMetricsPerTable scenarios to a table, each with
+// the metrics' names, so that many scenarios wrap instead of running off the
+// page. `design` numbers each scenario's group; a row shows it when there
+// is more than one group.
 void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
-                  const std::vector<std::size_t>& order,
                   const std::vector<int>& design, int ndesign) {
-  std::vector<std::vector<OcFigure>> figures(scenarios.size());
-  for (std::size_t i : order) {
-    const HtmlScenario& sc = scenarios[i];
-    figures[i] = ocfigures(operatingcharacteristics(sc.settings, sc.input,
-                                                    sc.acc, sc.outcomes));
+  std::vector<std::vector<OcFigure>> figures;
+  for (const HtmlScenario& sc : scenarios) {
+    figures.push_back(ocfigures(operatingcharacteristics(
+        sc.settings, sc.input, sc.acc, sc.outcomes)));
   }
   const auto find = [](const std::vector<OcFigure>& f, const std::string& name) {
     for (const OcFigure& x : f) {
@@ -395,13 +394,14 @@ void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
   };
 
   os << "<section id=\"metrics\">\n<h2>Across scenarios</h2>\n";
-  for (std::size_t from = 0; from < order.size(); from += kMetricsPerTable) {
-    const std::vector<std::size_t> part(
-        order.begin() + static_cast<std::ptrdiff_t>(from),
-        order.begin() + static_cast<std::ptrdiff_t>(
-                            std::min(order.size(), from + kMetricsPerTable)));
+  const std::size_t n = scenarios.size();
+  for (std::size_t from = 0; from < n; from += kMetricsPerTable) {
+    std::vector<std::size_t> part;
+    for (std::size_t i = from; i < std::min(n, from + kMetricsPerTable); ++i) {
+      part.push_back(i);
+    }
     os << "<table class=\"metrics\">\n";
-    if (from + kMetricsPerTable >= order.size()) {
+    if (from + kMetricsPerTable >= n) {
       os << "<caption>Each figure &plusmn; its Monte Carlo standard error; a "
             "95% interval is about &plusmn; 2 standard errors.</caption>\n";
     }
@@ -486,8 +486,8 @@ void writegroup(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
   os << "</tbody>\n</table>\n";
 }
 
-void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
-                   const std::vector<std::size_t>& order) {
+void writesettings(std::ostream& os,
+                   const std::vector<HtmlScenario>& scenarios) {
   // The options' column only when some scenario has one not at its default.
   const bool options = std::any_of(
       scenarios.begin(), scenarios.end(),
@@ -526,8 +526,7 @@ void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
   if (options) os << "<th scope=\"col\">Options</th>";
   if (posterior) os << "<th scope=\"col\">Posterior</th>";
   os << "</tr></thead>\n<tbody>\n";
-  for (std::size_t i : order) {
-    const HtmlScenario& sc = scenarios[i];
+  for (const HtmlScenario& sc : scenarios) {
     const SimulationSettings& s = sc.settings;
     os << "<tr><th scope=\"row\">" << escape(sc.name) << "</th><td>" << s.ndose1
        << " &times; " << s.ndose2 << "</td><td>" << sc.outcomes.ntrial
@@ -671,13 +670,9 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios,
         "otherwise; &plusmn; is one Monte Carlo standard error.</p>\n";
   const std::vector<std::vector<std::size_t>> groups = designgroups(scenarios);
   const int ndesign = static_cast<int>(groups.size());
-  std::vector<std::size_t> order;
   std::vector<int> design(scenarios.size());
   for (int g = 0; g < ndesign; ++g) {
-    for (std::size_t i : groups[g]) {
-      order.push_back(i);
-      design[i] = g + 1;
-    }
+    for (std::size_t i : groups[g]) design[i] = g + 1;
   }
   // The selection and toxicity-rate scales end at 100 % and 1 everywhere;
   // only the patients' scale is a scenario's own.
@@ -688,7 +683,7 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios,
     }
   }
 
-  writemetrics(os, scenarios, order, design, ndesign);
+  writemetrics(os, scenarios, design, ndesign);
   os << "<h2>Per combination</h2>\n";
   writelegend(os, options.sharedscales);
   for (int g = 0; g < ndesign; ++g) {
@@ -700,7 +695,7 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios,
     }
     os << "</section>\n";
   }
-  writesettings(os, scenarios, order);
+  writesettings(os, scenarios);
   os << "</body>\n</html>\n";
   return os.str();
 }

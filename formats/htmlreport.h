@@ -6,18 +6,19 @@
 // rules and options, posterior method) form a group; groups come in the
 // order of their first scenario, and within a group the scenarios keep the
 // order given. First the operating characteristics of every scenario side by
-// side, with their standard errors, at most kMetricsPerTable scenarios to a
-// table. Then per group a heading listing the shared design and its
-// scenarios, and per scenario its priors, posterior method and random
+// side in the order given, with their standard errors, at most
+// kMetricsPerTable scenarios to a table, and a row of each one's design when
+// there are several. Then per group a heading listing the shared design and
+// its scenarios, and per scenario its priors, posterior method and random
 // numbers and three heat maps laid out like the console report's grids
 // (highest drug-2 level on top, drug-1 levels left to right): selection %,
 // mean patients per trial and observed toxicity rate per combination, each
 // cell with its value and the truth (toxicity / response), target,
 // acceptable and overly toxic cells marked as a legend explains, on a
-// single-hue scale that reads in greyscale. Last, each scenario's rules,
-// trials, generators and program version, and an Options column
-// (optionstext()) when some scenario's options are not at their defaults,
-// and a Posterior column when some scenario's method is not gibbs.
+// single-hue scale that reads in greyscale. Last, in the order given, each
+// scenario's rules, trials, generators and program version, and an Options
+// column (optionstext()) when some scenario's options are not at their
+// defaults, and a Posterior column when some scenario's method is not gibbs.
 //
 // Printed (@media print), each group and each scenario starts a page, no
 // table row or map is cut across pages, table headers repeat on each page,
