@@ -591,7 +591,6 @@ table.design th[scope=row] { text-align: left; font-weight: normal; }
 table.design code { color: #666666; font-size: 12px; }
 table.priors td { text-align: right; font-variant-numeric: tabular-nums; }
 table.priors th[scope=row] { text-align: left; font-weight: normal; }
-table.metrics thead th { overflow-wrap: anywhere; }
 @page { margin: 14mm 0; }
 @media print {
   body { margin: 0 14mm; font-size: 12px; }
@@ -609,6 +608,7 @@ table.metrics thead th { overflow-wrap: anywhere; }
   th, td { padding: 2px 4px; }
   table.metrics code, table.design code { font-size: 9px; }
   table.metrics { width: 100%; }
+  table.metrics thead th { overflow-wrap: anywhere; }
   table.metrics tbody th { width: 26%; }
   table.settings { font-size: 9px; }
   table.settings th, table.settings td { white-space: normal;
