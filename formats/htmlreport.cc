@@ -596,6 +596,7 @@ table.priors th[scope=row] { text-align: left; font-weight: normal; }
   body { margin: 0 14mm; font-size: 12px; }
   h1 { font-size: 20px; }
   h2 { font-size: 16px; margin-top: 0; break-after: avoid; }
+  h2, p { overflow-wrap: break-word; }
   section.group > h2 { font-size: 18px; }
   #metrics + h2, section.scenario, section.group, #settings {
     break-before: page; }
