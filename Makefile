@@ -102,10 +102,11 @@ valgrind: build
 BUILD_DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev libboost-dev
 # What the tests need besides: the cluster tests (Slurm, munge, GNU
 # parallel), the R package (jsonlite: its study and scenario files), the
-# visual report's browser test and `make report-demo` (Chromium, libpng),
-# and `make bench` (Google Benchmark).
+# visual report's browser tests and `make report-demo` (Chromium, libpng,
+# and poppler-utils to read the printed report), and `make bench` (Google
+# Benchmark).
 TEST_DEPS ?= slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-bh r-cran-testthat \
-  r-cran-jsonlite chromium libpng-dev libbenchmark-dev
+  r-cran-jsonlite chromium libpng-dev poppler-utils libbenchmark-dev
 DEPS ?= $(BUILD_DEPS) $(TEST_DEPS)
 .PHONY: deps build-deps
 deps: PACKAGES = $(DEPS)

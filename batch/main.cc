@@ -87,6 +87,15 @@ constexpr char kFooter[] =
     "output records which implementation of the C library's pow, log and exp\n"
     "ran (fma, no-fma or unknown); merge refuses parts from different ones.\n"
     "\n"
+    "report.html: scenarios under the same design (grid, priors, cohorts,\n"
+    "targettox, mineff, rules and options, posterior method) are grouped\n"
+    "under a heading listing it. The patients map's colour scale ends at each\n"
+    "scenario's own largest mean; with --shared-scales every scenario's ends\n"
+    "at the largest of all, so that colours compare across scenarios (the\n"
+    "selection and toxicity maps always end at 100 % and 1). A shard run\n"
+    "writes no report.html: give --shared-scales to merge instead. The page\n"
+    "prints with each scenario on a page of its own.\n"
+    "\n"
     "Examples:\n"
     "  combosim-batch --out results examples/demo.txt examples/target_middle.txt\n"
     "  combosim-batch --seed 2024 --out results examples/scenarios/*.json\n"
@@ -147,6 +156,9 @@ int main(int argc, char** argv) {
       ->needs(seedopt)
       ->excludes(shardopt)
       ->check(CLI::Validator(atleastone, "N >= 1"));
+  app.add_flag("--shared-scales", options.html.sharedscales,
+               "report.html: one colour scale per map across the scenarios "
+               "(default: each scenario's own)");
 
   CLI::App* merge = app.add_subcommand(
       "merge", "Add up shard files into NAME.txt, NAME.json, summary.csv, "
@@ -162,6 +174,10 @@ int main(int argc, char** argv) {
   merge->add_option("-o,--out", mergeout,
                     "Directory for the outputs, made if missing")
       ->capture_default_str();
+  HtmlOptions mergehtml;
+  merge->add_flag("--shared-scales", mergehtml.sharedscales,
+                  "report.html: one colour scale per map across the scenarios "
+                  "(default: each scenario's own)");
 
   try {
     app.parse(argc, argv);
@@ -174,6 +190,10 @@ int main(int argc, char** argv) {
       throw CLI::ValidationError(
           "merge", "give merge its own --out, after the word merge");
     }
+    if (*merge && app.count("--shared-scales") > 0) {
+      throw CLI::ValidationError(
+          "merge", "give merge its own --shared-scales, after the word merge");
+    }
     if (app.count("--seed") > 0) {
       const std::string problem = readseed(seed, options.random.seed);
       if (!problem.empty()) throw CLI::ValidationError("--seed", problem);
@@ -182,6 +202,13 @@ int main(int argc, char** argv) {
     if (app.count("--shard") > 0) {
       const std::string problem = readshard(shard, options.shard, options.nshard);
       if (!problem.empty()) throw CLI::ValidationError("--shard", problem);
+      // A part writes no report.html: the merge draws it.
+      if (options.html.sharedscales && options.nshard > 1) {
+        throw CLI::ValidationError(
+            "--shared-scales",
+            "a --shard K/N run writes no report.html; give --shared-scales "
+            "to merge");
+      }
     } else {
       options.nshard = shards;
     }
@@ -194,7 +221,7 @@ int main(int argc, char** argv) {
   // A reader that went away (`combosim-batch ... | head`) fails a write
   // instead of ending the run, so the files are still written.
   signal(SIGPIPE, SIG_IGN);
-  int status = *merge ? runmerge(mergefiles, mergeout, out, err)
+  int status = *merge ? runmerge(mergefiles, mergeout, out, err, mergehtml)
                       : runbatch(options, out, err);
   // The lines on what was written are a result too: losing them fails the
   // run.

@@ -66,7 +66,8 @@ std::vector<std::string> scenariofiles(const std::string& stem, bool trials) {
 }
 
 std::vector<OutputFile> runfiles(const std::vector<BatchResult>& results,
-                                 const std::string& infix) {
+                                 const std::string& infix,
+                                 const HtmlOptions& html) {
   std::vector<OutputFile> files = {
       {"summary" + infix + ".csv", summarytext(results)}};
   // The operating characteristics need every part of a scenario: a whole
@@ -82,7 +83,7 @@ std::vector<OutputFile> runfiles(const std::vector<BatchResult>& results,
       pages.push_back(htmlscenario(r));
     }
     files.push_back({"oc.csv", oc.str()});
-    files.push_back({"report.html", htmlreport(pages)});
+    files.push_back({"report.html", htmlreport(pages, html)});
   }
   return files;
 }
@@ -178,7 +179,7 @@ std::string OutputDir::finish(const std::vector<BatchResult>& results,
                               const std::vector<ManifestEntry>& scenarios,
                               const std::vector<std::string>& problems) {
   if (results.empty()) return "";
-  const std::vector<OutputFile> files = runfiles(results, infix_);
+  const std::vector<OutputFile> files = runfiles(results, infix_, html_);
   const std::string problem = write(files);
   if (!problem.empty()) return problem;
   return write({{manifestname(infix_),

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "batch/results.h"
+#include "formats/htmlreport.h"
 
 // One output file and its whole text.
 struct OutputFile {
@@ -40,11 +41,12 @@ std::vector<std::string> runfilenames(const std::string& infix);
 
 // The run-level files made from the scenarios written, in the order given,
 // for a run whose names carry `infix` ("" or ".shard-K-of-N"): summary.csv,
-// and for a whole run (no infix) oc.csv and report.html. Every run and merge
-// writes these, and checks them against its inputs: a new run-level file is
-// added here.
+// and for a whole run (no infix) oc.csv and report.html, the page as `html`
+// asks. Every run and merge writes these, and checks them against its
+// inputs: a new run-level file is added here.
 std::vector<OutputFile> runfiles(const std::vector<BatchResult>& results,
-                                 const std::string& infix);
+                                 const std::string& infix,
+                                 const HtmlOptions& html = {});
 
 // The manifest's file name: manifest.json, or manifest-shard-K-of-N.json for
 // the infix ".shard-K-of-N" (a name outside the pattern of shard files).
@@ -78,8 +80,9 @@ struct ManifestEntry {
 // An output directory while a run or merge fills it.
 class OutputDir {
  public:
-  OutputDir(std::string dir, std::string infix)
-      : dir_(std::move(dir)), infix_(std::move(infix)) {}
+  // `html`: how finish() draws report.html.
+  OutputDir(std::string dir, std::string infix, HtmlOptions html = {})
+      : dir_(std::move(dir)), infix_(std::move(infix)), html_(html) {}
 
   const std::string& dir() const { return dir_; }
 
@@ -102,6 +105,7 @@ class OutputDir {
  private:
   std::string dir_;
   std::string infix_;
+  HtmlOptions html_;
   bool cleared_ = false;  // the earlier manifest has been removed
 };
 

@@ -454,7 +454,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
   }
   removeleftovers(options.outdir, writes);
 
-  OutputDir outdir(options.outdir, infix);
+  OutputDir outdir(options.outdir, infix, options.html);
   runpool("combosim-batch", options.jobs, jobs, outdir, out, err);
 
   // The run's files, from the scenario files as written, in the order of
@@ -485,7 +485,7 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err) 
 }
 
 int runmerge(const std::vector<std::string>& files, const std::string& outdirpath,
-             std::ostream& out, std::ostream& err) {
+             std::ostream& out, std::ostream& err, const HtmlOptions& html) {
   RunLock lock;
   const std::string dirproblem = takeoutdir(outdirpath, 0, 1, lock);
   if (!dirproblem.empty()) {
@@ -546,7 +546,7 @@ int runmerge(const std::vector<std::string>& files, const std::string& outdirpat
   }
   removeleftovers(outdirpath, writes);
 
-  OutputDir outdir(outdirpath, "");
+  OutputDir outdir(outdirpath, "", html);
   std::vector<BatchResult> results;
   std::vector<ManifestEntry> entries;
   for (const std::string& name : names) {

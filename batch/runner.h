@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "batch/results.h"
+#include "formats/htmlreport.h"
 #include "formats/runlock.h"
 
 // Exit statuses of combosim-batch.
@@ -35,6 +36,8 @@ struct BatchOptions {
   int shard = 0;                   // K: the one part to run; 0 runs all N
                                    // parts in turn
   bool trials = false;             // also write each trial's outcome
+  HtmlOptions html;                // how report.html is drawn (a whole
+                                   // run's; a part writes none)
 };
 
 // The number of processors this process may run on, at least 1.
@@ -69,8 +72,9 @@ int runbatch(const BatchOptions& options, std::ostream& out, std::ostream& err);
 // order into NAME.trials.csv; otherwise it is left out and said so. Prints one line per
 // scenario written on `out` and one per problem on `err`. Returns a
 // BatchExit.
+// report.html is drawn as `html` asks.
 int runmerge(const std::vector<std::string>& files, const std::string& outdir,
-             std::ostream& out, std::ostream& err);
+             std::ostream& out, std::ostream& err, const HtmlOptions& html = {});
 
 // --- Shared with combosim-study --------------------------------------------
 

@@ -100,6 +100,78 @@ std::string cellclass(const TruthClasses& c, int d1, int d2) {
   return kind;
 }
 
+// The posterior method in words; gibbs with its draws.
+std::string methodwords(const HtmlScenario& sc) {
+  if (!sc.posterior.empty()) return sc.posterior;
+  return "gibbs (the Gibbs sampler, " + std::to_string(kNumDraws) +
+         " draws after " + std::to_string(kBurnIn) + " of burn-in per update)";
+}
+
+// One drug's prior toxicity guesses, level by level: "0.05, 0.1, 0.2".
+std::string priorlist(const double* prior, int nlevel) {
+  std::string text;
+  for (int d = 0; d < nlevel; ++d) text += (d > 0 ? ", " : "") + shortest(prior[d]);
+  return text;
+}
+
+// True when `a` and `b` run under the same design: grid, priors, cohorts,
+// targettox, mineff, rules and options, and posterior method.
+bool samedesign(const HtmlScenario& a, const HtmlScenario& b) {
+  const SimulationSettings& s = a.settings;
+  const SimulationSettings& t = b.settings;
+  if (s.ndose1 != t.ndose1 || s.ndose2 != t.ndose2 ||
+      s.targettox != t.targettox || s.mineff != t.mineff ||
+      s.ncohort1 != t.ncohort1 || s.cohortsize1 != t.cohortsize1 ||
+      s.ncohort2 != t.ncohort2 || s.cohortsize2 != t.cohortsize2) {
+    return false;
+  }
+  for (int d = 0; d < s.ndose1; ++d) {
+    if (a.input.scenprior1[d] != b.input.scenprior1[d]) return false;
+  }
+  for (int d = 0; d < s.ndose2; ++d) {
+    if (a.input.scenprior2[d] != b.input.scenprior2[d]) return false;
+  }
+  const DesignRules& r = a.rules;
+  const DesignRules& q = b.rules;
+  return r.escalate == q.escalate && r.deescalate == q.deescalate &&
+         r.admissible == q.admissible && r.safety == q.safety &&
+         r.futility == q.futility && r.minpatients_stop == q.minpatients_stop &&
+         r.minpatients_close == q.minpatients_close && r.phase2 == q.phase2 &&
+         r.start1 == q.start1 && r.start2 == q.start2 &&
+         a.posterior == b.posterior;
+}
+
+// The scenarios by design: each group's positions in `scenarios`, the
+// groups in the order of their first scenario.
+std::vector<std::vector<std::size_t>> designgroups(
+    const std::vector<HtmlScenario>& scenarios) {
+  std::vector<std::vector<std::size_t>> groups;
+  for (std::size_t i = 0; i < scenarios.size(); ++i) {
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+      return samedesign(scenarios[g.front()], scenarios[i]);
+    });
+    if (group == groups.end()) {
+      groups.push_back({i});
+    } else {
+      group->push_back(i);
+    }
+  }
+  return groups;
+}
+
+// The dark end of the patients' scale: the next whole number above the
+// largest mean, at least 1.
+double patientstop(const HtmlScenario& sc) {
+  double top = 0;
+  const double n = static_cast<double>(sc.outcomes.ntrial);
+  for (int d1 = 0; d1 < sc.settings.ndose1; ++d1) {
+    for (int d2 = 0; d2 < sc.settings.ndose2; ++d2) {
+      top = std::max(top, static_cast<double>(sc.acc.sumpat[d1][d2]) / n);
+    }
+  }
+  return std::max(1.0, std::ceil(top));
+}
+
 // One heat map as inline SVG. `id` makes its pattern's id unique on the page.
 void writemap(std::ostream& os, const HtmlScenario& sc, const TruthClasses& c,
               const MapSpec& map, const std::string& id) {
@@ -199,8 +271,33 @@ void writemap(std::ostream& os, const HtmlScenario& sc, const TruthClasses& c,
   os << "</svg>\n</figure>\n";
 }
 
-// The per-combination maps of one scenario.
-void writescenario(std::ostream& os, const HtmlScenario& sc, int index) {
+// A scenario's prior toxicity guesses, a row per drug and a column per
+// level.
+void writepriors(std::ostream& os, const HtmlScenario& sc) {
+  const int nd1 = sc.settings.ndose1;
+  const int nd2 = sc.settings.ndose2;
+  os << "<table class=\"priors\">\n<thead><tr><th scope=\"col\">Prior "
+        "toxicity</th>";
+  for (int d = 0; d < std::max(nd1, nd2); ++d) {
+    os << "<th scope=\"col\">level " << d + 1 << "</th>";
+  }
+  os << "</tr></thead>\n<tbody>\n";
+  for (int drug = 1; drug <= 2; ++drug) {
+    const double* prior = drug == 1 ? sc.input.scenprior1 : sc.input.scenprior2;
+    const int n = drug == 1 ? nd1 : nd2;
+    os << "<tr><th scope=\"row\">Drug " << drug << "</th>";
+    for (int d = 0; d < std::max(nd1, nd2); ++d) {
+      os << "<td>" << (d < n ? shortest(prior[d]) : "") << "</td>";
+    }
+    os << "</tr>\n";
+  }
+  os << "</tbody>\n</table>\n";
+}
+
+// The per-combination maps of one scenario, the patients' scale ending at
+// `sharedtop` when it is above 0, at the scenario's own top otherwise.
+void writescenario(std::ostream& os, const HtmlScenario& sc, int index,
+                   double sharedtop) {
   const TruthClasses c = classifytruth(sc.settings, sc.input);
   const OperatingCharacteristics oc = operatingcharacteristics(
       sc.settings, sc.input, sc.acc, sc.outcomes);
@@ -217,11 +314,9 @@ void writescenario(std::ostream& os, const HtmlScenario& sc, int index) {
       maps[1].values[d1][d2] = static_cast<double>(npat) / n;
       maps[2].values[d1][d2] =
           npat > 0 ? static_cast<double>(sc.acc.sumtox[d1][d2]) / npat : NAN;
-      maps[1].top = std::max(maps[1].top, maps[1].values[d1][d2]);
     }
   }
-  // The patients' scale ends at the next whole number above the largest.
-  maps[1].top = std::max(1.0, std::ceil(maps[1].top));
+  maps[1].top = sharedtop > 0 ? sharedtop : patientstop(sc);
 
   os << "<section class=\"scenario\" id=\"scenario-" << index << "\">\n<h2>"
      << escape(sc.name) << "</h2>\n<p class=\"glance\">"
@@ -238,7 +333,11 @@ void writescenario(std::ostream& os, const HtmlScenario& sc, int index) {
     os << " <strong>No combination is acceptable</strong>: the right decision "
           "is to select none.";
   }
-  os << "</p>\n<div class=\"maps\">\n";
+  os << "</p>\n";
+  writepriors(os, sc);
+  os << "<p class=\"run\">Posterior: " << escape(methodwords(sc))
+     << ". Random numbers: " << escape(sc.random) << ".</p>\n"
+     << "<div class=\"maps\">\n";
   for (int m = 0; m < 3; ++m) {
     writemap(os, sc, c, maps[m], "hatch-" + std::to_string(index) + "-" + maps[m].key);
   }
@@ -275,7 +374,13 @@ constexpr MetricRow kRows[] = {
      "patients)", 1, false},
 };
 
-void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios) {
+// The side-by-side tables of the scenarios in the order given (the run's,
+// which the reader chose), kMetricsPerTable scenarios to a table, each with
+// the metrics' names, so that many scenarios wrap instead of running off the
+// page. `design` numbers each scenario's group; a row shows it when there
+// is more than one group.
+void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
+                  const std::vector<int>& design, int ndesign) {
   std::vector<std::vector<OcFigure>> figures;
   for (const HtmlScenario& sc : scenarios) {
     figures.push_back(ocfigures(operatingcharacteristics(
@@ -288,40 +393,101 @@ void writemetrics(std::ostream& os, const std::vector<HtmlScenario>& scenarios) 
     return static_cast<const OcFigure*>(nullptr);
   };
 
-  os << "<section id=\"metrics\">\n<h2>Across scenarios</h2>\n"
-     << "<table class=\"metrics\">\n<caption>Each figure &plusmn; its Monte "
-        "Carlo standard error; a 95% interval is about &plusmn; 2 standard "
-        "errors.</caption>\n<thead><tr><th scope=\"col\">Metric</th>";
-  for (const HtmlScenario& sc : scenarios) {
-    os << "<th scope=\"col\">" << escape(sc.name) << "</th>";
-  }
-  os << "</tr></thead>\n<tbody>\n<tr><th scope=\"row\">Trials</th>";
-  for (const HtmlScenario& sc : scenarios) {
-    os << "<td data-key=\"trials\">" << sc.outcomes.ntrial << "</td>";
-  }
-  os << "</tr>\n";
-  for (const MetricRow& row : kRows) {
-    os << "<tr" << (row.sub ? " class=\"sub\"" : "") << "><th scope=\"row\">"
-       << row.label << " <code>" << row.key << "</code></th>";
-    for (const std::vector<OcFigure>& f : figures) {
-      const OcFigure* value = find(f, row.key);
-      const OcFigure* mcse = find(f, std::string(row.key) + "_mcse");
-      os << "<td data-key=\"" << row.key << "\" data-value=\""
-         << shortest(value->value) << "\"";
-      if (mcse != nullptr) os << " data-mcse=\"" << shortest(mcse->value) << "\"";
-      os << '>' << fixed(value->value, row.decimals);
-      if (mcse != nullptr) {
-        os << " <span class=\"se\">&plusmn; " << fixed(mcse->value, row.decimals)
-           << "</span>";
-      }
-      os << "</td>";
+  os << "<section id=\"metrics\">\n<h2>Across scenarios</h2>\n";
+  const std::size_t n = scenarios.size();
+  for (std::size_t from = 0; from < n; from += kMetricsPerTable) {
+    std::vector<std::size_t> part;
+    for (std::size_t i = from; i < std::min(n, from + kMetricsPerTable); ++i) {
+      part.push_back(i);
+    }
+    os << "<table class=\"metrics\">\n";
+    if (from + kMetricsPerTable >= n) {
+      os << "<caption>Each figure &plusmn; its Monte Carlo standard error; a "
+            "95% interval is about &plusmn; 2 standard errors.</caption>\n";
+    }
+    os << "<thead><tr><th scope=\"col\">Metric</th>";
+    for (std::size_t i : part) {
+      os << "<th scope=\"col\">" << escape(scenarios[i].name) << "</th>";
+    }
+    os << "</tr></thead>\n<tbody>\n";
+    if (ndesign > 1) {
+      os << "<tr><th scope=\"row\">Design</th>";
+      for (std::size_t i : part) os << "<td>" << design[i] << "</td>";
+      os << "</tr>\n";
+    }
+    os << "<tr><th scope=\"row\">Trials</th>";
+    for (std::size_t i : part) {
+      os << "<td data-key=\"trials\">" << scenarios[i].outcomes.ntrial << "</td>";
     }
     os << "</tr>\n";
+    for (const MetricRow& row : kRows) {
+      os << "<tr" << (row.sub ? " class=\"sub\"" : "") << "><th scope=\"row\">"
+         << row.label << " <code>" << row.key << "</code></th>";
+      for (std::size_t i : part) {
+        const OcFigure* value = find(figures[i], row.key);
+        const OcFigure* mcse = find(figures[i], std::string(row.key) + "_mcse");
+        os << "<td data-key=\"" << row.key << "\" data-value=\""
+           << shortest(value->value) << "\"";
+        if (mcse != nullptr) os << " data-mcse=\"" << shortest(mcse->value) << "\"";
+        os << '>' << fixed(value->value, row.decimals);
+        if (mcse != nullptr) {
+          os << " <span class=\"se\">&plusmn; " << fixed(mcse->value, row.decimals)
+             << "</span>";
+        }
+        os << "</td>";
+      }
+      os << "</tr>\n";
+    }
+    os << "</tbody>\n</table>\n";
   }
-  os << "</tbody>\n</table>\n</section>\n";
+  os << "</section>\n";
 }
 
-void writesettings(std::ostream& os, const std::vector<HtmlScenario>& scenarios) {
+// One group's heading: the design its scenarios share, and their names.
+void writegroup(std::ostream& os, const std::vector<HtmlScenario>& scenarios,
+                const std::vector<std::size_t>& members, int number,
+                int ndesign) {
+  const HtmlScenario& sc = scenarios[members.front()];
+  const SimulationSettings& s = sc.settings;
+  const DesignRules& r = sc.rules;
+  os << "<h2>Design" << (ndesign > 1 ? " " + std::to_string(number) : "")
+     << "</h2>\n<p class=\"members\">";
+  if (members.size() == 1) {
+    os << "The design of the scenario " << escape(sc.name) << ".";
+  } else {
+    os << "Shared by " << members.size() << " scenarios: ";
+    for (std::size_t k = 0; k < members.size(); ++k) {
+      os << (k > 0 ? ", " : "") << escape(scenarios[members[k]].name);
+    }
+    os << ".";
+  }
+  os << "</p>\n<table class=\"design\">\n<tbody>\n";
+  const auto row = [&os](const std::string& name, const std::string& value) {
+    os << "<tr><th scope=\"row\">" << name << "</th><td>" << value
+       << "</td></tr>\n";
+  };
+  row("Grid", std::to_string(s.ndose1) + " &times; " + std::to_string(s.ndose2) +
+                  " (drug 1 by drug 2)");
+  row("Prior toxicity, drug 1", priorlist(sc.input.scenprior1, s.ndose1));
+  row("Prior toxicity, drug 2", priorlist(sc.input.scenprior2, s.ndose2));
+  row("Target toxicity <code>targettox</code>", shortest(s.targettox));
+  row("Lowest acceptable response <code>mineff</code>", shortest(s.mineff));
+  row("Phase I", std::to_string(s.ncohort1) + " cohorts of " +
+                     std::to_string(s.cohortsize1));
+  row("Phase II", std::to_string(s.ncohort2) + " cohorts of " +
+                      std::to_string(s.cohortsize2));
+  row("Thresholds", "escalate " + shortest(r.escalate) + ", deescalate " +
+                        shortest(r.deescalate) + ", admissible " +
+                        shortest(r.admissible) + ", safety " +
+                        shortest(r.safety) + ", futility " + shortest(r.futility));
+  row("<code>minpatients</code>", std::to_string(r.minpatients_close));
+  if (!defaultoptions(r)) row("Options", escape(optionstext(r)));
+  row("Posterior", escape(methodwords(sc)));
+  os << "</tbody>\n</table>\n";
+}
+
+void writesettings(std::ostream& os,
+                   const std::vector<HtmlScenario>& scenarios) {
   // The options' column only when some scenario has one not at its default.
   const bool options = std::any_of(
       scenarios.begin(), scenarios.end(),
@@ -419,10 +585,44 @@ table.metrics th[scope=row] { text-align: left; font-weight: normal; }
 table.metrics tr.sub th[scope=row] { padding-left: 26px; }
 table.metrics code { color: #666666; font-size: 12px; }
 .se { color: #555555; }
+section.group > h2 { font-size: 21px; border-bottom: 2px solid #08306b; }
+p.members, p.run { margin: 4px 0 8px; }
+table.design th[scope=row] { text-align: left; font-weight: normal; }
+table.design code { color: #666666; font-size: 12px; }
+table.priors td { text-align: right; font-variant-numeric: tabular-nums; }
+table.priors th[scope=row] { text-align: left; font-weight: normal; }
+@page { margin: 14mm 0; }
+@media print {
+  body { margin: 0 14mm; font-size: 12px; }
+  h1 { font-size: 20px; }
+  h2 { font-size: 16px; margin-top: 0; break-after: avoid; }
+  h2, p { overflow-wrap: break-word; }
+  section.group > h2 { font-size: 18px; }
+  #metrics + h2, section.scenario, section.group, #settings {
+    break-before: page; }
+  .legend + section.group { break-before: auto; }
+  section.scenario > h2 { margin-top: 0; }
+  table, tr, figure.map, .legend, p.glance { break-inside: avoid; }
+  thead { display: table-header-group; }
+  table { font-size: 11px; }
+  caption { font-size: 10px; max-width: none; }
+  th, td { padding: 2px 4px; }
+  table.metrics code, table.design code { font-size: 9px; }
+  table.metrics { width: 100%; }
+  table.metrics thead th { overflow-wrap: anywhere; }
+  table.metrics tbody th { width: 26%; }
+  table.settings { font-size: 9px; }
+  table.settings th, table.settings td { white-space: normal;
+    overflow-wrap: anywhere; }
+  table.settings tbody th { width: 16%; }
+  .maps { gap: 4px 16px; }
+  figure.map svg { max-width: 100%; height: auto; }
+}
 )";
 
-// The legend of the marks and the scale.
-void writelegend(std::ostream& os) {
+// The legend of the marks and the scale, which says whether the scales are
+// shared by the scenarios.
+void writelegend(std::ostream& os, bool sharedscales) {
   os << "<div class=\"legend\">\n"
      << "<span><svg width=\"40\" height=\"26\" role=\"img\" aria-label=\"target\">"
         "<rect x=\"3\" y=\"3\" width=\"34\" height=\"20\" fill=\"#ffffff\" "
@@ -444,13 +644,18 @@ void writelegend(std::ostream& os) {
         "target</span>\n"
      << "<span>In each cell: the figure, then the truth as <em>toxicity / "
         "response</em>; &ldquo;&ndash;&rdquo; where no patient was treated. "
-        "Darker is more, from 0 to the figure at the scale's dark end.</span>\n"
-     << "</div>\n";
+        "Darker is more, from 0 to the figure at the scale's dark end."
+     << (sharedscales ? " Each map's scale is the same in every scenario "
+                        "(--shared-scales): the patients' scale ends at the "
+                        "most patients of any scenario."
+                      : "")
+     << "</span>\n</div>\n";
 }
 
 }  // namespace
 
-std::string htmlreport(const std::vector<HtmlScenario>& scenarios) {
+std::string htmlreport(const std::vector<HtmlScenario>& scenarios,
+                       const HtmlOptions& options) {
   std::ostringstream os;
   os << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
      << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -464,11 +669,32 @@ std::string htmlreport(const std::vector<HtmlScenario>& scenarios) {
      << (scenarios.size() == 1 ? " scenario" : " scenarios")
      << " simulated by combosim. Percentages are of trials unless said "
         "otherwise; &plusmn; is one Monte Carlo standard error.</p>\n";
-  writemetrics(os, scenarios);
+  const std::vector<std::vector<std::size_t>> groups = designgroups(scenarios);
+  const int ndesign = static_cast<int>(groups.size());
+  std::vector<int> design(scenarios.size());
+  for (int g = 0; g < ndesign; ++g) {
+    for (std::size_t i : groups[g]) design[i] = g + 1;
+  }
+  // The selection and toxicity-rate scales end at 100 % and 1 everywhere;
+  // only the patients' scale is a scenario's own.
+  double sharedtop = 0;
+  if (options.sharedscales) {
+    for (const HtmlScenario& sc : scenarios) {
+      sharedtop = std::max(sharedtop, patientstop(sc));
+    }
+  }
+
+  writemetrics(os, scenarios, design, ndesign);
   os << "<h2>Per combination</h2>\n";
-  writelegend(os);
-  for (std::size_t i = 0; i < scenarios.size(); ++i) {
-    writescenario(os, scenarios[i], static_cast<int>(i) + 1);
+  writelegend(os, options.sharedscales);
+  for (int g = 0; g < ndesign; ++g) {
+    os << "<section class=\"group\" id=\"design-" << g + 1 << "\">\n";
+    writegroup(os, scenarios, groups[g], g + 1, ndesign);
+    for (std::size_t i : groups[g]) {
+      // A scenario keeps the id of its place in the run.
+      writescenario(os, scenarios[i], static_cast<int>(i) + 1, sharedtop);
+    }
+    os << "</section>\n";
   }
   writesettings(os, scenarios);
   os << "</body>\n</html>\n";

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <set>
 #include <tuple>
 
@@ -1411,6 +1412,79 @@ TEST(BatchProgram, DesignOptionsAreRecordedOnlyWhereSet) {
   const std::string report = readfile(dir.path() / "out/report.html");
   EXPECT_NE(report.find("<th scope=\"col\">Options</th></tr>"), std::string::npos);
   EXPECT_NE(report.find("<td>" + options + "</td></tr>"), std::string::npos);
+}
+
+// The patients map's scale end in each scenario's section of report.html,
+// in the order of the sections: the second of its three scales.
+std::vector<std::string> patientscales(const std::string& report) {
+  static const std::regex scaleend(
+      "class=\"level end\" x=\"[0-9]+\" y=\"[0-9]+\">([^<]*)</text></g>");
+  std::vector<std::string> tops;
+  std::vector<std::string> ends;
+  for (std::sregex_iterator m(report.begin(), report.end(), scaleend), end;
+       m != end; ++m) {
+    ends.push_back((*m)[1]);
+  }
+  for (std::size_t i = 1; i < ends.size(); i += 3) tops.push_back(ends[i]);
+  return tops;
+}
+
+// --shared-scales gives the patients maps of every scenario the largest end;
+// the default keeps each scenario's own, and only report.html differs.
+// merge takes the flag itself; a part, which writes no report, refuses it.
+TEST(BatchProgram, SharedScalesOnlyWhenAskedAndAtMerge) {
+  const ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string small = source("tests/fixtures/golden_1x1.txt");
+  const std::string large = source("tests/fixtures/golden_2x4.txt");
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--out", "own", small, large}).status, 0);
+  ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shared-scales", "--out", "shared",
+                                  small, large}).status, 0);
+  const std::vector<std::string> own = patientscales(readfile(dir.path() / "own/report.html"));
+  ASSERT_EQ(own.size(), 2u);
+  ASSERT_NE(own[0], own[1]);  // else the test shows nothing
+  const std::string top = std::to_string(std::max(std::stoi(own[0]), std::stoi(own[1])));
+  EXPECT_EQ(patientscales(readfile(dir.path() / "shared/report.html")),
+            (std::vector<std::string>{top, top}));
+  for (const char* file : {"summary.csv", "oc.csv", "manifest.json"}) {
+    EXPECT_EQ(readfile(dir.path() / "own" / file), readfile(dir.path() / "shared" / file))
+        << file;
+  }
+
+  for (const char* part : {"1/2", "2/2"}) {
+    ASSERT_EQ(runbatch(dir.path(), {"--seed", "4", "--shard", part, "--out", "parts",
+                                    small, large}).status, 0) << part;
+  }
+  const BatchRun refused = runbatch(dir.path(), {"--seed", "4", "--shard", "1/2",
+                                                 "--shared-scales", "--out", "x", small});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("give --shared-scales to merge"), std::string::npos)
+      << refused.err;
+  std::vector<std::string> parts;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "parts")) {
+    if (entry.path().extension() == ".json" &&
+        entry.path().filename().string().find(".shard-") != std::string::npos) {
+      parts.push_back(entry.path().string());
+    }
+  }
+  ASSERT_EQ(parts.size(), 4u);
+  std::vector<std::string> merge = {"merge", "--shared-scales", "--out", "merged"};
+  merge.insert(merge.end(), parts.begin(), parts.end());
+  ASSERT_EQ(runbatch(dir.path(), merge).status, 0);
+  const std::vector<std::string> merged =
+      patientscales(readfile(dir.path() / "merged/report.html"));
+  ASSERT_EQ(merged.size(), 2u);
+  EXPECT_EQ(merged[0], merged[1]);
+  merge.erase(merge.begin() + 1);
+  merge[2] = "plain";
+  ASSERT_EQ(runbatch(dir.path(), merge).status, 0);
+  const std::vector<std::string> plain =
+      patientscales(readfile(dir.path() / "plain/report.html"));
+  ASSERT_EQ(plain.size(), 2u);
+  EXPECT_EQ(std::max(std::stoi(plain[0]), std::stoi(plain[1])), std::stoi(merged[0]));
+  EXPECT_NE(plain[0], plain[1]);
+  EXPECT_EQ(runbatch(dir.path(), {"--shared-scales", "merge", "--out", "y", parts[0]}).status,
+            2);
 }
 
 TEST(BatchProgram, FormulaLikeNamesAreQuotedInTheCsvFiles) {
