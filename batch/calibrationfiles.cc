@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "formats/csvtext.h"
+#include "formats/htmlreport.h"
 
 namespace {
 
@@ -19,20 +20,6 @@ std::string fixed(double x, int digits) {
   char text[48];
   std::snprintf(text, sizeof text, "%.*f", digits, x);
   return text;
-}
-
-std::string html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 // The searched values of candidate k, one CSV field each.
@@ -211,24 +198,24 @@ std::string calibrationhtml(const CalibrationRun& run) {
           ".chosen{font-weight:bold}.dropped{color:#777}"
           "@media print{table,svg{break-inside:avoid}}\n"
           "</style></head><body>\n<h1>Calibration</h1>\n";
-  page << "<p>Objective: <b>" << html(run.spec.objective)
+  page << "<p>Objective: <b>" << htmlescape(run.spec.objective)
        << "</b>, the weighted mean over " << run.spec.scenarios.size()
        << " scenarios, maximised. " << run.spec.candidates.size() << " candidates";
   if (run.infeasible > 0) page << " (" << run.infeasible << " infeasible skipped)";
   page << ". The race stopped after stage " << r.laststage + 1 << ": "
-       << html(r.stopped) << ". Trials run: " << r.spent << ", against "
+       << htmlescape(r.stopped) << ". Trials run: " << r.spent << ", against "
        << r.everywhere << " for every candidate at the last stage's count.</p>\n";
   if (!run.spec.constraints.empty()) {
     page << "<p>Constraints:</p><ul>";
     for (const Constraint& c : run.spec.constraints) {
-      page << "<li>" << html(c.figure) << (c.upper ? " &le; " : " &ge; ")
+      page << "<li>" << htmlescape(c.figure) << (c.upper ? " &le; " : " &ge; ")
            << numbertext(c.limit) << " in ";
       if (c.scenarios.empty()) {
         page << "every scenario";
       } else {
         for (std::size_t i = 0; i < c.scenarios.size(); ++i) {
           page << (i > 0 ? ", " : "")
-               << html(run.spec.scenarios[static_cast<std::size_t>(c.scenarios[i])].name);
+               << htmlescape(run.spec.scenarios[static_cast<std::size_t>(c.scenarios[i])].name);
         }
       }
       page << "</li>";
@@ -288,12 +275,12 @@ std::string calibrationhtml(const CalibrationRun& run) {
     const int y = rowheight * (i++ + 1);
     const char* colour = k == r.chosen ? "#000" : row.dropped.empty() ? "#246" : "#999";
     page << "<g class=\"candidate\" data-candidate=\"" << k + 1 << "\"><title>"
-         << html(run.spec.candidates[static_cast<std::size_t>(k)].label) << ": "
+         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label) << ": "
          << fixed(row.objective.value, 2) << " (SE " << fixed(se, 2) << "), stage "
-         << row.stage + 1 << (row.dropped.empty() ? "" : "; dropped: " + html(row.dropped))
+         << row.stage + 1 << (row.dropped.empty() ? "" : "; dropped: " + htmlescape(row.dropped))
          << "</title><text x=\"4\" y=\"" << y + 4 << "\" fill=\"" << colour
          << "\"" << (k == r.chosen ? " font-weight=\"bold\"" : "") << ">"
-         << html(run.spec.candidates[static_cast<std::size_t>(k)].label.substr(0, 52))
+         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label.substr(0, 52))
          << "</text><line x1=\"" << x(row.objective.value - 2 * se) << "\" x2=\""
          << x(row.objective.value + 2 * se) << "\" y1=\"" << y << "\" y2=\"" << y
          << "\" stroke=\"" << colour << "\"/><circle cx=\"" << x(row.objective.value)
@@ -309,12 +296,12 @@ std::string calibrationhtml(const CalibrationRun& run) {
   // The survivors' constraint figures per scenario.
   page << "<h2>Survivors</h2>\n<table><tr><th class=\"l\">candidate</th>"
           "<th>objective</th><th>behind the best</th>";
-  for (const Constraint& c : run.spec.constraints) page << "<th>" << html(c.figure) << "</th>";
+  for (const Constraint& c : run.spec.constraints) page << "<th>" << htmlescape(c.figure) << "</th>";
   page << "</tr>\n";
   for (int k : r.survivors) {
     const CandidateStage& row = *last[static_cast<std::size_t>(k)];
     page << "<tr" << (k == r.chosen ? " class=\"chosen\"" : "") << "><td class=\"l\">"
-         << html(run.spec.candidates[static_cast<std::size_t>(k)].label) << "</td><td>"
+         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label) << "</td><td>"
          << fixed(row.objective.value, 2) << " &plusmn; " << fixed(row.objective.mcse, 2)
          << "</td><td>" << fixed(row.behind.value, 2) << " &plusmn; "
          << fixed(row.behind.mcse, 2) << "</td>";
@@ -328,7 +315,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
         }
         for (const OcFigure& f : ocfigures(row.oc[s])) {
           if (f.name == c.figure) {
-            page << html(run.spec.scenarios[s].name) << " " << fixed(f.value, 1) << "<br>";
+            page << htmlescape(run.spec.scenarios[s].name) << " " << fixed(f.value, 1) << "<br>";
           }
         }
       }
@@ -349,7 +336,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
       const auto cell = [](const Estimate& e) {
         return "<td>" + fixed(e.value, 1) + " &plusmn; " + fixed(e.mcse, 1) + "</td>";
       };
-      page << "<tr><td class=\"l\">" << html(run.spec.scenarios[s].name) << "</td>"
+      page << "<tr><td class=\"l\">" << htmlescape(run.spec.scenarios[s].name) << "</td>"
            << cell(oc.correct) << cell(oc.acceptable) << cell(oc.overtoxic)
            << cell(oc.inconclusive) << cell(oc.overtoxic_patients)
            << cell(oc.patients_mean) << "</tr>\n";
