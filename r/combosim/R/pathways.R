@@ -1,0 +1,136 @@
+# Decision pathways: the design's decision for every outcome of the next
+# cohorts of a real trial, as a data frame and a tree.
+
+combosim_pathways <- function(design, cohorts, k = 1, seed = NULL,
+                              posterior = NULL, ...) {
+  if (missing(design)) {
+    fail("design: missing; a list of the design's fields, or a result of ",
+         "combosim_oc()")
+  }
+  if (missing(cohorts)) {
+    fail("cohorts: missing; a data frame of the cohorts treated, or NULL ",
+         "before the first")
+  }
+  if (!is.numeric(k) || length(k) != 1L || is.na(k) || k != round(k) ||
+      k < 1 || k > .Machine$integer.max) {
+    fail("k must be a whole number of cohorts ahead, from 1")
+  }
+  extra <- list(...)
+  if (length(extra) > 0L) {
+    fail("combosim_pathways: unknown argument ",
+         if (is.null(names(extra)) || !nzchar(names(extra)[1])) "(unnamed)"
+         else names(extra)[1])
+  }
+  x <- conduct(design, cohorts, seed, 0, FALSE, posterior, as.integer(k))
+  p <- attr(x, "pathways")
+  d <- x$design
+  exact <- !is.null(d$posterior)
+  frame <- as.data.frame(p$columns, stringsAsFactors = FALSE)
+  if (is.null(d$labels1)) frame$drug1_label <- NULL
+  if (is.null(d$labels2)) frame$drug2_label <- NULL
+  # Responses enter only phase II decisions; close calls only gibbs.
+  if (p$phase == 1L) frame$responses <- NULL
+  if (exact) frame$close_call <- NULL
+  if (ncol(p$randomisation) > 0L) {
+    frame <- cbind(frame, as.data.frame(p$randomisation))
+  }
+  structure(frame, class = c("combosim_pathways", "data.frame"),
+            phase = p$phase, k = as.integer(k), updates = p$updates,
+            method = if (exact) d$posterior$method else "gibbs",
+            exact = exact, random = x$random, next_decision = x$decision,
+            design = d)
+}
+
+# The method's note, as combosim-next words it.
+pathwaysnote <- function(x) {
+  if (isTRUE(attr(x, "exact"))) {
+    paste0("exact: under ", attr(x, "method"),
+           " every entry is the same under every seed")
+  } else {
+    paste0("under gibbs each entry is one realisation of the sampler, every ",
+           "update starting afresh on ", attr(x, "random"), " as the real ",
+           "cohort's would; another realisation can differ where a decision ",
+           "is a close call")
+  }
+}
+
+print.combosim_pathways <- function(x, ...) {
+  phase2 <- attr(x, "phase") == 2L
+  cat(sprintf(paste0("pathways: the design's decisions %s (%.0f posterior ",
+                     "updates)\n  %s\n"),
+              if (phase2) "after the next phase II cohort at each open combination"
+              else sprintf("over the next %d phase I cohort%s", attr(x, "k"),
+                           if (attr(x, "k") == 1L) "" else "s"),
+              attr(x, "updates"), pathwaysnote(x)))
+  d <- attr(x, "design")
+  shown <- data.frame(
+    node = x$node, parent = ifelse(is.na(x$parent), "-", x$parent),
+    cohort = x$cohort, at = combwords(d, x$drug1, x$drug2),
+    toxicities = sprintf("%d of %d", x$toxicities, x$patients),
+    check.names = FALSE)
+  if (phase2) shown$responses <- x$responses
+  shown$decision <- x$text
+  print(shown, row.names = FALSE, right = FALSE)
+  invisible(x)
+}
+
+# The tree: one node per decision, laid out by depth from left to right,
+# each edge labelled by the toxicities (and responses in phase II) of the
+# cohort that led to it.
+plot.combosim_pathways <- function(x, cex = 0.7, ...) {
+  n <- nrow(x)
+  if (n == 0L) {
+    graphics::plot.new()
+    graphics::title(main = "no pathways")
+    return(invisible(x))
+  }
+  d <- attr(x, "design")
+  phase2 <- attr(x, "phase") == 2L
+  depth <- x$depth
+  parent <- x$parent
+  # Leaves in order down the page; a node sits in the middle of its leaves.
+  y <- numeric(n)
+  leaf <- !(x$node %in% parent)
+  y[leaf] <- rev(seq_len(sum(leaf)))
+  for (level in rev(sort(unique(depth)))) {
+    for (i in which(depth == level & !leaf)) {
+      y[i] <- mean(y[which(parent == x$node[i])])
+    }
+  }
+  rooty <- mean(y[is.na(parent)])
+  decision <- ifelse(x$stage == "ended", x$outcome,
+                     sub(";.*$", "", x$outcome))
+  if (isTRUE(attr(x, "exact")) == FALSE) {
+    decision <- ifelse(x$close_call, paste0(decision, " (close call)"), decision)
+  }
+  edge <- if (phase2) {
+    sprintf("%s: %d tox, %d resp", combwords(d, x$drug1, x$drug2),
+            x$toxicities, x$responses)
+  } else {
+    sprintf("%d/%d tox", x$toxicities, x$patients)
+  }
+  maxdepth <- max(depth)
+  old <- graphics::par(mar = c(1, 1, 3, 1))
+  on.exit(graphics::par(old))
+  graphics::plot.new()
+  graphics::plot.window(xlim = c(-0.2, maxdepth + 1.2),
+                        ylim = c(0.5, max(y) + 0.5))
+  nx <- depth
+  px <- ifelse(is.na(parent), 0, depth - 1)
+  py <- ifelse(is.na(parent), rooty, y[match(parent, x$node)])
+  graphics::segments(px, py, nx, y, col = "grey50")
+  graphics::text((px + nx) / 2, (py + y) / 2, edge, cex = cex * 0.9,
+                 pos = 3, offset = 0.2, col = "grey25")
+  graphics::points(0, rooty, pch = 21, bg = "black")
+  graphics::text(0, rooty, "now", pos = 2, cex = cex)
+  ended <- x$stage == "ended"
+  graphics::points(nx, y, pch = 21, bg = ifelse(ended, "grey60", "white"))
+  graphics::text(nx, y, decision, pos = 4, cex = cex)
+  graphics::title(main = sprintf("decision pathways, %s", if (phase2)
+    "next phase II cohort" else sprintf("%d phase I cohort%s ahead",
+                                        attr(x, "k"),
+                                        if (attr(x, "k") == 1L) "" else "s")),
+    sub = if (isTRUE(attr(x, "exact"))) "exact (quadrature)" else
+      "one realisation of the sampler (gibbs)", cex.sub = cex)
+  invisible(x)
+}
