@@ -110,7 +110,7 @@ plot.combosim_pathways <- function(x, cex = 0.7, ...) {
     sprintf("%d/%d tox", x$toxicities, x$patients)
   }
   maxdepth <- max(depth)
-  old <- graphics::par(mar = c(1, 1, 3, 1))
+  old <- graphics::par(mar = c(3, 1, 3, 1))
   on.exit(graphics::par(old))
   graphics::plot.new()
   graphics::plot.window(xlim = c(-0.2, maxdepth + 1.2),
