@@ -63,14 +63,23 @@ print.combosim_pathways <- function(x, ...) {
                            if (attr(x, "k") == 1L) "" else "s"),
               attr(x, "updates"), pathwaysnote(x)))
   d <- attr(x, "design")
-  shown <- data.frame(
-    node = x$node, parent = ifelse(is.na(x$parent), "-", x$parent),
-    cohort = x$cohort, at = combwords(d, x$drug1, x$drug2),
-    toxicities = sprintf("%d of %d", x$toxicities, x$patients),
-    check.names = FALSE)
-  if (phase2) shown$responses <- x$responses
-  shown$decision <- x$text
-  print(shown, row.names = FALSE, right = FALSE)
+  at <- combwords(d, x$drug1, x$drug2)
+  # As combosim-next prints them: phase I nodes indented by depth, phase II
+  # outcomes under their combination.
+  lines <- if (phase2) {
+    head <- ifelse(c(TRUE, at[-1L] != at[-length(at)]),
+                   paste0("  next cohort at ", at, ":\n"), "")
+    paste0(head, sprintf("    %d %s, %d %s: %s", x$toxicities,
+                         ifelse(x$toxicities == 1L, "toxicity", "toxicities"),
+                         x$responses,
+                         ifelse(x$responses == 1L, "response", "responses"),
+                         x$text))
+  } else {
+    sprintf("%scohort %d at %s, %d of %d with toxicity: %s",
+            strrep("  ", x$depth), x$cohort, at, x$toxicities, x$patients,
+            x$text)
+  }
+  cat(lines, sep = "\n")
   invisible(x)
 }
 
