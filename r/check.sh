@@ -32,8 +32,7 @@ problems=$(grep -E '\.\.\. *(ERROR|WARNING|NOTE)$' "$log" | grep -vxF "$expected
   grep -vxF "$bhnote" || true)
 # The dependencies' NOTE is accepted only when it says that alone.
 if grep -qxF "$bhnote" "$log"; then
-  note=$(sed -n "/^$(printf '%s' "$bhnote" | sed 's/[.*[]/\\&/g')\$/,/^\*/p" "$log" |
-    sed '1d;$d')
+  note=$(awk -v h="$bhnote" '$0 == h {on = 1; next} on && /^\*/ {exit} on {print}' "$log")
   if [ "$note" != "$bhtext" ]; then
     problems="$problems
 $bhnote
