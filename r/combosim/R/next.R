@@ -12,19 +12,25 @@ cohortfields <- c("drug1", "drug2", "patients", "toxicities", "responses")
 filefields <- c(targettox = "target", scenprior1 = "prior1",
                 scenprior2 = "prior2")
 
-# A probability field of the design: numbers from 0 to 1, none missing. A
-# value above 1 (and at most 100) is most likely a percentage.
+# A probability field of the design must have no value missing; the engine
+# checks the range.
 checkprobabilities <- function(x, name) {
   if (anyNA(x)) {
     i <- which(is.na(x))[1]
     fail(name, if (length(x) > 1L) paste0("[", i, "]"), ": missing (NA)")
   }
-  above <- which(x > 1)
-  if (length(above) > 0L) {
-    i <- above[1]
-    fail(name, if (length(x) > 1L) paste0("[", i, "]"), ": ", fmtg(x[i]),
-         " is above 1", if (x[i] <= 100) "; probabilities, not percentages?")
+}
+
+# The engine's problem with a probability of the design above 1 (and at most
+# 100), with what most likely went wrong.
+percenthint <- function(problem, d) {
+  for (name in c("target", "mineff", "prior1", "prior2")) {
+    v <- d[[name]]
+    if (startsWith(problem, paste0("design$", name)) && any(v > 1 & v <= 100)) {
+      return(paste0(problem, "; probabilities, not percentages?"))
+    }
   }
+  problem
 }
 
 # The names of one drug's dose levels, labels1 or labels2: one per level,
@@ -219,7 +225,9 @@ conduct <- function(design, cohorts, seed, replicates, progress, posterior,
   r <- cs_next(c(d[!(names(d) %in% c("rules", "posterior"))],
                  list(rules = unclass(d$rules), posterior = post)), m,
                text, as.integer(replicates), progress, as.integer(pathways))
-  if (nzchar(r$problem)) stop(renamedesignproblem(r$problem), call. = FALSE)
+  if (nzchar(r$problem)) {
+    stop(percenthint(renamedesignproblem(r$problem), d), call. = FALSE)
+  }
   if (pathways > 0L && nzchar(r$pathways$problem)) {
     fail("k = ", pathways, ": ", r$pathways$problem)
   }
