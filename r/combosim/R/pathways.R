@@ -85,61 +85,94 @@ print.combosim_pathways <- function(x, ...) {
 
 # The tree: one node per decision, laid out by depth from left to right,
 # each edge labelled by the toxicities (and responses in phase II) of the
-# cohort that led to it.
+# cohort that led to it. In phase II the outcomes hang under the
+# combination the cohort goes to.
 plot.combosim_pathways <- function(x, cex = 0.7, ...) {
   n <- nrow(x)
-  if (n == 0L) {
-    graphics::plot.new()
-    graphics::title(main = "no pathways")
-    return(invisible(x))
-  }
-  d <- attr(x, "design")
   phase2 <- attr(x, "phase") == 2L
-  depth <- x$depth
-  parent <- x$parent
-  # Leaves in order down the page; a node sits in the middle of its leaves.
-  y <- numeric(n)
-  leaf <- !(x$node %in% parent)
-  y[leaf] <- rev(seq_len(sum(leaf)))
-  for (level in rev(sort(unique(depth)))) {
-    for (i in which(depth == level & !leaf)) {
-      y[i] <- mean(y[which(parent == x$node[i])])
-    }
-  }
-  rooty <- mean(y[is.na(parent)])
-  decision <- ifelse(x$stage == "ended", x$outcome,
-                     sub(";.*$", "", x$outcome))
-  if (isTRUE(attr(x, "exact")) == FALSE) {
-    decision <- ifelse(x$close_call, paste0(decision, " (close call)"), decision)
-  }
-  edge <- if (phase2) {
-    sprintf("%s: %d tox, %d resp", combwords(d, x$drug1, x$drug2),
-            x$toxicities, x$responses)
-  } else {
-    sprintf("%d/%d tox", x$toxicities, x$patients)
-  }
-  maxdepth <- max(depth)
-  old <- graphics::par(mar = c(3, 1, 3, 1))
+  exact <- isTRUE(attr(x, "exact"))
+  d <- attr(x, "design")
+  old <- graphics::par(mar = c(1, 1, 4, 1))
   on.exit(graphics::par(old))
   graphics::plot.new()
-  graphics::plot.window(xlim = c(-0.2, maxdepth + 1.2),
-                        ylim = c(0.5, max(y) + 0.5))
-  nx <- depth
-  px <- ifelse(is.na(parent), 0, depth - 1)
-  py <- ifelse(is.na(parent), rooty, y[match(parent, x$node)])
-  graphics::segments(px, py, nx, y, col = "grey50")
-  graphics::text((px + nx) / 2, (py + y) / 2, edge, cex = cex * 0.9,
-                 pos = 3, offset = 0.2, col = "grey25")
-  graphics::points(0, rooty, pch = 21, bg = "black")
-  graphics::text(0, rooty, "now", pos = 2, cex = cex)
-  ended <- x$stage == "ended"
-  graphics::points(nx, y, pch = 21, bg = ifelse(ended, "grey60", "white"))
-  graphics::text(nx, y, decision, pos = 4, cex = cex)
-  graphics::title(main = sprintf("decision pathways, %s", if (phase2)
+  main <- sprintf("decision pathways, %s", if (phase2)
     "next phase II cohort" else sprintf("%d phase I cohort%s ahead",
                                         attr(x, "k"),
-                                        if (attr(x, "k") == 1L) "" else "s")),
-    sub = if (isTRUE(attr(x, "exact"))) "exact (quadrature)" else
-      "one realisation of the sampler (gibbs)", cex.sub = cex)
+                                        if (attr(x, "k") == 1L) "" else "s"))
+  note <- if (exact) paste0("exact (", attr(x, "method"), ")") else
+    "one realisation of the sampler (gibbs)"
+  if (n == 0L) {
+    graphics::title(main = main)
+    return(invisible(x))
+  }
+  at <- combwords(d, x$drug1, x$drug2)
+  if (phase2) {
+    # Depth 1: a node per combination; depth 2: its outcomes.
+    groups <- unique(at)
+    depth <- rep(2L, n)
+    parent <- match(at, groups)
+    edge <- sprintf("%d tox, %d resp", x$toxicities, x$responses)
+    decision <- x$outcome
+    y <- rev(seq_len(n))
+    gy <- vapply(seq_along(groups), function(g) mean(y[parent == g]), 0)
+    ex0 <- c(rep(0, length(groups)), rep(1, n))
+    ey0 <- c(rep(mean(gy), length(groups)), gy[parent])
+    ex1 <- c(rep(1, length(groups)), rep(2, n))
+    ey1 <- c(gy, y)
+    # The outcomes stand one to a line: each names its own.
+    elabel <- rep("", length(groups) + n)
+    nx <- c(rep(1, length(groups)), rep(2, n))
+    ny <- c(gy, y)
+    nlabel <- c(paste("next cohort at", groups), paste0(edge, ": ", decision))
+    nfill <- c(rep("white", length(groups)),
+               ifelse(x$stage == "ended", "grey60", "white"))
+    rooty <- mean(gy)
+    maxdepth <- 2
+  } else {
+    depth <- x$depth
+    parent <- x$parent
+    # Leaves in order down the page; a node sits in the middle of its leaves.
+    y <- numeric(n)
+    leaf <- !(x$node %in% parent)
+    y[leaf] <- rev(seq_len(sum(leaf)))
+    for (level in rev(sort(unique(depth)))) {
+      for (i in which(depth == level & !leaf)) {
+        y[i] <- mean(y[which(parent == x$node[i])])
+      }
+    }
+    rooty <- mean(y[is.na(parent)])
+    ex0 <- ifelse(is.na(parent), 0, depth - 1)
+    ey0 <- ifelse(is.na(parent), rooty, y[match(parent, x$node)])
+    ex1 <- depth
+    ey1 <- y
+    elabel <- sprintf("%d/%d tox", x$toxicities, x$patients)
+    nx <- depth
+    ny <- y
+    # A node's decision up to its probability; at the switch, the admissible
+    # list; at the end, how it ended.
+    nlabel <- ifelse(x$stage == "phase1", sub(";.*$", "", x$outcome), x$outcome)
+    nfill <- ifelse(x$stage == "ended", "grey60", "white")
+    maxdepth <- max(depth)
+  }
+  if (!exact) {
+    call <- if (phase2) c(rep(FALSE, length(nlabel) - n), x$close_call) else
+      x$close_call
+    # The words at the switch say it already.
+    nlabel <- ifelse(call & !grepl("(close call)", nlabel, fixed = TRUE),
+                     paste0(nlabel, " (close call)"), nlabel)
+  }
+  graphics::plot.window(xlim = c(-0.3, maxdepth + 1.3),
+                        ylim = c(0.5, max(ny) + 0.5))
+  graphics::segments(ex0, ey0, ex1, ey1, col = "grey50")
+  # Edge labels near the node they lead to, where the edges fan out.
+  graphics::text(ex0 + 0.7 * (ex1 - ex0), ey0 + 0.7 * (ey1 - ey0), elabel,
+                 cex = cex * 0.9, pos = 3, offset = 0.15, col = "grey25")
+  graphics::points(0, rooty, pch = 21, bg = "black")
+  graphics::text(0, rooty, "now", pos = 2, cex = cex)
+  graphics::points(nx, ny, pch = 21, bg = nfill)
+  inner <- phase2 & nx == 1
+  graphics::text(nx, ny, nlabel, pos = ifelse(inner, 3, 4), cex = cex)
+  graphics::title(main = main)
+  graphics::mtext(note, side = 3, line = 0.3, cex = cex)
   invisible(x)
 }
