@@ -26,19 +26,29 @@ R_STRIP_SHARED_LIB="strip --strip-debug" \
 
 log=combosim.Rcheck/00check.log
 expected="* checking compilation flags in Makevars ... WARNING"
-bhnote="* checking package dependencies ... NOTE"
+bhnote="* checking DESCRIPTION meta-information ... NOTE"
 bhtext="'LinkingTo' for 'BH' is unused as it has no 'include' directory"
 problems=$(grep -E '\.\.\. *(ERROR|WARNING|NOTE)$' "$log" | grep -vxF "$expected" |
   grep -vxF "$bhnote" || true)
-# The dependencies' NOTE is accepted only when it says that alone.
+# The NOTE is accepted only when it says that alone (R quotes a package's
+# name in curly quotes in a UTF-8 locale).
 if grep -qxF "$bhnote" "$log"; then
-  note=$(awk -v h="$bhnote" '$0 == h {on = 1; next} on && /^\*/ {exit} on {print}' "$log")
+  note=$(awk -v h="$bhnote" '$0 == h {on = 1; next} on && /^\*/ {exit} on {print}' "$log" |
+    sed -e "s/\xe2\x80\x98/'/g" -e "s/\xe2\x80\x99/'/g")
   if [ "$note" != "$bhtext" ]; then
     problems="$problems
 $bhnote
 $note"
   fi
 fi
+# A problem whose word stands on a line of its own (as after the tests'
+# output) still shows in the summary.
+status=$(grep '^Status: ' "$log" || true)
+case "$status" in
+  "Status: 1 WARNING" | "Status: 1 WARNING, 1 NOTE") ;;
+  *) problems="$problems
+$status" ;;
+esac
 if [ -n "$problems" ]; then
   echo "r/check.sh: R CMD check found problems:" >&2
   echo "$problems" >&2
