@@ -149,3 +149,30 @@ test_that("plot() of a result draws each map with its key, not blank", {
   keys(c("selection", "patients", "toxicity"), 1200)
   keys("selection", 500)
 })
+
+test_that("combosim_pathways() gives combosim-next --pathways --json's nodes", {
+  skip_if_not_installed("jsonlite")
+  exe <- program("COMBOSIM_NEXT_EXE")
+  dir <- tempfile("paths")
+  dir.create(dir)
+  for (case in list(list(n = 3, k = 2), list(n = 12, k = 1))) {
+    file <- file.path(dir, "trial.json")
+    real <- trialcohorts[seq_len(case$n), ]
+    trialfile(trialdesign, real, file)
+    out <- file.path(dir, "out.json")
+    status <- system2(exe, c("--json", "--seed", "5", "--pathways", case$k, file),
+                      stdout = out, stderr = file.path(dir, "err.txt"))
+    expect_identical(status, 0L)
+    nodes <- jsonlite::fromJSON(out, simplifyVector = FALSE)$pathways$nodes
+    p <- quiet(combosim_pathways(trialdesign, real, k = case$k, seed = 5))
+    expect_identical(nrow(p), length(nodes))
+    field <- function(name) vapply(nodes, function(n) {
+      v <- n[[name]]
+      if (is.null(v)) NA_real_ else as.double(v)
+    }, 0)
+    expect_identical(p$outcome, vapply(nodes, function(n) n$outcome, ""))
+    expect_identical(as.double(p$toxicities), field("toxicities"))
+    expect_identical(p$pr_toxicity_below_target, field("pr_toxicity_below_target"))
+    expect_identical(p$close_call, vapply(nodes, function(n) n$close_call, TRUE))
+  }
+})
