@@ -137,7 +137,16 @@ plot.combosim_oc <- function(x, which = c("selection", "patients", "toxicity"),
   # One column per map: the map above its colour key.
   graphics::layout(matrix(c(seq_len(n), n + seq_len(n)), 2L, byrow = TRUE),
                    heights = c(6, 1))
-  graphics::par(oma = c(2, 0, 2.5, 0))
+  # The legend under the maps, wrapped to the device's width.
+  legend <- strwrap(paste(
+    "In each cell: the figure, then true toxicity / true response.",
+    "Outlined: the acceptable combinations with the highest true response",
+    "(dashed: other acceptable); hatched band: true toxicity above the",
+    "target"), width = max(30, floor(graphics::par("din")[1] /
+                                       (0.45 * graphics::par("cin")[1]))))
+  # layout() shrinks the text of several columns below what the maps have
+  # room for; the cells' numbers fit themselves to the cells anyway.
+  graphics::par(oma = c(length(legend) * 0.8 + 0.6, 0, 2.5, 0), cex = 0.85)
   overtoxic <- s$tox > s$target
   best <- targets(s)
   acceptable <- !overtoxic & s$eff >= s$mineff
@@ -205,11 +214,8 @@ plot.combosim_oc <- function(x, which = c("selection", "patients", "toxicity"),
   }
   graphics::mtext(sprintf("%s: inconclusive %.1f %%", name, x$inconclusive),
                   side = 3, line = 0.8, outer = TRUE, font = 2)
-  graphics::mtext(paste("In each cell: the figure, then true toxicity / true",
-                        "response. Outlined: the acceptable combinations with",
-                        "the highest true response (dashed: other acceptable);",
-                        "hatched band: true toxicity above the target"),
-                  side = 1, line = 0.8, outer = TRUE, cex = 0.7)
+  graphics::mtext(legend, side = 1, outer = TRUE, cex = 0.7,
+                  line = 0.8 * (seq_along(legend) - 1) + 0.3)
   invisible(x)
 }
 
