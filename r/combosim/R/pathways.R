@@ -63,6 +63,10 @@ print.combosim_pathways <- function(x, ...) {
                            if (attr(x, "k") == 1L) "" else "s"),
               attr(x, "updates"), pathwaysnote(x)))
   d <- attr(x, "design")
+  if (!phase2 && nrow(x) > 0L && attr(x, "k") > max(x$depth)) {
+    cat(sprintf("  the pathways end at the switch to phase II, after cohort %d\n",
+                d$ncohort1))
+  }
   at <- combwords(d, x$drug1, x$drug2)
   # As combosim-next prints them: phase I nodes indented by depth, phase II
   # outcomes under their combination.
