@@ -244,6 +244,8 @@ conduct <- function(design, cohorts, seed, replicates, progress, posterior,
   decision <- r$decision
   # Under gibbs: the decisions within sampling noise of their thresholds.
   if (length(r$closecalls) > 0L) decision$close_calls <- r$closecalls
+  # At the switch: the end of phase I's probabilities beside the refit's.
+  if (!is.null(r$refit)) decision$phase2_refit <- r$refit
   if (!is.null(decision$closures)) decision$closures <- frame(decision$closures)
   if (!is.null(decision$randomisation)) {
     decision$randomisation$probabilities <-
@@ -341,9 +343,25 @@ print.combosim_next <- function(x, ...) {
     }
     out <- c(out, "", sprintf("posterior after cohort %d:", x$state$cohorts),
              utils::capture.output(print(shown, row.names = FALSE)))
+    refit <- x$decision$phase2_refit
+    if (!is.null(refit)) {
+      out <- c(out, if (refit$same) {
+        paste0("  pr_tox_below: the end of phase I and the phase II refit are ",
+               "one value", if (!is.null(d$posterior))
+                 paste0(" under ", d$posterior$method, " (the same data, exact)"))
+      } else {
+        paste("  pr_tox_below here is the phase II refit; the admissible list",
+              "below reads the end of phase I")
+      })
+    }
+  }
+  words <- x$decision$text
+  refit <- x$decision$phase2_refit
+  if (!is.null(refit) && !refit$same) {
+    words <- append(words, refit$text, after = 1L)
   }
   out <- c(out, "", sprintf("decision after cohort %d:", x$decision$after_cohort),
-           paste0("  ", c(x$decision$text, x$decision$close_calls)))
+           paste0("  ", c(words, x$decision$close_calls)))
   s <- x$stability
   if (!is.null(s)) {
     header <- if (s$replicates == 1L) {

@@ -548,6 +548,29 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
           Rcpp::Named("compared") = compared));
 }
 
+// At the switch the admissible list reads pr(toxicity < target) from the
+// last phase I update while the table shows the phase II refit: whether the
+// two are one value (under quadrature: the same data, exact), and both
+// values of each combination in words, as combosim-next gives them.
+Rcpp::RObject refitlist(const Decision& d, const Design& design) {
+  if (!d.switched || d.table.empty()) return R_NilValue;
+  bool same = true;
+  std::string both;
+  for (const Comparison& x : d.comparisons) {
+    if (x.what != Compared::kAdmissible) continue;
+    for (const PosteriorRow& row : d.table) {
+      if (!(row.at == x.at)) continue;
+      if (row.prsafe != x.value) same = false;
+      both += (both.empty() ? "" : ", ") + levels(x.at, design) + " " +
+              probtext(x.value, design.rules.admissible) + " and " + probtext(row.prsafe);
+    }
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("same") = same,
+      Rcpp::Named("text") = toxwords(design) +
+                            " at the end of phase I and in the phase II refit: " + both);
+}
+
 // The pathways as columns, one row per node (depth first, outcomes
 // ascending), in the names of combosim-next's --pathways-csv; in phase II one
 // column of randomisation probabilities per admissible entry, NA where the
@@ -1029,7 +1052,8 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
       Rcpp::Named("posterior") = posteriorcolumns(last, result.closures),
       Rcpp::Named("decision") = decisionlist(last, d, words),
       Rcpp::Named("stability") = stability, Rcpp::Named("pathways") = paths,
-      Rcpp::Named("closecalls") = closecallwords(last, d));
+      Rcpp::Named("closecalls") = closecallwords(last, d),
+      Rcpp::Named("refit") = refitlist(last, d));
 }
 
 // The differences of a design's figures from a reference's, trial by trial:

@@ -176,3 +176,15 @@ test_that("combosim_pathways() gives combosim-next --pathways --json's nodes", {
     expect_identical(p$close_call, vapply(nodes, function(n) n$close_call, TRUE))
   }
 })
+
+test_that("at the switch the end of phase I and the phase II refit are named", {
+  k <- trialcohorts[1:10, ]
+  g <- capture.output(print(quiet(combosim_next(trialdesign, k, progress = FALSE))))
+  expect_true(any(startsWith(g, paste("  pr(toxicity<0.3) at the end of phase I",
+                                      "and in the phase II refit: (1, 1) "))))
+  expect_true(any(grepl("here is the phase II refit", g, fixed = TRUE)))
+  q <- capture.output(print(quiet(combosim_next(quad, k, progress = FALSE))))
+  expect_true(any(grepl("one value under quadrature (the same data, exact)", q,
+                        fixed = TRUE)))
+  expect_false(any(grepl("at the end of phase I and in", q, fixed = TRUE)))
+})
