@@ -101,12 +101,14 @@ valgrind: build
 # What building needs:
 BUILD_DEPS ?= g++ make cmake libgtest-dev libcli11-dev nlohmann-json3-dev libboost-dev
 # What the tests need besides: the cluster tests (Slurm, munge, GNU
-# parallel), the R package (jsonlite: its study and scenario files), the
-# visual report's browser tests and `make report-demo` (Chromium, libpng,
-# and poppler-utils to read the printed report), and `make bench` (Google
+# parallel), the R package (jsonlite: its study and scenario files; knitr,
+# rmarkdown and pandoc: its vignette; png: its plots' tests), the visual
+# report's browser tests and `make report-demo` (Chromium, libpng, and
+# poppler-utils to read the printed report), and `make bench` (Google
 # Benchmark).
 TEST_DEPS ?= slurm-wlm munge parallel r-base-core r-cran-rcpp r-cran-bh r-cran-testthat \
-  r-cran-jsonlite chromium libpng-dev poppler-utils libbenchmark-dev
+  r-cran-jsonlite r-cran-knitr r-cran-rmarkdown r-cran-png pandoc chromium libpng-dev \
+  poppler-utils libbenchmark-dev
 DEPS ?= $(BUILD_DEPS) $(TEST_DEPS)
 .PHONY: deps build-deps
 deps: PACKAGES = $(DEPS)

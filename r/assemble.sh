@@ -39,7 +39,7 @@ update() {
 
 # The package's own files: everything but src/ is copied afresh.
 mkdir -p "$pkg"
-for entry in R man tests; do
+for entry in R man tests vignettes; do
   rm -rf "${pkg:?}/$entry"
   cp -pR "$root/r/combosim/$entry" "$pkg/$entry"
 done

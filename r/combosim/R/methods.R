@@ -102,45 +102,120 @@ targets <- function(s) {
   which(ok & s$eff == max(s$eff[ok]), arr.ind = TRUE)
 }
 
-plot.combosim_oc <- function(x, which = c("selection", "patients"), ...) {
+# The report's single-hue scale, light (0) to dark (1), straight between its
+# stops; text on a cell darker than `darktext` of the scale is white.
+scalestops <- c("#f7fbff", "#deebf7", "#c6dbef", "#9ecae1", "#6baed6",
+                "#4292c6", "#2171b5", "#08519c", "#08306b")
+darktext <- 0.55
+scalecolour <- function(t) {
+  t <- pmin(pmax(ifelse(is.na(t), 0, t), 0), 1)
+  rgb <- round(grDevices::colorRamp(scalestops)(t))
+  grDevices::rgb(rgb[, 1], rgb[, 2], rgb[, 3], maxColorValue = 255)
+}
+
+plot.combosim_oc <- function(x, which = c("selection", "patients", "toxicity"),
+                             name = deparse1(substitute(x)), ...) {
   which <- match.arg(which, several.ok = TRUE)
+  force(name)
   s <- x$scenario
-  titles <- c(selection = "Selection (%)", patients = "Patients per trial")
-  old <- graphics::par(mfrow = c(1L, length(which)),
-                       mar = c(6.5, 4, 3, 1))
-  on.exit(graphics::par(old))
   j <- nrow(s$tox)
   k <- ncol(s$tox)
+  # The observed toxicity rate: toxicities over patients, none where no
+  # patient was treated.
+  observed <- x$sums$toxicities / x$sums$patients
+  observed[x$sums$patients == 0] <- NA
+  maps <- list(
+    selection = list(title = "Selection (% of trials)", m = x$selection,
+                     top = 100, digits = 1),
+    patients = list(title = "Mean patients per trial", m = x$patients,
+                    top = max(1, ceiling(max(x$patients))), digits = 1),
+    toxicity = list(title = "Observed toxicity rate", m = observed, top = 1,
+                    digits = 2))
+  n <- length(which)
+  old <- graphics::par(no.readonly = TRUE)
+  on.exit(graphics::par(old))
+  # One column per map: the map above its colour key.
+  graphics::layout(matrix(c(seq_len(n), n + seq_len(n)), 2L, byrow = TRUE),
+                   heights = c(6, 1))
+  # The legend under the maps, wrapped to the device's width.
+  legend <- strwrap(paste(
+    "In each cell: the figure, then true toxicity / true response.",
+    "Outlined: the acceptable combinations with the highest true response",
+    "(dashed: other acceptable); hatched band: true toxicity above the",
+    "target"), width = max(30, floor(graphics::par("din")[1] /
+                                       (0.45 * graphics::par("cin")[1]))))
+  # layout() shrinks the text of several columns below what the maps have
+  # room for; the cells' numbers fit themselves to the cells anyway.
+  graphics::par(oma = c(length(legend) * 0.8 + 0.6, 0, 2.5, 0), cex = 0.85)
+  overtoxic <- s$tox > s$target
   best <- targets(s)
-  # Light to dark, stopping short of shades too dark for black marks.
-  shades <- grDevices::hcl.colors(30, "YlOrRd", rev = TRUE)[1:22]
+  acceptable <- !overtoxic & s$eff >= s$mineff
+  truth <- matrix(sprintf("%s / %s", fmtg(s$tox), fmtg(s$eff)), j, k)
   for (w in which) {
-    m <- x[[w]]
-    graphics::image(seq_len(j), seq_len(k), m, zlim = c(0, max(m, 1)),
-                    col = shades,
-                    xlab = "Drug 1 level", ylab = "Drug 2 level",
-                    main = titles[[w]], axes = FALSE, ...)
-    graphics::axis(1, at = seq_len(j))
-    graphics::axis(2, at = seq_len(k))
-    graphics::box()
-    # Too toxic in truth: hatched.
-    toxic <- which(s$tox > s$target, arr.ind = TRUE)
-    if (nrow(toxic) > 0L) {
-      graphics::rect(toxic[, 1] - 0.5, toxic[, 2] - 0.5, toxic[, 1] + 0.5,
-                     toxic[, 2] + 0.5, density = 8, col = "black",
-                     border = NA)
+    map <- maps[[w]]
+    m <- map$m
+    t <- m / map$top
+    graphics::par(mar = c(4, 4, 2, 1))
+    graphics::plot.new()
+    graphics::plot.window(xlim = c(0.5, j + 0.5), ylim = c(0.5, k + 0.5),
+                          xaxs = "i", yaxs = "i")
+    cx <- rep(seq_len(j), k)
+    cy <- rep(seq_len(k), each = j)
+    fill <- ifelse(is.na(m), "#ffffff", scalecolour(t))
+    graphics::rect(cx - 0.45, cy - 0.45, cx + 0.45, cy + 0.45, col = fill,
+                   border = NA)
+    ink <- ifelse(!is.na(t) & t > darktext, "white", "black")
+    # The hatching is a band along the top of the cell, as in the report;
+    # the value sits below it with a gap of a third of its height, and the
+    # truth below the value.
+    size <- min(1.1, 0.8 * 0.9 / graphics::strwidth("100.0", font = 2))
+    tsize <- min(0.8, 0.8 * 0.9 / max(graphics::strwidth(truth)))
+    vh <- graphics::strheight("0", cex = size, font = 2)
+    th <- graphics::strheight("0", cex = tsize)
+    bandlow <- cy + 0.29
+    vy <- cy + min(0.05, 0.29 - vh * (0.5 + 1 / 3))
+    ty <- vy - vh * 0.5 - th * 1.2
+    if (any(overtoxic)) {
+      hot <- which(overtoxic[cbind(cx, cy)])
+      graphics::rect(cx[hot] - 0.45, bandlow[hot], cx[hot] + 0.45,
+                     cy[hot] + 0.45, col = "white", border = NA)
+      graphics::rect(cx[hot] - 0.45, bandlow[hot], cx[hot] + 0.45,
+                     cy[hot] + 0.45, density = 25, angle = 45, col = "black",
+                     border = NA, lwd = 1.5)
+    }
+    ok <- which(acceptable[cbind(cx, cy)])
+    if (length(ok) > 0L) {
+      graphics::rect(cx[ok] - 0.46, cy[ok] - 0.46, cx[ok] + 0.46, cy[ok] + 0.46,
+                     lwd = 1.5, lty = 2)
     }
     if (nrow(best) > 0L) {
       graphics::rect(best[, 1] - 0.47, best[, 2] - 0.47, best[, 1] + 0.47,
                      best[, 2] + 0.47, lwd = 3)
     }
-    graphics::text(rep(seq_len(j), k), rep(seq_len(k), each = j),
-                   sprintf("%.1f", m), font = 2)
+    graphics::text(cx, vy, ifelse(is.na(m), "\u2013",
+                                  formatC(m, format = "f", digits = map$digits)),
+                   font = 2, cex = size, col = ink)
+    graphics::text(cx, ty, truth[cbind(cx, cy)], cex = tsize, col = ink)
+    graphics::axis(1, at = seq_len(j), tick = FALSE)
+    graphics::axis(2, at = seq_len(k), tick = FALSE, las = 1)
+    graphics::title(main = map$title, xlab = "Drug 1 level",
+                    ylab = "Drug 2 level", ...)
   }
-  graphics::mtext(paste("Outlined: the acceptable combinations with the",
-                        "highest true response;",
-                        "hatched: true toxicity above the target"),
-                  side = 1, line = -1.2, outer = TRUE, cex = 0.8)
+  # The colour keys, 0 to the top of each map's scale.
+  for (w in which) {
+    map <- maps[[w]]
+    graphics::par(mar = c(2, 4, 0.5, 1))
+    graphics::plot.new()
+    graphics::plot.window(xlim = c(0, 9), ylim = c(0, 1), xaxs = "i")
+    graphics::rect(0:8, 0, 1:9, 1, col = scalecolour((0:8) / 8), border = NA)
+    graphics::rect(0, 0, 9, 1, border = "grey40")
+    graphics::axis(1, at = c(0, 9), labels = c("0", fmtg(map$top)),
+                   tick = FALSE, line = -0.8, cex.axis = 0.8)
+  }
+  graphics::mtext(sprintf("%s: inconclusive %.1f %%", name, x$inconclusive),
+                  side = 3, line = 0.8, outer = TRUE, font = 2)
+  graphics::mtext(legend, side = 1, outer = TRUE, cex = 0.7,
+                  line = 0.8 * (seq_along(legend) - 1) + 0.3)
   invisible(x)
 }
 

@@ -7,6 +7,58 @@ designfields <- c("target", "mineff", "prior1", "prior2", "ncohort1",
 unusedfields <- c("tox", "eff", "ntrial")
 cohortfields <- c("drug1", "drug2", "patients", "toxicities", "responses")
 
+# The design files' names of the fields that combosim_oc() names otherwise;
+# the design may use either, not both.
+filefields <- c(targettox = "target", scenprior1 = "prior1",
+                scenprior2 = "prior2")
+
+# A probability field of the design must have no value missing; the engine
+# checks the range.
+checkprobabilities <- function(x, name) {
+  if (anyNA(x)) {
+    i <- which(is.na(x))[1]
+    fail(name, if (length(x) > 1L) paste0("[", i, "]"), ": missing (NA)")
+  }
+}
+
+# The engine's problem with a probability of the design above 1 (and at most
+# 100), with what most likely went wrong.
+percenthint <- function(problem, d) {
+  for (name in c("target", "mineff", "prior1", "prior2")) {
+    v <- d[[name]]
+    if (startsWith(problem, paste0("design$", name)) && any(v > 1 & v <= 100)) {
+      return(paste0(problem, "; probabilities, not percentages?"))
+    }
+  }
+  problem
+}
+
+# The names of one drug's dose levels, labels1 or labels2: one per level,
+# each 1 to 20 printable characters, all different; as design files have
+# them.
+checklabels <- function(x, n, name) {
+  drug <- substr(name, nchar(name), nchar(name))
+  if (!is.character(x) || length(x) != n || anyNA(x)) {
+    fail("design$", name, ": must be ", n, " names, one per dose level of drug ",
+         drug)
+  }
+  x <- enc2utf8(x)
+  for (i in seq_len(n)) {
+    place <- paste0("design$", name, "[", i, "]: ")
+    if (grepl("[[:cntrl:]]", x[i]) || grepl("[\u0080-\u009f]", x[i])) {
+      fail(place, "holds a control character; names are printable text")
+    }
+    k <- nchar(x[i], type = "chars")
+    if (k == 0L) fail(place, "must not be empty")
+    if (k > 20L) fail(place, "has ", k, " characters, more than 20")
+    j <- match(x[i], x[seq_len(i - 1L)])
+    if (!is.na(j)) {
+      fail("design$", name, ": levels ", j, " and ", i, " have the same name")
+    }
+  }
+  x
+}
+
 # The design as a list of its fields and rules, from a list or from a
 # combosim_oc() result.
 readdesign <- function(design) {
@@ -24,18 +76,55 @@ readdesign <- function(design) {
   if (length(twice) > 0L) {
     fail(paste0("design$", twice, collapse = ", "), ": given more than once")
   }
+  # A design file's names: a field given under both names is refused.
+  for (file in names(filefields)) {
+    own <- filefields[[file]]
+    if (!(file %in% names(design))) next
+    if (own %in% names(design)) {
+      fail("design$", own, " and design$", file, ": the same field given ",
+           "twice; give one of them")
+    }
+    names(design)[names(design) == file] <- own
+  }
   unknown <- setdiff(names(design),
-                     c(designfields, "rules", "posterior", unusedfields))
+                     c(designfields, "rules", "posterior", "labels1",
+                       "labels2", "ndose1", "ndose2", unusedfields))
   if (length(unknown) > 0L) fail("design$", unknown[1], ": unknown field")
   missing <- setdiff(designfields, names(design))
-  if (length(missing) > 0L) fail("design$", missing[1], ": missing")
+  if (length(missing) > 0L) {
+    file <- names(filefields)[filefields == missing[1]]
+    fail("design$", missing[1], ": missing",
+         if (length(file) == 1L) paste0(" (or design$", file, ")"))
+  }
   checknumber(design$target, "design$target")
   checknumber(design$mineff, "design$mineff")
+  checkprobabilities(design$target, "design$target")
+  checkprobabilities(design$mineff, "design$mineff")
   for (name in c("prior1", "prior2")) {
     p <- design[[name]]
-    if (!is.numeric(p) || is.matrix(p) || length(p) < 1L || length(p) > 10L) {
+    if (!is.numeric(p) && !(is.logical(p) && all(is.na(p)))) p <- NULL
+    if (is.null(p) || is.matrix(p) || length(p) < 1L || length(p) > 10L) {
       fail("design$", name, " must be a numeric vector with one value per drug-",
            substr(name, 6, 6), " level, 1 to 10 of them")
+    }
+    checkprobabilities(p, paste0("design$", name))
+    # The model takes toxicity to rise with dose; priors that do not are
+    # most likely mistyped, but the engine can run them.
+    if (length(p) > 1L && any(diff(p) <= 0)) {
+      warning("design$", name, ": the prior toxicities do not increase with ",
+              "dose level (", paste(fmtg(p), collapse = ", "), ")",
+              call. = FALSE)
+    }
+  }
+  for (drug in 1:2) {
+    name <- paste0("ndose", drug)
+    n <- length(design[[paste0("prior", drug)]])
+    if (!is.null(design[[name]])) {
+      checkwhole(design[[name]], paste0("design$", name))
+      if (design[[name]] != n) {
+        fail("design$", name, ": ", design[[name]], " dose levels, but design$prior",
+             drug, " has ", n, " values")
+      }
     }
   }
   counts <- c("ncohort1", "cohortsize1", "ncohort2", "cohortsize2")
@@ -46,9 +135,16 @@ readdesign <- function(design) {
   }
   posterior <- if (is.null(design$posterior)) list() else
     list(posterior = readposterior(design$posterior, "design$posterior"))
+  labels <- list()
+  for (name in c("labels1", "labels2")) {
+    if (!is.null(design[[name]])) {
+      n <- length(design[[paste0("prior", substr(name, 7, 7))]])
+      labels[[name]] <- checklabels(design[[name]], n, name)
+    }
+  }
   c(list(target = as.double(design$target), mineff = as.double(design$mineff),
          prior1 = as.double(design$prior1), prior2 = as.double(design$prior2)),
-    lapply(design[counts], as.integer), list(rules = rules), posterior)
+    lapply(design[counts], as.integer), list(rules = rules), posterior, labels)
 }
 
 # The cohorts as an integer matrix with the columns cohortfields.
@@ -87,6 +183,21 @@ readcohorts <- function(cohorts) {
 
 combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
                           progress = interactive(), posterior = NULL) {
+  if (missing(design)) {
+    fail("design: missing; a list of the design's fields, or a result of ",
+         "combosim_oc()")
+  }
+  if (missing(cohorts)) {
+    fail("cohorts: missing; a data frame of the cohorts treated, or NULL ",
+         "before the first")
+  }
+  conduct(design, cohorts, seed, replicates, progress, posterior, 0L)
+}
+
+# combosim_next() and combosim_pathways(): the trial through the engine,
+# with the pathways `pathways` cohorts deep when it is above 0.
+conduct <- function(design, cohorts, seed, replicates, progress, posterior,
+                    pathways) {
   d <- readdesign(design)
   # `posterior` applies when the design holds none; it may not differ from
   # the design's.
@@ -113,8 +224,13 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
   }
   r <- cs_next(c(d[!(names(d) %in% c("rules", "posterior"))],
                  list(rules = unclass(d$rules), posterior = post)), m,
-               text, as.integer(replicates), progress)
-  if (nzchar(r$problem)) stop(renamedesignproblem(r$problem), call. = FALSE)
+               text, as.integer(replicates), progress, as.integer(pathways))
+  if (nzchar(r$problem)) {
+    stop(percenthint(renamedesignproblem(r$problem), d), call. = FALSE)
+  }
+  if (pathways > 0L && nzchar(r$pathways$problem)) {
+    fail("k = ", pathways, ": ", r$pathways$problem)
+  }
   if (r$cancelled) {
     stop(structure(class = c("combosim_interrupt", "interrupt", "condition"),
                    list(message = sprintf(
@@ -126,6 +242,10 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
 
   frame <- function(columns) as.data.frame(columns, stringsAsFactors = FALSE)
   decision <- r$decision
+  # Under gibbs: the decisions within sampling noise of their thresholds.
+  if (length(r$closecalls) > 0L) decision$close_calls <- r$closecalls
+  # At the switch: the end of phase I's probabilities beside the refit's.
+  if (!is.null(r$refit)) decision$phase2_refit <- r$refit
   if (!is.null(decision$closures)) decision$closures <- frame(decision$closures)
   if (!is.null(decision$randomisation)) {
     decision$randomisation$probabilities <-
@@ -155,7 +275,8 @@ combosim_next <- function(design, cohorts, seed = NULL, replicates = 0,
     generator = if (is.null(seed)) "fixed" else "mt19937_64",
     random = r$random,
     version = as.character(utils::packageVersion("combosim"))
-  ), class = "combosim_next")
+  ), class = "combosim_next",
+  pathways = if (pathways > 0L) r$pathways)
 }
 
 # The engine's problem with the design, the field named as in the design
@@ -168,6 +289,15 @@ renamedesignproblem <- function(problem) {
     return(problem)
   }
   paste0("design$", renameproblem(problem))
+}
+
+# Combinations in words, "(2, 1)", or by the names of the design's dose
+# levels where it has them: "(20 mg, 1)".
+combwords <- function(d, drug1, drug2) {
+  name <- function(labels, level) {
+    if (is.null(labels)) as.character(level) else labels[level]
+  }
+  sprintf("(%s, %s)", name(d$labels1, drug1), name(d$labels2, drug2))
 }
 
 print.combosim_next <- function(x, ...) {
@@ -189,9 +319,9 @@ print.combosim_next <- function(x, ...) {
   if (nrow(k) > 0L) {
     shown <- data.frame(
       cohort = k$cohort, phase = c("I", "II")[k$phase],
-      combination = sprintf("(%d, %d)", k$drug1, k$drug2),
+      combination = combwords(d, k$drug1, k$drug2),
       k[c("patients", "toxicities", "responses")],
-      "design's choice" = sprintf("(%d, %d)", k$design_drug1, k$design_drug2),
+      "design's choice" = combwords(d, k$design_drug1, k$design_drug2),
       check.names = FALSE)
     out <- c(out, utils::capture.output(print(shown, row.names = FALSE)))
   }
@@ -200,7 +330,7 @@ print.combosim_next <- function(x, ...) {
   if (nrow(x$posterior) > 0L) {
     p <- x$posterior
     shown <- data.frame(
-      combination = sprintf("(%d, %d)", p$drug1, p$drug2),
+      combination = combwords(d, p$drug1, p$drug2),
       p[c("patients", "toxicities", "responses")],
       mean_tox = sprintf("%.3f", p$mean_toxicity),
       pr_tox_below = sprintf("%.3f", p$pr_toxicity_below_target))
@@ -213,9 +343,25 @@ print.combosim_next <- function(x, ...) {
     }
     out <- c(out, "", sprintf("posterior after cohort %d:", x$state$cohorts),
              utils::capture.output(print(shown, row.names = FALSE)))
+    refit <- x$decision$phase2_refit
+    if (!is.null(refit)) {
+      out <- c(out, if (refit$same) {
+        paste0("  pr_tox_below: the end of phase I and the phase II refit are ",
+               "one value", if (!is.null(d$posterior))
+                 paste0(" under ", d$posterior$method, " (the same data, exact)"))
+      } else {
+        paste("  pr_tox_below here is the phase II refit; the admissible list",
+              "below reads the end of phase I")
+      })
+    }
+  }
+  words <- x$decision$text
+  refit <- x$decision$phase2_refit
+  if (!is.null(refit) && !refit$same) {
+    words <- append(words, refit$text, after = 1L)
   }
   out <- c(out, "", sprintf("decision after cohort %d:", x$decision$after_cohort),
-           paste0("  ", x$decision$text))
+           paste0("  ", c(words, x$decision$close_calls)))
   s <- x$stability
   if (!is.null(s)) {
     header <- if (s$replicates == 1L) {

@@ -496,7 +496,7 @@ Rcpp::List decisionlist(const Decision& d, const Design& design,
   const std::vector<std::string> words = decisionwords(d, design, streams);
   return Rcpp::List::create(
       Rcpp::Named(decisionkey::kAfterCohort) = d.cohort,
-      Rcpp::Named(decisionkey::kOutcome) = outcomelabel(d),
+      Rcpp::Named(decisionkey::kOutcome) = outcomelabel(d, design),
       Rcpp::Named(decisionkey::kText) = words,
       Rcpp::Named(decisionkey::kStage) = stagename(d.stage),
       Rcpp::Named(decisionkey::kNext) = next,
@@ -515,7 +515,7 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
   Rcpp::CharacterVector outcome(no);
   Rcpp::IntegerVector count(no);
   for (int i = 0; i < no; ++i) {
-    outcome[i] = outcomelabel(st.outcomes[static_cast<std::size_t>(i)].decision);
+    outcome[i] = outcomelabel(st.outcomes[static_cast<std::size_t>(i)].decision, design);
     count[i] = st.outcomes[static_cast<std::size_t>(i)].count;
   }
   const int ns = static_cast<int>(st.spreads.size());
@@ -546,6 +546,123 @@ Rcpp::List stabilitylist(const Stability& st, const Design& design) {
           Rcpp::Named("replicates") = n, Rcpp::Named("mean") = mean,
           Rcpp::Named("sd") = sd, Rcpp::Named("min") = min, Rcpp::Named("max") = max,
           Rcpp::Named("compared") = compared));
+}
+
+// At the switch the admissible list reads pr(toxicity < target) from the
+// last phase I update while the table shows the phase II refit: whether the
+// two are one value (under quadrature: the same data, exact), and both
+// values of each combination in words, as combosim-next gives them.
+Rcpp::RObject refitlist(const Decision& d, const Design& design) {
+  if (!d.switched || d.table.empty()) return R_NilValue;
+  bool same = true;
+  std::string both;
+  for (const Comparison& x : d.comparisons) {
+    if (x.what != Compared::kAdmissible) continue;
+    for (const PosteriorRow& row : d.table) {
+      if (!(row.at == x.at)) continue;
+      if (row.prsafe != x.value) same = false;
+      both += (both.empty() ? "" : ", ") + levels(x.at, design) + " " +
+              probtext(x.value, design.rules.admissible) + " and " + probtext(row.prsafe);
+    }
+  }
+  return Rcpp::List::create(
+      Rcpp::Named("same") = same,
+      Rcpp::Named("text") = toxwords(design) +
+                            " at the end of phase I and in the phase II refit: " + both);
+}
+
+// The pathways as columns, one row per node (depth first, outcomes
+// ascending), in the names of combosim-next's --pathways-csv; in phase II one
+// column of randomisation probabilities per admissible entry, NA where the
+// node's decision did not randomise.
+Rcpp::List pathwayslist(const Pathways& p, const Decision& last, const Design& design) {
+  const int n = static_cast<int>(p.nodes.size());
+  Rcpp::IntegerVector node(n), parent(n), depth(n), cohort(n), drug1(n), drug2(n),
+      patients(n), toxicities(n), responses(n), next1(n), next2(n);
+  Rcpp::CharacterVector outcome(n), stage(n), text(n), admissible(n), closures(n),
+      label1(n), label2(n);
+  Rcpp::NumericVector prsafe(n);
+  Rcpp::LogicalVector closecall(n);
+  std::vector<Combination> entries;  // phase II: the admissible list
+  if (p.phase2) {
+    for (const PosteriorRow& row : last.table) {
+      if (row.entry >= 0) entries.push_back(row.at);
+    }
+  }
+  Rcpp::NumericMatrix probs(n, static_cast<int>(entries.size()));
+  std::fill(probs.begin(), probs.end(), NA_REAL);
+  for (int i = 0; i < n; ++i) {
+    const PathwayNode& x = p.nodes[static_cast<std::size_t>(i)];
+    const Decision& d = x.decision;
+    const bool switched = d.switched && !p.phase2;
+    node[i] = i + 1;
+    parent[i] = x.parent >= 0 ? x.parent + 1 : NA_INTEGER;
+    depth[i] = x.depth;
+    cohort[i] = d.cohort;
+    drug1[i] = x.cohort.at.d1 + 1;
+    drug2[i] = x.cohort.at.d2 + 1;
+    label1[i] = levelname(design, 1, x.cohort.at.d1);
+    label2[i] = levelname(design, 2, x.cohort.at.d2);
+    patients[i] = x.cohort.npat;
+    toxicities[i] = x.cohort.ntox;
+    responses[i] = x.cohort.nresp;
+    outcome[i] = switched ? pathwaywords(d, design)
+                 : p.phase2 ? rulelabel(d, design)
+                            : outcomelabel(d, design);
+    text[i] = pathwaywords(d, design);
+    stage[i] = switched && d.stage != Stage::kEnded ? "phase2" : stagename(d.stage);
+    const bool hasnext = d.stage != Stage::kEnded && !switched && !p.phase2;
+    next1[i] = hasnext ? d.next.d1 + 1 : NA_INTEGER;
+    next2[i] = hasnext ? d.next.d2 + 1 : NA_INTEGER;
+    prsafe[i] = d.phase1 && !d.switched ? d.prsafe : NA_REAL;
+    std::string adm;
+    for (Combination at : d.admissible) adm += (adm.empty() ? "" : " ") + levels(at, design);
+    admissible[i] = adm;
+    std::string closed;
+    if (!switched) {
+      for (const Closure& c : d.closures) {
+        closed += (closed.empty() ? "" : "; ") + levels(c.at, design) + " " + closurewhy(c);
+      }
+    }
+    closures[i] = closed;
+    closecall[i] = !d.closecalls.empty();
+    if (d.randomised) {
+      for (std::size_t k = 0; k < d.probs.size(); ++k) {
+        for (const PosteriorRow& row : d.table) {
+          if (row.entry != static_cast<int>(k)) continue;
+          for (std::size_t e = 0; e < entries.size(); ++e) {
+            if (entries[e] == row.at) probs(i, static_cast<int>(e)) = d.probs[k];
+          }
+        }
+      }
+    }
+  }
+  std::vector<std::string> names;
+  for (Combination at : entries) {
+    names.push_back("randomise_" + std::to_string(at.d1 + 1) + "_" +
+                    std::to_string(at.d2 + 1));
+  }
+  if (!names.empty()) Rcpp::colnames(probs) = Rcpp::wrap(names);
+  Rcpp::List columns = Rcpp::List::create(
+      Rcpp::Named("node") = node, Rcpp::Named("parent") = parent,
+      Rcpp::Named("depth") = depth, Rcpp::Named("cohort") = cohort,
+      Rcpp::Named("drug1") = drug1, Rcpp::Named("drug2") = drug2,
+      Rcpp::Named("drug1_label") = label1, Rcpp::Named("drug2_label") = label2,
+      Rcpp::Named(decisionkey::kPatients) = patients,
+      Rcpp::Named(decisionkey::kToxicities) = toxicities,
+      Rcpp::Named(decisionkey::kResponses) = responses,
+      Rcpp::Named(decisionkey::kOutcome) = outcome,
+      Rcpp::Named(decisionkey::kStage) = stage,
+      Rcpp::Named("next_drug1") = next1, Rcpp::Named("next_drug2") = next2,
+      Rcpp::Named(decisionkey::kPrSafe) = prsafe,
+      Rcpp::Named(decisionkey::kAdmissible) = admissible,
+      Rcpp::Named(decisionkey::kClosures) = closures,
+      Rcpp::Named("close_call") = closecall, Rcpp::Named(decisionkey::kText) = text);
+  return Rcpp::List::create(Rcpp::Named("problem") = p.problem,
+                            Rcpp::Named("phase") = p.phase2 ? 2 : 1,
+                            Rcpp::Named("updates") = p.updates,
+                            Rcpp::Named("columns") = columns,
+                            Rcpp::Named("randomisation") = probs);
 }
 
 // Watches a race on the calling thread: draws the progress bar against the
@@ -842,7 +959,7 @@ Rcpp::List cs_simulate(Rcpp::NumericMatrix tox, Rcpp::NumericMatrix eff,
 // the words of combosim-next.
 // [[Rcpp::export]]
 Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string seed,
-                   int replicates, bool progress) {
+                   int replicates, bool progress, int pathways) {
   Design d;
   SimulationSettings& s = d.settings;
   const Rcpp::NumericVector prior1 = design["prior1"];
@@ -860,6 +977,13 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
   for (int i = 0; i < s.ndose1 && i < kMaxDose; ++i) d.prior1[i] = prior1[i];
   for (int i = 0; i < s.ndose2 && i < kMaxDose; ++i) d.prior2[i] = prior2[i];
   d.rules = rulesfromlist(design["rules"]);
+  // The levels' names, checked in R: one per level, or none.
+  if (design.containsElementNamed("labels1")) {
+    d.labels1 = Rcpp::as<std::vector<std::string>>(design["labels1"]);
+  }
+  if (design.containsElementNamed("labels2")) {
+    d.labels2 = Rcpp::as<std::vector<std::string>>(design["labels2"]);
+  }
   std::string problem = posteriorfromlist(design["posterior"], d);
   if (problem.empty()) problem = checkdesign(d);
   if (!problem.empty()) return problemonly(problem);
@@ -887,6 +1011,7 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
   options.replicates = replicates;
   options.seed = streams.seeded ? streams.seed : 0;
   options.observer = &observer;
+  options.pathways = pathways;
   const ConductResult result = runconduct(d, trial, options);
   observer.finish(!result.cancelled && result.problem.empty(), replicates);
   if (!result.problem.empty()) return problemonly(result.problem);
@@ -907,6 +1032,8 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
   const std::string words = streamswords(streams);
   Rcpp::RObject stability;
   if (result.stability.replicates > 0) stability = stabilitylist(result.stability, d);
+  Rcpp::RObject paths;
+  if (pathways > 0) paths = pathwayslist(result.pathways, last, d);
   return Rcpp::List::create(
       Rcpp::Named("problem") = "", Rcpp::Named("cancelled") = false,
       Rcpp::Named("warnings") = result.warnings,
@@ -924,7 +1051,9 @@ Rcpp::List cs_next(Rcpp::List design, Rcpp::IntegerMatrix cohorts, std::string s
           Rcpp::Named("text") = statewords(last, d, patients)),
       Rcpp::Named("posterior") = posteriorcolumns(last, result.closures),
       Rcpp::Named("decision") = decisionlist(last, d, words),
-      Rcpp::Named("stability") = stability);
+      Rcpp::Named("stability") = stability, Rcpp::Named("pathways") = paths,
+      Rcpp::Named("closecalls") = closecallwords(last, d),
+      Rcpp::Named("refit") = refitlist(last, d));
 }
 
 // The differences of a design's figures from a reference's, trial by trial:

@@ -1,22 +1,5 @@
 # combosim_next(): combosim-next's decision and numbers, and refused input.
 
-# The trial as a combosim-next JSON file: the design's fields and cohorts.
-trialfile <- function(design, cohorts, path) {
-  vec <- function(v) paste0("[", paste(number(v), collapse = ", "), "]")
-  rows <- sprintf(paste('{"combination": [%d, %d], "patients": %d,',
-                        '"toxicities": %d, "responses": %d}'),
-                  cohorts$drug1, cohorts$drug2, cohorts$patients,
-                  cohorts$toxicities, cohorts$responses)
-  writeLines(c("{", sprintf(paste(
-    '"ndose1": %d, "ndose2": %d, "targettox": %s, "mineff": %s,',
-    '"scenprior1": %s, "scenprior2": %s, "ncohort1": %d, "cohortsize1": %d,',
-    '"ncohort2": %d, "cohortsize2": %d,'),
-    length(design$prior1), length(design$prior2), number(design$target),
-    number(design$mineff), vec(design$prior1), vec(design$prior2),
-    design$ncohort1, design$cohortsize1, design$ncohort2, design$cohortsize2),
-    '"cohorts": [', paste(rows, collapse = ",\n"), "]}"), path)
-}
-
 # A trial file read into combosim_next()'s design and cohorts.
 readtrialfile <- function(path) {
   j <- jsonlite::fromJSON(path, simplifyVector = TRUE)
