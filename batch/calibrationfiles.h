@@ -14,7 +14,7 @@
 #include "formats/jsonfile.h"
 #include "formats/searchspace.h"
 
-// A race as run: its specification, its result, and what each candidate
+// A race as run: its settings, its result, and what each candidate
 // was in the search.
 struct CalibrationRun {
   CalibrationSpec spec;

@@ -118,7 +118,7 @@ TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
   }
 }
 
-TEST(Calibrate, BadSpecificationsAreNamed) {
+TEST(Calibrate, BadSettingsAreNamed) {
   const Scenario sc = racescenario(0.04);
   CalibrationSpec spec;
   spec.scenarios.push_back({"s1", sc.settings, sc.input, 1.0});
