@@ -56,14 +56,14 @@ BatchResult confirmationresult(const Study& study, const CalibrationRun& run,
                                std::size_t s, bool gibbs) {
   const CalibrationResult& r = run.result;
   const Design& design =
-      run.spec.candidates[static_cast<std::size_t>(r.chosen)].designs[s];
+      run.plan.candidates[static_cast<std::size_t>(r.chosen)].designs[s];
   BatchResult b;
   b.name = study.scenarios[s].name + (gibbs ? "-gibbs" : "");
   b.source = study.scenarios[s].path;
   b.position = static_cast<int>(s) + 1;
   b.scenario.settings = design.settings;
-  b.scenario.settings.ntrial = run.spec.confirmtrials;
-  b.scenario.input = run.spec.scenarios[s].truth;
+  b.scenario.settings.ntrial = run.plan.confirmtrials;
+  b.scenario.input = run.plan.scenarios[s].truth;
   for (int d = 0; d < design.settings.ndose1; ++d) b.scenario.input.scenprior1[d] = design.prior1[d];
   for (int d = 0; d < design.settings.ndose2; ++d) b.scenario.input.scenprior2[d] = design.prior2[d];
   b.rules = design.rules;
@@ -71,14 +71,14 @@ BatchResult confirmationresult(const Study& study, const CalibrationRun& run,
   if (gibbs) method.method = PosteriorMethod::kGibbs;
   b.posterior = posteriorof(method);
   b.random.seeded = true;
-  b.random.seed = run.spec.seed;
+  b.random.seed = run.plan.seed;
   b.random.paired = true;
   b.random.firsttrial = r.confirmfirst;
   b.mathlib = mathimplementation();
   b.boost = method.method == PosteriorMethod::kGibbs ? "" : boostversion();
   b.nshard = 1;
   b.shards = {1};
-  b.ntrial = run.spec.confirmtrials;
+  b.ntrial = run.plan.confirmtrials;
   b.acc = gibbs ? r.gibbsacc[s] : r.confirmationacc[s];
   b.outcomes = gibbs ? r.gibbsoutcomes[s] : r.confirmationoutcomes[s];
   b.cpuseconds = 0;
@@ -120,10 +120,10 @@ int runcalibration(const Study& study, const StudyOptions& options,
   std::vector<std::string> names;
   for (const StudyScenario& s : study.scenarios) {
     names.push_back(s.name);
-    run.spec.scenarios.push_back({s.name, s.cells.front().scenario.settings,
+    run.plan.scenarios.push_back({s.name, s.cells.front().scenario.settings,
                                   s.cells.front().scenario.input, 1.0});
   }
-  problem = racefromjson(study.race, names, run.spec);
+  problem = racefromjson(study.race, names, run.plan);
   if (!problem.empty()) return refuse(problem);
   for (std::uint64_t i = 0; i < size; ++i) {
     const Json changes = candidatechanges(run.keys, i);
@@ -148,23 +148,23 @@ int runcalibration(const Study& study, const StudyOptions& options,
       ++run.infeasible;
       continue;
     }
-    run.spec.candidates.push_back(c);
+    run.plan.candidates.push_back(c);
     run.searched.push_back(i);
   }
-  if (run.spec.candidates.empty()) {
+  if (run.plan.candidates.empty()) {
     return refuse("search: every one of the " + std::to_string(size) +
                   " combinations is infeasible (deescalate not below escalate)");
   }
-  if (run.spec.candidates.size() > static_cast<std::size_t>(options.maxcandidates)) {
-    return refuse("search: " + std::to_string(run.spec.candidates.size()) +
+  if (run.plan.candidates.size() > static_cast<std::size_t>(options.maxcandidates)) {
+    return refuse("search: " + std::to_string(run.plan.candidates.size()) +
                   " candidates, more than the " +
                   std::to_string(options.maxcandidates) +
                   " allowed; raise --max-candidates to run them");
   }
-  run.spec.seed = study.seed;
-  run.spec.threads = options.jobs;
-  run.spec.confirmgibbs = options.confirmgibbs;
-  problem = checkcalibration(run.spec);
+  run.plan.seed = study.seed;
+  run.plan.threads = options.jobs;
+  run.plan.confirmgibbs = options.confirmgibbs;
+  problem = checkcalibration(run.plan);
   if (!problem.empty()) return refuse(problem);
 
   // The output directory, its lock, and nothing written over an input or a
@@ -175,23 +175,17 @@ int runcalibration(const Study& study, const StudyOptions& options,
     err << kProgram << ": " << problem << std::endl;
     return kBatchUsage;
   }
-  std::vector<std::string> inputs = {study.path};
-  for (const StudyScenario& s : study.scenarios) inputs.push_back(s.path);
-  if (!study.base.empty() && study.base != "fields") {
-    inputs.push_back((fs::path(study.path).parent_path() / study.base).string());
-  }
-  const InputFiles inputfiles(inputs);
+  const InputFiles inputfiles(studyinputs(study));
   std::vector<std::string> writes = calibrationnames();
   writes.push_back("manifest.json");
   const bool ours = ourmanifest(options.outdir);
+  const std::string overwrite = overwritesinput(options.outdir, writes, inputfiles);
+  if (!overwrite.empty()) {
+    err << kProgram << ": " << overwrite << std::endl;
+    return kBatchUsage;
+  }
   for (const std::string& name : writes) {
     const std::string path = outputpath(options.outdir, name);
-    const std::string input = inputfiles.find(path);
-    if (!input.empty()) {
-      err << kProgram << ": " << path << " would overwrite the input " << input
-          << "; choose another output directory" << std::endl;
-      return kBatchUsage;
-    }
     if (!ours && fs::exists(path)) {
       err << kProgram << ": its output " << path
           << " exists and is not a file of a calibration; move it or choose "
@@ -202,7 +196,7 @@ int runcalibration(const Study& study, const StudyOptions& options,
   removeleftovers(options.outdir, writes);
 
   TerminalProgress progress(err);
-  run.result = calibrate(run.spec, &progress);
+  run.result = calibrate(run.plan, &progress);
   progress.finish();
   if (!run.result.failure.empty()) {
     err << kProgram << ": " << run.result.failure << std::endl;
@@ -253,14 +247,14 @@ int runcalibration(const Study& study, const StudyOptions& options,
     manifest["contents"] = "calibration";
     putpath(manifest, "study", study.path);
     manifest["seed"] = study.seed;
-    manifest["candidates"] = run.spec.candidates.size();
+    manifest["candidates"] = run.plan.candidates.size();
     manifest["infeasible"] = run.infeasible;
     manifest["stopped"] = run.result.stopped;
     manifest["trials"] = run.result.spent;
     manifest["cpuseconds"] = run.result.raceseconds + run.result.confirmationseconds +
                              run.result.gibbsseconds;
     manifest["chosen"] = run.result.chosen >= 0
-                             ? Json(run.spec.candidates[static_cast<std::size_t>(
+                             ? Json(run.plan.candidates[static_cast<std::size_t>(
                                                              run.result.chosen)].label)
                              : Json(nullptr);
     manifest["files"] = Json::array();

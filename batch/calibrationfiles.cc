@@ -56,7 +56,7 @@ std::string figurefields(const OperatingCharacteristics& oc) {
 
 // The last stage each candidate ran, by candidate.
 std::vector<const CandidateStage*> lastrows(const CalibrationRun& run) {
-  std::vector<const CandidateStage*> last(run.spec.candidates.size(), nullptr);
+  std::vector<const CandidateStage*> last(run.plan.candidates.size(), nullptr);
   for (const CandidateStage& row : run.result.history) {
     last[static_cast<std::size_t>(row.candidate)] = &row;
   }
@@ -72,11 +72,11 @@ std::string calibrationcsv(const CalibrationRun& run) {
          "best,constraints_met,dropped"
       << figureheader() << "\n";
   for (const CandidateStage& row : run.result.history) {
-    const Candidate& c = run.spec.candidates[static_cast<std::size_t>(row.candidate)];
-    for (std::size_t s = 0; s < run.spec.scenarios.size(); ++s) {
+    const Candidate& c = run.plan.candidates[static_cast<std::size_t>(row.candidate)];
+    for (std::size_t s = 0; s < run.plan.scenarios.size(); ++s) {
       csv << row.candidate + 1 << ',' << csvfield(c.label) << valuefields(run, row.candidate)
           << ',' << row.stage + 1 << ',' << row.trials << ','
-          << csvfield(run.spec.scenarios[s].name) << ','
+          << csvfield(run.plan.scenarios[s].name) << ','
           << csvnumber(row.objective.value) << ',' << csvnumber(row.objective.mcse) << ','
           << csvnumber(row.behind.value) << ',' << csvnumber(row.behind.mcse) << ','
           << (row.best ? "true" : "false") << ','
@@ -96,7 +96,7 @@ std::string rankingcsv(const CalibrationRun& run) {
   for (int k : run.result.survivors) {
     const CandidateStage& row = *last[static_cast<std::size_t>(k)];
     csv << ++rank << ',' << k + 1 << ','
-        << csvfield(run.spec.candidates[static_cast<std::size_t>(k)].label)
+        << csvfield(run.plan.candidates[static_cast<std::size_t>(k)].label)
         << valuefields(run, k) << ',' << row.trials << ','
         << csvnumber(row.objective.value) << ',' << csvnumber(row.objective.mcse) << ','
         << csvnumber(row.behind.value) << ',' << csvnumber(row.behind.mcse) << ','
@@ -110,19 +110,19 @@ std::string rankingtext(const CalibrationRun& run) {
   const CalibrationResult& r = run.result;
   const std::vector<const CandidateStage*> last = lastrows(run);
   std::ostringstream text;
-  text << run.spec.candidates.size() << " candidates";
+  text << run.plan.candidates.size() << " candidates";
   if (run.infeasible > 0) text << " (" << run.infeasible << " infeasible combinations skipped)";
-  text << ", " << run.spec.scenarios.size() << " scenarios; the race ran "
-       << r.laststage + 1 << " of " << run.spec.stages.size() << " stages to "
+  text << ", " << run.plan.scenarios.size() << " scenarios; the race ran "
+       << r.laststage + 1 << " of " << run.plan.stages.size() << " stages to "
        << r.racetrials << " trials per scenario and stopped: " << r.stopped << ".\n"
        << "Trials run: " << r.spent << ", against " << r.everywhere
-       << " for every candidate at " << run.spec.stages.back() << " trials per scenario.\n";
-  text << "Survivors, best first (objective: " << run.spec.objective
+       << " for every candidate at " << run.plan.stages.back() << " trials per scenario.\n";
+  text << "Survivors, best first (objective: " << run.plan.objective
        << ", mean over scenarios; difference to the best with its paired SE):\n";
   int rank = 0;
   for (int k : r.survivors) {
     const CandidateStage& row = *last[static_cast<std::size_t>(k)];
-    text << "  " << ++rank << ". " << run.spec.candidates[static_cast<std::size_t>(k)].label
+    text << "  " << ++rank << ". " << run.plan.candidates[static_cast<std::size_t>(k)].label
          << ": " << fixed(row.objective.value, 2) << " (SE " << fixed(row.objective.mcse, 2)
          << "), behind by " << fixed(row.behind.value, 2) << " (SE "
          << fixed(row.behind.mcse, 2) << ")"
@@ -133,10 +133,10 @@ std::string rankingtext(const CalibrationRun& run) {
     text << "No survivor meets every constraint by its estimates: nothing is chosen.\n";
   } else if (!r.confirmation.empty()) {
     text << "Confirmation of the chosen design on trials " << r.confirmfirst << " to "
-         << r.confirmfirst + run.spec.confirmtrials - 1 << ", which the race never ran:\n";
-    for (std::size_t s = 0; s < run.spec.scenarios.size(); ++s) {
+         << r.confirmfirst + run.plan.confirmtrials - 1 << ", which the race never ran:\n";
+    for (std::size_t s = 0; s < run.plan.scenarios.size(); ++s) {
       const OperatingCharacteristics& oc = r.confirmation[s];
-      text << "  " << run.spec.scenarios[s].name << ": correct " << fixed(oc.correct.value, 1)
+      text << "  " << run.plan.scenarios[s].name << ": correct " << fixed(oc.correct.value, 1)
            << " (SE " << fixed(oc.correct.mcse, 1) << "), overtoxic "
            << fixed(oc.overtoxic.value, 1) << " (SE " << fixed(oc.overtoxic.mcse, 1)
            << "), overtoxic_patients " << fixed(oc.overtoxic_patients.value, 1) << " (SE "
@@ -160,9 +160,9 @@ std::string confirmationcsv(const CalibrationRun& run) {
     const std::vector<OperatingCharacteristics>& list =
         pass == 0 ? r.confirmation : r.gibbsconfirmation;
     for (std::size_t s = 0; s < list.size(); ++s) {
-      const Design& d = run.spec.candidates[static_cast<std::size_t>(r.chosen)].designs[s];
+      const Design& d = run.plan.candidates[static_cast<std::size_t>(r.chosen)].designs[s];
       const bool quadrature = pass == 0 && d.method == PosteriorMethod::kQuadrature;
-      csv << csvfield(run.spec.scenarios[s].name) << ','
+      csv << csvfield(run.plan.scenarios[s].name) << ','
           << (quadrature ? "quadrature" : "gibbs") << ',' << r.confirmfirst << ','
           << list[s].ntrial << figurefields(list[s]) << "\n";
     }
@@ -198,16 +198,16 @@ std::string calibrationhtml(const CalibrationRun& run) {
           ".chosen{font-weight:bold}.dropped{color:#777}"
           "@media print{table,svg{break-inside:avoid}}\n"
           "</style></head><body>\n<h1>Calibration</h1>\n";
-  page << "<p>Objective: <b>" << htmlescape(run.spec.objective)
-       << "</b>, the weighted mean over " << run.spec.scenarios.size()
-       << " scenarios, maximised. " << run.spec.candidates.size() << " candidates";
+  page << "<p>Objective: <b>" << htmlescape(run.plan.objective)
+       << "</b>, the weighted mean over " << run.plan.scenarios.size()
+       << " scenarios, maximised. " << run.plan.candidates.size() << " candidates";
   if (run.infeasible > 0) page << " (" << run.infeasible << " infeasible skipped)";
   page << ". The race stopped after stage " << r.laststage + 1 << ": "
        << htmlescape(r.stopped) << ". Trials run: " << r.spent << ", against "
        << r.everywhere << " for every candidate at the last stage's count.</p>\n";
-  if (!run.spec.constraints.empty()) {
+  if (!run.plan.constraints.empty()) {
     page << "<p>Constraints:</p><ul>";
-    for (const Constraint& c : run.spec.constraints) {
+    for (const Constraint& c : run.plan.constraints) {
       page << "<li>" << htmlescape(c.figure) << (c.upper ? " &le; " : " &ge; ")
            << numbertext(c.limit) << " in ";
       if (c.scenarios.empty()) {
@@ -215,7 +215,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
       } else {
         for (std::size_t i = 0; i < c.scenarios.size(); ++i) {
           page << (i > 0 ? ", " : "")
-               << htmlescape(run.spec.scenarios[static_cast<std::size_t>(c.scenarios[i])].name);
+               << htmlescape(run.plan.scenarios[static_cast<std::size_t>(c.scenarios[i])].name);
         }
       }
       page << "</li>";
@@ -234,7 +234,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
       ++in;
       trials = row.trials;
       if (row.dropped.empty()) continue;
-      (row.dropped.rfind(run.spec.objective + " behind", 0) == 0 ? objective : constraint)++;
+      (row.dropped.rfind(run.plan.objective + " behind", 0) == 0 ? objective : constraint)++;
     }
     page << "<tr data-stage=\"" << stage + 1 << "\"><td>" << stage + 1 << "</td><td>"
          << trials << "</td><td>" << in << "</td><td>" << objective << "</td><td>"
@@ -275,12 +275,12 @@ std::string calibrationhtml(const CalibrationRun& run) {
     const int y = rowheight * (i++ + 1);
     const char* colour = k == r.chosen ? "#000" : row.dropped.empty() ? "#246" : "#999";
     page << "<g class=\"candidate\" data-candidate=\"" << k + 1 << "\"><title>"
-         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label) << ": "
+         << htmlescape(run.plan.candidates[static_cast<std::size_t>(k)].label) << ": "
          << fixed(row.objective.value, 2) << " (SE " << fixed(se, 2) << "), stage "
          << row.stage + 1 << (row.dropped.empty() ? "" : "; dropped: " + htmlescape(row.dropped))
          << "</title><text x=\"4\" y=\"" << y + 4 << "\" fill=\"" << colour
          << "\"" << (k == r.chosen ? " font-weight=\"bold\"" : "") << ">"
-         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label.substr(0, 52))
+         << htmlescape(run.plan.candidates[static_cast<std::size_t>(k)].label.substr(0, 52))
          << "</text><line x1=\"" << x(row.objective.value - 2 * se) << "\" x2=\""
          << x(row.objective.value + 2 * se) << "\" y1=\"" << y << "\" y2=\"" << y
          << "\" stroke=\"" << colour << "\"/><circle cx=\"" << x(row.objective.value)
@@ -296,18 +296,18 @@ std::string calibrationhtml(const CalibrationRun& run) {
   // The survivors' constraint figures per scenario.
   page << "<h2>Survivors</h2>\n<table><tr><th class=\"l\">candidate</th>"
           "<th>objective</th><th>behind the best</th>";
-  for (const Constraint& c : run.spec.constraints) page << "<th>" << htmlescape(c.figure) << "</th>";
+  for (const Constraint& c : run.plan.constraints) page << "<th>" << htmlescape(c.figure) << "</th>";
   page << "</tr>\n";
   for (int k : r.survivors) {
     const CandidateStage& row = *last[static_cast<std::size_t>(k)];
     page << "<tr" << (k == r.chosen ? " class=\"chosen\"" : "") << "><td class=\"l\">"
-         << htmlescape(run.spec.candidates[static_cast<std::size_t>(k)].label) << "</td><td>"
+         << htmlescape(run.plan.candidates[static_cast<std::size_t>(k)].label) << "</td><td>"
          << fixed(row.objective.value, 2) << " &plusmn; " << fixed(row.objective.mcse, 2)
          << "</td><td>" << fixed(row.behind.value, 2) << " &plusmn; "
          << fixed(row.behind.mcse, 2) << "</td>";
-    for (const Constraint& c : run.spec.constraints) {
+    for (const Constraint& c : run.plan.constraints) {
       page << "<td>";
-      for (std::size_t s = 0; s < run.spec.scenarios.size(); ++s) {
+      for (std::size_t s = 0; s < run.plan.scenarios.size(); ++s) {
         if (!c.scenarios.empty() &&
             std::find(c.scenarios.begin(), c.scenarios.end(), static_cast<int>(s)) ==
                 c.scenarios.end()) {
@@ -315,7 +315,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
         }
         for (const OcFigure& f : ocfigures(row.oc[s])) {
           if (f.name == c.figure) {
-            page << htmlescape(run.spec.scenarios[s].name) << " " << fixed(f.value, 1) << "<br>";
+            page << htmlescape(run.plan.scenarios[s].name) << " " << fixed(f.value, 1) << "<br>";
           }
         }
       }
@@ -326,7 +326,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
   page << "</table>\n";
   if (!r.confirmation.empty()) {
     page << "<h2>Confirmation</h2>\n<p>The chosen design on trials " << r.confirmfirst
-         << " to " << r.confirmfirst + run.spec.confirmtrials - 1
+         << " to " << r.confirmfirst + run.plan.confirmtrials - 1
          << ", which the race never ran: figures free of the race's selection.</p>\n"
             "<table><tr><th class=\"l\">scenario</th><th>correct</th><th>acceptable</th>"
             "<th>overtoxic</th><th>inconclusive</th><th>overtoxic patients</th>"
@@ -336,7 +336,7 @@ std::string calibrationhtml(const CalibrationRun& run) {
       const auto cell = [](const Estimate& e) {
         return "<td>" + fixed(e.value, 1) + " &plusmn; " + fixed(e.mcse, 1) + "</td>";
       };
-      page << "<tr><td class=\"l\">" << htmlescape(run.spec.scenarios[s].name) << "</td>"
+      page << "<tr><td class=\"l\">" << htmlescape(run.plan.scenarios[s].name) << "</td>"
            << cell(oc.correct) << cell(oc.acceptable) << cell(oc.overtoxic)
            << cell(oc.inconclusive) << cell(oc.overtoxic_patients)
            << cell(oc.patients_mean) << "</tr>\n";

@@ -17,7 +17,7 @@
 // A race as run: its settings, its result, and what each candidate
 // was in the search.
 struct CalibrationRun {
-  CalibrationSpec spec;
+  CalibrationPlan plan;
   CalibrationResult result;
   std::vector<SearchKey> keys;          // the searched fields
   std::vector<std::uint64_t> searched;  // per candidate: its index in the

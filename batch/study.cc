@@ -394,6 +394,29 @@ std::string readcell(const std::string& dir, const std::string& stem,
 
 }  // namespace
 
+std::vector<std::string> studyinputs(const Study& study) {
+  std::vector<std::string> inputs = {study.path};
+  for (const StudyScenario& s : study.scenarios) inputs.push_back(s.path);
+  if (!study.base.empty() && study.base != "fields") {
+    inputs.push_back((fs::path(study.path).parent_path() / study.base).string());
+  }
+  return inputs;
+}
+
+std::string overwritesinput(const std::string& outdir,
+                            const std::vector<std::string>& names,
+                            const InputFiles& inputs) {
+  for (const std::string& name : names) {
+    const std::string path = outputpath(outdir, name);
+    const std::string input = inputs.find(path);
+    if (!input.empty()) {
+      return path + " would overwrite the input " + input +
+             "; choose another output directory";
+    }
+  }
+  return "";
+}
+
 int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err) {
   const Study study = readstudyfile(options.file);
   for (const std::string& note : study.notes) err << note << std::endl;
@@ -426,12 +449,7 @@ int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err) 
 
   // Every file this study writes, checked before anything runs: none may
   // overwrite an input or a file that no run of these programs wrote.
-  std::vector<std::string> inputs = {options.file};
-  for (const StudyScenario& s : study.scenarios) inputs.push_back(s.path);
-  if (!study.base.empty() && study.base != "fields") {
-    inputs.push_back((fs::path(options.file).parent_path() / study.base).string());
-  }
-  const InputFiles inputfiles(inputs);
+  const InputFiles inputfiles(studyinputs(study));
   std::vector<WorkerJob> jobs;
   std::vector<std::string> writes = studyfilenames(infix);
   for (std::size_t i = 0; i < study.scenarios.size(); ++i) {
@@ -450,14 +468,10 @@ int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err) 
     };
     jobs.push_back(job);
   }
-  for (const std::string& name : writes) {
-    const std::string path = outputpath(options.outdir, name);
-    const std::string input = inputfiles.find(path);
-    if (!input.empty()) {
-      err << kProgram << ": " << path << " would overwrite the input " << input
-          << "; choose another output directory" << std::endl;
-      return kBatchUsage;
-    }
+  const std::string overwrite = overwritesinput(options.outdir, writes, inputfiles);
+  if (!overwrite.empty()) {
+    err << kProgram << ": " << overwrite << std::endl;
+    return kBatchUsage;
   }
   const std::string foreign = foreignstudyfile(options.outdir, writes);
   if (!foreign.empty()) {

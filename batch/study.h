@@ -20,6 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "batch/outputs.h"
+#include "formats/studyfile.h"
+
 struct StudyOptions {
   std::string file;          // the study file
   std::string outdir = ".";  // where the outputs go
@@ -46,6 +49,16 @@ inline constexpr char kDifferencesHeader[] =
 // BatchExit: 2 for a study file, command line or output directory that
 // cannot be used, 1 when a scenario failed (the others are written).
 int runstudy(const StudyOptions& options, std::ostream& out, std::ostream& err);
+
+// The files a study reads: the study file, its scenario files and its base's
+// file, as the program opens them.
+std::vector<std::string> studyinputs(const Study& study);
+
+// "" when none of the files `names` in `outdir` is one of `inputs`;
+// otherwise the problem, naming both.
+std::string overwritesinput(const std::string& outdir,
+                            const std::vector<std::string>& names,
+                            const InputFiles& inputs);
 
 // Adds up the parts of one study, given by their manifests
 // (manifest-shard-K-of-N.json, the part files beside them), into `outdir`:

@@ -74,16 +74,16 @@ class Values : public Observer {
   std::vector<double>& values_;
 };
 
-// Runs the tasks on spec.threads threads, the calling one among them, which
+// Runs the tasks on plan.threads threads, the calling one among them, which
 // alone speaks to the observer. Returns false when cancelled or failed.
 class Runner {
  public:
-  Runner(const CalibrationSpec& spec, CalibrationObserver* observer)
-      : spec_(spec), observer_(observer) {
-    for (const CalibrationScenario& s : spec.scenarios) {
+  Runner(const CalibrationPlan& plan, CalibrationObserver* observer)
+      : plan_(plan), observer_(observer) {
+    for (const CalibrationScenario& s : plan.scenarios) {
       classes_.push_back(classifytruth(s.settings, s.truth));
     }
-    pertrialfigure(spec.objective, &count_, &scale_);
+    pertrialfigure(plan.objective, &count_, &scale_);
   }
 
   bool run(const std::vector<Task>& tasks, std::vector<TaskResult>& results,
@@ -103,7 +103,7 @@ class Runner {
       }
     };
     std::vector<std::thread> helpers;
-    for (int h = 1; h < spec_.threads; ++h) helpers.emplace_back(work);
+    for (int h = 1; h < plan_.threads; ++h) helpers.emplace_back(work);
     // The calling thread works too, one task at a time, and reports.
     bool cancelled = false;
     for (;;) {
@@ -138,7 +138,7 @@ class Runner {
     design.settings.ntrial = task.count;
     Streams streams;
     streams.seeded = true;
-    streams.seed = spec_.seed;
+    streams.seed = plan_.seed;
     streams.paired = true;
     streams.firsttrial = task.first;
     result.values.reserve(static_cast<std::size_t>(task.count));
@@ -146,9 +146,9 @@ class Runner {
                   scale_, result.values);
     const double start = threadseconds();
     const SimulationResult sim =
-        simulate(design, spec_.scenarios[task.scenario].truth, streams, &values);
+        simulate(design, plan_.scenarios[task.scenario].truth, streams, &values);
     if (!sim.failure.ok()) {
-      result.failure = spec_.scenarios[task.scenario].name + ", trial " +
+      result.failure = plan_.scenarios[task.scenario].name + ", trial " +
                        std::to_string(task.first + sim.failedtrial - 1) + ": " +
                        sim.message;
       return;
@@ -158,7 +158,7 @@ class Runner {
     result.cpuseconds = threadseconds() - start;
   }
 
-  const CalibrationSpec& spec_;
+  const CalibrationPlan& plan_;
   CalibrationObserver* observer_;
   std::vector<TruthClasses> classes_;
   int count_ = 0;
@@ -254,26 +254,26 @@ bool pertrialfigure(const std::string& figure, int* count, double* scale) {
   return false;
 }
 
-std::string checkcalibration(const CalibrationSpec& spec) {
-  const std::size_t nscenario = spec.scenarios.size();
+std::string checkcalibration(const CalibrationPlan& plan) {
+  const std::size_t nscenario = plan.scenarios.size();
   if (nscenario == 0) return "scenarios: none given";
-  if (spec.candidates.empty()) return "search: no candidate to try";
-  for (const Candidate& c : spec.candidates) {
+  if (plan.candidates.empty()) return "search: no candidate to try";
+  for (const Candidate& c : plan.candidates) {
     if (c.designs.size() != nscenario) {
       return "candidate " + c.label + ": not one design per scenario";
     }
   }
   int count = 0;
   double scale = 0;
-  if (!pertrialfigure(spec.objective, &count, &scale)) {
-    return "objective: figure \"" + spec.objective +
+  if (!pertrialfigure(plan.objective, &count, &scale)) {
+    return "objective: figure \"" + plan.objective +
            "\" is not a figure of single trials (correct, acceptable, "
            "overtoxic, inconclusive, phase1_stopped, none_admissible, "
            "all_closed, no_positive_mean, patients_mean, toxicities_mean, "
            "responses_mean)";
   }
   double total = 0;
-  for (const CalibrationScenario& s : spec.scenarios) {
+  for (const CalibrationScenario& s : plan.scenarios) {
     if (!(s.weight >= 0) || !std::isfinite(s.weight)) {
       return "objective: weights: the weight of " + s.name +
              " must be a number from 0 up";
@@ -282,7 +282,7 @@ std::string checkcalibration(const CalibrationSpec& spec) {
   }
   if (!(total > 0)) return "objective: weights: at least one must be above 0";
   const OperatingCharacteristics none;
-  for (const Constraint& c : spec.constraints) {
+  for (const Constraint& c : plan.constraints) {
     bool known = false;
     for (const OcFigure& f : ocfigures(none)) {
       known = known || (f.name == c.figure && !f.integer &&
@@ -297,32 +297,32 @@ std::string checkcalibration(const CalibrationSpec& spec) {
       }
     }
   }
-  if (spec.stages.empty() || spec.stages.front() < 2) {
+  if (plan.stages.empty() || plan.stages.front() < 2) {
     return "budget: trials: the first stage needs 2 trials at least";
   }
-  for (std::size_t i = 1; i < spec.stages.size(); ++i) {
-    if (spec.stages[i] <= spec.stages[i - 1]) {
+  for (std::size_t i = 1; i < plan.stages.size(); ++i) {
+    if (plan.stages[i] <= plan.stages[i - 1]) {
       return "budget: trials: each stage must have more trials than the last";
     }
   }
-  if (!(spec.margin >= 0) || !std::isfinite(spec.margin)) {
+  if (!(plan.margin >= 0) || !std::isfinite(plan.margin)) {
     return "budget: margin: must be a number from 0 up";
   }
-  if (!(spec.alpha > 0 && spec.alpha < 1)) return "alpha: must lie in (0, 1)";
-  if (spec.confirmtrials < 0) return "confirm: trials must be 0 or more";
-  if (spec.threads < 1) return "threads: at least 1";
+  if (!(plan.alpha > 0 && plan.alpha < 1)) return "alpha: must lie in (0, 1)";
+  if (plan.confirmtrials < 0) return "confirm: trials must be 0 or more";
+  if (plan.threads < 1) return "threads: at least 1";
   return "";
 }
 
-CalibrationResult calibrate(const CalibrationSpec& spec,
+CalibrationResult calibrate(const CalibrationPlan& plan,
                             CalibrationObserver* observer) {
-  const int K = static_cast<int>(spec.candidates.size());
-  const int S = static_cast<int>(spec.scenarios.size());
+  const int K = static_cast<int>(plan.candidates.size());
+  const int S = static_cast<int>(plan.scenarios.size());
   double wsum = 0;
-  for (const CalibrationScenario& s : spec.scenarios) wsum += s.weight;
+  for (const CalibrationScenario& s : plan.scenarios) wsum += s.weight;
 
   CalibrationResult result;
-  Runner runner(spec, observer);
+  Runner runner(plan, observer);
   std::vector<std::vector<double>> objective(static_cast<std::size_t>(K));
   std::vector<Accumulators> acc(static_cast<std::size_t>(K * S));
   std::vector<OutcomeSums> sums(static_cast<std::size_t>(K * S));
@@ -331,16 +331,16 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
   const double confirmz = normalquantile(0.975);
 
   int trials = 0;
-  for (int stage = 0; stage < static_cast<int>(spec.stages.size()); ++stage) {
-    const int target = spec.stages[static_cast<std::size_t>(stage)];
+  for (int stage = 0; stage < static_cast<int>(plan.stages.size()); ++stage) {
+    const int target = plan.stages[static_cast<std::size_t>(stage)];
     std::vector<Task> tasks;
     for (int k : alive) {
-      addtasks(tasks, spec.candidates[static_cast<std::size_t>(k)].designs,
+      addtasks(tasks, plan.candidates[static_cast<std::size_t>(k)].designs,
                trials + 1, target);
     }
     const std::int64_t planned =
         runner.done() +
-        static_cast<std::int64_t>(alive.size()) * S * (spec.stages.back() - trials);
+        static_cast<std::int64_t>(alive.size()) * S * (plan.stages.back() - trials);
     std::vector<TaskResult> results;
     if (!runner.run(tasks, results, planned, result.failure)) {
       result.cancelled = result.failure.empty();
@@ -354,7 +354,7 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
     for (int k : alive) {
       std::vector<double> added(static_cast<std::size_t>(target - trials), 0.0);
       for (int s = 0; s < S; ++s) {
-        const double w = spec.scenarios[static_cast<std::size_t>(s)].weight / wsum;
+        const double w = plan.scenarios[static_cast<std::size_t>(s)].weight / wsum;
         for (int t = trials + 1; t <= target; t += kBlock, ++i) {
           const TaskResult& r = results[i];
           result.raceseconds += r.cpuseconds;
@@ -372,7 +372,7 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
 
     // The stage's figures and the constraints.
     const double z = alive.size() > 1
-                         ? normalquantile(1 - spec.alpha / (static_cast<double>(alive.size()) - 1))
+                         ? normalquantile(1 - plan.alpha / (static_cast<double>(alive.size()) - 1))
                          : 0;
     std::vector<CandidateStage> rows;
     for (int k : alive) {
@@ -382,14 +382,14 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
       row.trials = trials;
       for (int s = 0; s < S; ++s) {
         row.oc.push_back(operatingcharacteristics(
-            spec.scenarios[static_cast<std::size_t>(s)].settings,
-            spec.scenarios[static_cast<std::size_t>(s)].truth,
+            plan.scenarios[static_cast<std::size_t>(s)].settings,
+            plan.scenarios[static_cast<std::size_t>(s)].truth,
             acc[static_cast<std::size_t>(k * S + s)],
             sums[static_cast<std::size_t>(k * S + s)]));
       }
       row.objective = meanof(objective[static_cast<std::size_t>(k)]);
       row.constraintsmet = true;
-      for (const Constraint& c : spec.constraints) {
+      for (const Constraint& c : plan.constraints) {
         for (int s = 0; s < S; ++s) {
           if (!c.scenarios.empty() &&
               std::find(c.scenarios.begin(), c.scenarios.end(), s) == c.scenarios.end()) {
@@ -405,7 +405,7 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
           if (broken && row.dropped.empty()) {
             row.dropped = c.figure + " " + number(e.value) + " (SE " +
                           number(se) + ") in " +
-                          spec.scenarios[static_cast<std::size_t>(s)].name +
+                          plan.scenarios[static_cast<std::size_t>(s)].name +
                           (c.upper ? " is above " : " is below ") +
                           number(c.limit) + " beyond noise";
           }
@@ -428,7 +428,7 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
       for (CandidateStage& row : rows) {
         row.behind = differenceof(ob, objective[static_cast<std::size_t>(row.candidate)]);
         if (row.dropped.empty() && !row.best && row.behind.value > z * row.behind.mcse) {
-          row.dropped = spec.objective + " behind the best by " +
+          row.dropped = plan.objective + " behind the best by " +
                         number(row.behind.value) + " (SE " +
                         number(row.behind.mcse) + ") beyond noise";
         }
@@ -454,19 +454,19 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
       for (std::size_t b = a + 1; b < alive.size() && close; ++b) {
         const Estimate d = differenceof(objective[static_cast<std::size_t>(alive[a])],
                                         objective[static_cast<std::size_t>(alive[b])]);
-        close = std::fabs(d.value) + confirmz * d.mcse < spec.margin;
+        close = std::fabs(d.value) + confirmz * d.mcse < plan.margin;
       }
     }
     if (close) {
       result.stopped = "every remaining pair differs by less than the margin";
       break;
     }
-    if (stage + 1 == static_cast<int>(spec.stages.size())) {
+    if (stage + 1 == static_cast<int>(plan.stages.size())) {
       result.stopped = "the budget is spent";
     }
   }
   result.racetrials = trials;
-  result.everywhere = static_cast<std::int64_t>(K) * S * spec.stages.back();
+  result.everywhere = static_cast<std::int64_t>(K) * S * plan.stages.back();
 
   // The survivors, best first, and the choice.
   std::vector<const CandidateStage*> last;
@@ -481,25 +481,25 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
     result.survivors.push_back(row->candidate);
     if (result.chosen < 0 && row->constraintsmet) result.chosen = row->candidate;
   }
-  if (result.chosen < 0 || spec.confirmtrials == 0) return result;
+  if (result.chosen < 0 || plan.confirmtrials == 0) return result;
 
   // The confirmation, on trials the race never ran.
   result.confirmfirst = trials + 1;
   const std::vector<Design>& chosen =
-      spec.candidates[static_cast<std::size_t>(result.chosen)].designs;
+      plan.candidates[static_cast<std::size_t>(result.chosen)].designs;
   std::vector<Design> gibbs = chosen;
   for (Design& d : gibbs) d.method = PosteriorMethod::kGibbs;
   bool allgibbs = true;
   for (const Design& d : chosen) allgibbs = allgibbs && d.method == PosteriorMethod::kGibbs;
   // A gibbs design's confirmation is already under gibbs.
-  const bool gibbspass = spec.confirmgibbs && !allgibbs;
+  const bool gibbspass = plan.confirmgibbs && !allgibbs;
   for (int pass = 0; pass < (gibbspass ? 2 : 1); ++pass) {
     const std::vector<Design>& designs = pass == 0 ? chosen : gibbs;
     std::vector<Task> tasks;
-    addtasks(tasks, designs, trials + 1, trials + spec.confirmtrials);
+    addtasks(tasks, designs, trials + 1, trials + plan.confirmtrials);
     std::vector<TaskResult> results;
     const std::int64_t planned =
-        runner.done() + static_cast<std::int64_t>(S) * spec.confirmtrials *
+        runner.done() + static_cast<std::int64_t>(S) * plan.confirmtrials *
                             (gibbspass && pass == 0 ? 2 : 1);
     if (!runner.run(tasks, results, planned, result.failure)) {
       result.cancelled = result.failure.empty();
@@ -511,15 +511,15 @@ CalibrationResult calibrate(const CalibrationSpec& spec,
     for (int s = 0; s < S; ++s) {
       Accumulators a{};
       OutcomeSums o;
-      for (int t = trials + 1; t <= trials + spec.confirmtrials; t += kBlock, ++i) {
+      for (int t = trials + 1; t <= trials + plan.confirmtrials; t += kBlock, ++i) {
         addacc(a, results[i].acc);
         addoutcomesums(o, results[i].sums);
         (pass == 0 ? result.confirmationseconds : result.gibbsseconds) +=
             results[i].cpuseconds;
       }
       out.push_back(operatingcharacteristics(
-          spec.scenarios[static_cast<std::size_t>(s)].settings,
-          spec.scenarios[static_cast<std::size_t>(s)].truth, a, o));
+          plan.scenarios[static_cast<std::size_t>(s)].settings,
+          plan.scenarios[static_cast<std::size_t>(s)].truth, a, o));
       (pass == 0 ? result.confirmationacc : result.gibbsacc).push_back(a);
       (pass == 0 ? result.confirmationoutcomes : result.gibbsoutcomes).push_back(o);
     }

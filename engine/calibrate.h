@@ -55,7 +55,7 @@ struct Constraint {
   std::vector<int> scenarios;    // their indices; empty: every scenario
 };
 
-struct CalibrationSpec {
+struct CalibrationPlan {
   std::vector<CalibrationScenario> scenarios;
   std::vector<Candidate> candidates;
   std::string objective = "correct";  // a per-trial figure, maximised
@@ -69,12 +69,12 @@ struct CalibrationSpec {
   int threads = 1;             // at least 1
 };
 
-// Returns "" or the problem with `spec`: no scenario or candidate, a
+// Returns "" or the problem with `plan`: no scenario or candidate, a
 // candidate without a design per scenario, an unknown objective or one that
 // is not a per-trial figure, an unknown constraint figure or scenario,
 // stages not ascending from 2, a weight below 0 or all 0, a margin or alpha
 // out of range.
-std::string checkcalibration(const CalibrationSpec& spec);
+std::string checkcalibration(const CalibrationPlan& plan);
 
 // One candidate after one stage.
 struct CandidateStage {
@@ -121,8 +121,8 @@ struct CalibrationResult {
   std::string failure;  // a sampler failure ends the race; its message
 };
 
-// Runs the race. REQUIRES: checkcalibration(spec) == "".
-CalibrationResult calibrate(const CalibrationSpec& spec,
+// Runs the race. REQUIRES: checkcalibration(plan) == "".
+CalibrationResult calibrate(const CalibrationPlan& plan,
                             CalibrationObserver* observer = nullptr);
 
 // The per-trial value of `figure` from a trial's counts (engine/compare.h):

@@ -198,7 +198,7 @@ std::string candidatelabel(const std::vector<SearchKey>& keys,
 
 std::string racefromjson(const Json& study,
                          const std::vector<std::string>& scenarios,
-                         CalibrationSpec& spec) {
+                         CalibrationPlan& plan) {
   const auto scenarioindex = [&scenarios](const Json& name) {
     for (std::size_t s = 0; s < scenarios.size(); ++s) {
       if (name.is_string() && name.get<std::string>() == scenarios[s]) {
@@ -207,7 +207,7 @@ std::string racefromjson(const Json& study,
     }
     return -1;
   };
-  for (CalibrationScenario& s : spec.scenarios) s.weight = 1;
+  for (CalibrationScenario& s : plan.scenarios) s.weight = 1;
   if (study.contains("objective")) {
     const Json& o = study["objective"];
     if (!o.is_object()) return "objective: must be an object";
@@ -218,7 +218,7 @@ std::string racefromjson(const Json& study,
     }
     if (o.contains("figure")) {
       if (!o["figure"].is_string()) return "objective.figure: must be a figure's name";
-      spec.objective = o["figure"].get<std::string>();
+      plan.objective = o["figure"].get<std::string>();
     }
     if (o.contains("weights")) {
       const Json& w = o["weights"];
@@ -229,11 +229,11 @@ std::string racefromjson(const Json& study,
         if (!v.is_number() || v.get<double>() < 0) {
           return "objective.weights." + name + ": must be a number from 0 up";
         }
-        spec.scenarios[static_cast<std::size_t>(s)].weight = v.get<double>();
+        plan.scenarios[static_cast<std::size_t>(s)].weight = v.get<double>();
       }
     }
   }
-  spec.constraints.clear();
+  plan.constraints.clear();
   if (study.contains("constraints")) {
     const Json& list = study["constraints"];
     if (!list.is_array()) return "constraints: must be a list";
@@ -268,7 +268,7 @@ std::string racefromjson(const Json& study,
           constraint.scenarios.push_back(s);
         }
       }
-      spec.constraints.push_back(constraint);
+      plan.constraints.push_back(constraint);
     }
   }
   if (study.contains("budget")) {
@@ -283,21 +283,21 @@ std::string racefromjson(const Json& study,
       if (!b["trials"].is_array() || b["trials"].empty()) {
         return "budget.trials: must list the trials per scenario after each stage";
       }
-      spec.stages.clear();
+      plan.stages.clear();
       for (const Json& v : b["trials"]) {
         int n = 0;
         if (!wholenumber(v, n)) return "budget.trials: must be whole numbers";
-        spec.stages.push_back(n);
+        plan.stages.push_back(n);
       }
     }
     if (b.contains("margin")) {
       if (!b["margin"].is_number()) return "budget.margin: must be a number";
-      spec.margin = b["margin"].get<double>();
+      plan.margin = b["margin"].get<double>();
     }
     if (b.contains("confirm")) {
       int n = 0;
       if (!wholenumber(b["confirm"], n) || n < 0) return "budget.confirm: must be a whole number from 0 up";
-      spec.confirmtrials = n;
+      plan.confirmtrials = n;
     }
   }
   return "";

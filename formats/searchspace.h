@@ -40,7 +40,7 @@ Json candidatechanges(const std::vector<SearchKey>& keys, std::uint64_t index);
 std::string candidatelabel(const std::vector<SearchKey>& keys,
                            std::uint64_t index);
 
-// Reads "objective", "constraints" and "budget" of `study` into `spec`,
+// Reads "objective", "constraints" and "budget" of `study` into `plan`,
 // scenario names resolved against `scenarios` (each scenario's weight set
 // from objective.weights, 1 by default). Returns "" or the problem naming
 // the field ("objective.weights: unknown scenario \"x\"",
@@ -48,6 +48,6 @@ std::string candidatelabel(const std::vector<SearchKey>& keys,
 // the rest by checkcalibration() once the candidates are made.
 std::string racefromjson(const Json& study,
                          const std::vector<std::string>& scenarios,
-                         CalibrationSpec& spec);
+                         CalibrationPlan& plan);
 
 #endif  // COMBOSIM_FORMATS_SEARCHSPACE_H_

@@ -49,9 +49,9 @@ Candidate candidate(const std::string& label, const DesignRules& rules,
 
 TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
   const std::vector<Scenario> scenarios = {racescenario(0.04), racescenario(0.08)};
-  CalibrationSpec spec;
+  CalibrationPlan plan;
   for (std::size_t s = 0; s < scenarios.size(); ++s) {
-    spec.scenarios.push_back({"s" + std::to_string(s + 1), scenarios[s].settings,
+    plan.scenarios.push_back({"s" + std::to_string(s + 1), scenarios[s].settings,
                               scenarios[s].input, 1.0});
   }
   DesignRules plain;
@@ -60,16 +60,16 @@ TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
   reckless.start2 = 2;
   DesignRules closed;    // admits nothing to phase II: never right here
   closed.admissible = 0.999;
-  spec.candidates = {candidate("closed", closed, scenarios),
+  plan.candidates = {candidate("closed", closed, scenarios),
                      candidate("plain", plain, scenarios),
                      candidate("reckless", reckless, scenarios)};
-  spec.constraints.push_back({"overtoxic_patients", true, 15, {}});
-  spec.stages = {12, 24};
-  spec.seed = 9;
-  spec.confirmtrials = 20;
-  spec.threads = 2;
-  ASSERT_EQ(checkcalibration(spec), "");
-  const CalibrationResult r = calibrate(spec);
+  plan.constraints.push_back({"overtoxic_patients", true, 15, {}});
+  plan.stages = {12, 24};
+  plan.seed = 9;
+  plan.confirmtrials = 20;
+  plan.threads = 2;
+  ASSERT_EQ(checkcalibration(plan), "");
+  const CalibrationResult r = calibrate(plan);
   ASSERT_EQ(r.failure, "");
   EXPECT_EQ(r.chosen, 1);
   ASSERT_FALSE(r.survivors.empty());
@@ -94,7 +94,7 @@ TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
   EXPECT_EQ(r.confirmfirst, r.racetrials + 1);
   ASSERT_EQ(r.confirmation.size(), 2u);
   for (std::size_t s = 0; s < 2; ++s) {
-    Design d = spec.candidates[1].designs[s];
+    Design d = plan.candidates[1].designs[s];
     d.settings.ntrial = 20;
     Streams streams;
     streams.seeded = true;
@@ -110,8 +110,8 @@ TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
   }
 
   // The same race on one thread gives the same result.
-  spec.threads = 1;
-  const CalibrationResult one = calibrate(spec);
+  plan.threads = 1;
+  const CalibrationResult one = calibrate(plan);
   ASSERT_EQ(one.history.size(), r.history.size());
   for (std::size_t i = 0; i < r.history.size(); ++i) {
     EXPECT_EQ(one.history[i].objective.value, r.history[i].objective.value);
@@ -120,21 +120,21 @@ TEST(Calibrate, ClearWinnerChosenAndFarOutsideAConstraintDroppedAtOnce) {
 
 TEST(Calibrate, BadSettingsAreNamed) {
   const Scenario sc = racescenario(0.04);
-  CalibrationSpec spec;
-  spec.scenarios.push_back({"s1", sc.settings, sc.input, 1.0});
-  spec.candidates = {candidate("plain", DesignRules{}, {sc})};
-  EXPECT_EQ(checkcalibration(spec), "");
-  CalibrationSpec bad = spec;
+  CalibrationPlan plan;
+  plan.scenarios.push_back({"s1", sc.settings, sc.input, 1.0});
+  plan.candidates = {candidate("plain", DesignRules{}, {sc})};
+  EXPECT_EQ(checkcalibration(plan), "");
+  CalibrationPlan bad = plan;
   bad.objective = "overtoxic_patients";
   EXPECT_NE(checkcalibration(bad).find("objective: figure \"overtoxic_patients\""),
             std::string::npos);
-  bad = spec;
+  bad = plan;
   bad.constraints.push_back({"nonsense", true, 1, {}});
   EXPECT_EQ(checkcalibration(bad), "constraints: unknown figure \"nonsense\"");
-  bad = spec;
+  bad = plan;
   bad.constraints.push_back({"overtoxic", true, 1, {3}});
   EXPECT_EQ(checkcalibration(bad), "constraints: overtoxic: unknown scenario");
-  bad = spec;
+  bad = plan;
   bad.stages = {50, 50};
   EXPECT_NE(checkcalibration(bad).find("budget: trials"), std::string::npos);
 }
@@ -173,20 +173,20 @@ TEST(SearchSpace, CandidatesAreEveryCombinationAndBadSectionsAreNamed) {
                 .rfind("search.targettox: not a field a search can change", 0),
             0u);
 
-  CalibrationSpec spec;
-  spec.scenarios.resize(2);
+  CalibrationPlan plan;
+  plan.scenarios.resize(2);
   EXPECT_EQ(racefromjson(Json::parse(R"({"constraints": [{"figure": "overtoxic",
-      "max": 10, "scenarios": ["a", "c"]}]})"), {"a", "b"}, spec),
+      "max": 10, "scenarios": ["a", "c"]}]})"), {"a", "b"}, plan),
             "constraints[1].scenarios: unknown scenario \"c\"");
   ASSERT_EQ(racefromjson(Json::parse(R"({"objective": {"figure": "acceptable",
       "weights": {"b": 3}}, "constraints": [{"figure": "inconclusive", "min": 80,
       "scenarios": ["b"]}], "budget": {"trials": [20, 60], "margin": 1}})"),
-                         {"a", "b"}, spec), "");
-  EXPECT_EQ(spec.objective, "acceptable");
-  EXPECT_EQ(spec.scenarios[1].weight, 3);
-  EXPECT_FALSE(spec.constraints[0].upper);
-  EXPECT_EQ(spec.constraints[0].scenarios, std::vector<int>{1});
-  EXPECT_EQ(spec.stages, (std::vector<int>{20, 60}));
+                         {"a", "b"}, plan), "");
+  EXPECT_EQ(plan.objective, "acceptable");
+  EXPECT_EQ(plan.scenarios[1].weight, 3);
+  EXPECT_FALSE(plan.constraints[0].upper);
+  EXPECT_EQ(plan.constraints[0].scenarios, std::vector<int>{1});
+  EXPECT_EQ(plan.stages, (std::vector<int>{20, 60}));
 }
 
 }  // namespace

@@ -1139,7 +1139,7 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
                         std::string objective, Rcpp::List constraints,
                         Rcpp::IntegerVector stages, double margin, std::string seed,
                         int confirm, bool confirmgibbs, int cores, bool progress) {
-  CalibrationSpec spec;
+  CalibrationPlan plan;
   const int S = static_cast<int>(scenarios.size());
   std::vector<Scenario> truths(static_cast<std::size_t>(S));
   for (int s = 0; s < S; ++s) {
@@ -1147,7 +1147,7 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
     CalibrationScenario cs;
     cs.name = Rcpp::as<std::string>(t["name"]);
     cs.weight = Rcpp::as<double>(t["weight"]);
-    spec.scenarios.push_back(cs);
+    plan.scenarios.push_back(cs);
   }
   for (R_xlen_t k = 0; k < candidates.size(); ++k) {
     const Rcpp::List c = candidates[k];
@@ -1162,19 +1162,19 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
           calibrationdesign(scenarios[s], designs[s], scenario, d);
       if (!problem.empty()) {
         return problemonly("candidate " + std::to_string(k + 1) + " (" + candidate.label +
-                           ") in scenario " + spec.scenarios[static_cast<std::size_t>(s)].name +
+                           ") in scenario " + plan.scenarios[static_cast<std::size_t>(s)].name +
                            ": " + problem);
       }
       // The truth is the scenario's, whatever the candidate.
       if (k == 0) {
-        spec.scenarios[static_cast<std::size_t>(s)].settings = scenario.settings;
-        spec.scenarios[static_cast<std::size_t>(s)].truth = scenario.input;
+        plan.scenarios[static_cast<std::size_t>(s)].settings = scenario.settings;
+        plan.scenarios[static_cast<std::size_t>(s)].truth = scenario.input;
       }
       candidate.designs.push_back(d);
     }
-    spec.candidates.push_back(std::move(candidate));
+    plan.candidates.push_back(std::move(candidate));
   }
-  spec.objective = objective;
+  plan.objective = objective;
   for (R_xlen_t i = 0; i < constraints.size(); ++i) {
     const Rcpp::List c = constraints[i];
     Constraint constraint;
@@ -1183,24 +1183,24 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
     constraint.limit = Rcpp::as<double>(c["limit"]);
     const Rcpp::IntegerVector at = c["scenarios"];
     for (int s : at) constraint.scenarios.push_back(s - 1);
-    spec.constraints.push_back(constraint);
+    plan.constraints.push_back(constraint);
   }
-  spec.stages.assign(stages.begin(), stages.end());
-  spec.margin = margin;
+  plan.stages.assign(stages.begin(), stages.end());
+  plan.margin = margin;
   Streams streams;
   const std::string seedproblem = readstreams(seed, streams, true);
   if (!seedproblem.empty()) return problemonly(seedproblem);
-  spec.seed = streams.seed;
-  spec.confirmtrials = confirm;
-  spec.confirmgibbs = confirmgibbs;
-  spec.threads = cores;
-  const std::string problem = checkcalibration(spec);
+  plan.seed = streams.seed;
+  plan.confirmtrials = confirm;
+  plan.confirmgibbs = confirmgibbs;
+  plan.threads = cores;
+  const std::string problem = checkcalibration(plan);
   if (!problem.empty()) return problemonly(problem);
 
   if (running) return problemonly("another simulation is running in this R session");
   const RunningGuard guard;
   CalibrationWatch watch(progress);
-  const CalibrationResult r = calibrate(spec, &watch);
+  const CalibrationResult r = calibrate(plan, &watch);
   watch.finish(!r.cancelled && r.failure.empty());
 
   const std::size_t n = r.history.size();
@@ -1212,7 +1212,7 @@ Rcpp::List cs_calibrate(Rcpp::List scenarios, Rcpp::List candidates,
   const auto na = [](double v) { return std::isnan(v) ? NA_REAL : v; };
   // A stage whose every candidate broke a constraint has no best, and no
   // difference to it.
-  std::vector<bool> hasbest(spec.stages.size(), false);
+  std::vector<bool> hasbest(plan.stages.size(), false);
   for (const CandidateStage& row : r.history) {
     if (row.best) hasbest[static_cast<std::size_t>(row.stage)] = true;
   }
