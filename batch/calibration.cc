@@ -81,7 +81,7 @@ BatchResult confirmationresult(const Study& study, const CalibrationRun& run,
   b.ntrial = run.plan.confirmtrials;
   b.acc = gibbs ? r.gibbsacc[s] : r.confirmationacc[s];
   b.outcomes = gibbs ? r.gibbsoutcomes[s] : r.confirmationoutcomes[s];
-  b.cpuseconds = 0;
+  b.cpuseconds = (gibbs ? r.gibbsscenarioseconds : r.confirmationscenarioseconds)[s];
   return b;
 }
 

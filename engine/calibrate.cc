@@ -511,12 +511,15 @@ CalibrationResult calibrate(const CalibrationPlan& plan,
     for (int s = 0; s < S; ++s) {
       Accumulators a{};
       OutcomeSums o;
+      double seconds = 0;
       for (int t = trials + 1; t <= trials + plan.confirmtrials; t += kBlock, ++i) {
         addacc(a, results[i].acc);
         addoutcomesums(o, results[i].sums);
-        (pass == 0 ? result.confirmationseconds : result.gibbsseconds) +=
-            results[i].cpuseconds;
+        seconds += results[i].cpuseconds;
       }
+      (pass == 0 ? result.confirmationseconds : result.gibbsseconds) += seconds;
+      (pass == 0 ? result.confirmationscenarioseconds : result.gibbsscenarioseconds)
+          .push_back(seconds);
       out.push_back(operatingcharacteristics(
           plan.scenarios[static_cast<std::size_t>(s)].settings,
           plan.scenarios[static_cast<std::size_t>(s)].truth, a, o));

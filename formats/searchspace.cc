@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <set>
 
 namespace {
 
@@ -127,7 +128,9 @@ std::string searchfromjson(const Json& search, std::vector<SearchKey>& keys) {
       if (count > 100000) return field + ": more than 100000 values";
       for (std::int64_t i = 0; i < static_cast<std::int64_t>(count); ++i) {
         const double x = rangevalue(from, step, i);
-        if (known->kind == Kind::kWhole) {
+        // A whole-number field's range of fractions is left as numbers,
+        // for the check below to refuse rather than round onto repeats.
+        if (known->kind == Kind::kWhole && x == std::round(x)) {
           sk.values.push_back(static_cast<std::int64_t>(std::llround(x)));
         } else {
           sk.values.push_back(x);
@@ -137,9 +140,15 @@ std::string searchfromjson(const Json& search, std::vector<SearchKey>& keys) {
       return field + ": must be a list of values or {\"from\", \"to\", \"step\"}";
     }
     if (sk.values.empty()) return field + ": no values";
+    std::set<std::string> seen;
     for (const Json& v : sk.values) {
       const std::string problem = valueproblem(known->kind, v);
       if (!problem.empty()) return field + ": " + problem;
+      // A repeated value would race a candidate against its own copy.
+      const std::string text = v.is_number() ? numbertext(v.get<double>()) : v.dump();
+      if (!seen.insert(text).second) {
+        return field + ": " + valuetext(v) + " given more than once";
+      }
     }
     keys.push_back(sk);
   }

@@ -165,6 +165,10 @@ TEST(SearchSpace, CandidatesAreEveryCombinationAndBadSectionsAreNamed) {
        "search.rules.safety.step: must be above 0"},
       {R"({"rules.safety": []})", "search.rules.safety: no values"},
       {R"({"ncohort2": [2.5]})", "search.ncohort2: values must be whole numbers"},
+      {R"({"rules.escalate": [0.8, 0.80]})",
+       "search.rules.escalate: 0.8 given more than once"},
+      {R"({"ncohort2": {"from": 2, "to": 3, "step": 0.5}})",
+       "search.ncohort2: values must be whole numbers"},
   };
   for (const auto& b : bad) {
     EXPECT_EQ(searchfromjson(Json::parse(b.search), keys), b.problem) << b.search;

@@ -344,6 +344,9 @@ TEST(StudyProgram, SearchRacesCandidatesAndWritesTheChosenDesign) {
   // The confirmation runs trials after the race's last.
   EXPECT_NE(readfile(dir.path() / "cal/confirmation.csv").find(",17,10,"),
             std::string::npos);
+  // and its files record the processor time it took.
+  EXPECT_GT(Json::parse(readfile(dir.path() / "cal/confirmation/study_borderline.json"))
+                ["cpuseconds"].get<double>(), 0);
 
   const struct {
     std::string rest;
