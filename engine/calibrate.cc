@@ -517,9 +517,7 @@ CalibrationResult calibrate(const CalibrationPlan& plan,
         addoutcomesums(o, results[i].sums);
         seconds += results[i].cpuseconds;
       }
-      (pass == 0 ? result.confirmationseconds : result.gibbsseconds) += seconds;
-      (pass == 0 ? result.confirmationscenarioseconds : result.gibbsscenarioseconds)
-          .push_back(seconds);
+      (pass == 0 ? result.confirmationseconds : result.gibbsseconds).push_back(seconds);
       out.push_back(operatingcharacteristics(
           plan.scenarios[static_cast<std::size_t>(s)].settings,
           plan.scenarios[static_cast<std::size_t>(s)].truth, a, o));

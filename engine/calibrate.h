@@ -113,12 +113,10 @@ struct CalibrationResult {
   int confirmfirst = 0;                 // the confirmation's first trial
   std::vector<OperatingCharacteristics> confirmation;       // per scenario
   std::vector<OperatingCharacteristics> gibbsconfirmation;  // per scenario
-  // The sums behind them, per scenario, and their processor time, per
-  // scenario and in all.
+  // The sums behind them and their processor time, per scenario.
   std::vector<Accumulators> confirmationacc, gibbsacc;
   std::vector<OutcomeSums> confirmationoutcomes, gibbsoutcomes;
-  std::vector<double> confirmationscenarioseconds, gibbsscenarioseconds;
-  double confirmationseconds = 0, gibbsseconds = 0;
+  std::vector<double> confirmationseconds, gibbsseconds;
   bool cancelled = false;
   std::string failure;  // a sampler failure ends the race; its message
 };
